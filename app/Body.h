@@ -1,0 +1,109 @@
+#pragma once
+
+#include "CameraLibrary.h"
+#include "SMsg.h"
+
+#include <QMap>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class QTextStream;
+class Stars;
+class Tarn;
+
+// The service's top-level object: reads config.cfg, keeps the exposure
+// settings the bus sets, owns the camera object and the STARS client, and
+// answers every command (the Ans<Command> slots, one per command word).
+class Body : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Runs the whole start-up. A library given here replaces the one the
+    // configuration selects (tests drive the service on their own simulator).
+    explicit Body(std::unique_ptr<camlib::CameraLibrary> library = nullptr);
+    ~Body() override;
+
+    // Reads "config.cfg" from the working directory into configMap; false
+    // when the file cannot be opened.
+    bool ReadConfig();
+
+    // Parses configuration lines into map: "KEY value [ignored...]" per line,
+    // '#' starts a comment line, keys upper-cased, a later key wins.
+    static void readConfigLines(QTextStream& stream, QMap<QString, QString>& map);
+
+    Tarn* getCamera() const { return camera; }
+    Stars* getStarsClient() const { return starsClient; }
+    const QMap<QString, QString>& getConfig() const { return configMap; }
+
+    // Default node and key-file name when the configuration names none.
+    static constexpr const char* DefaultNodeName = "QtTarn";
+
+private slots:
+    void changedIsBusy(bool f);
+
+    void AnsIsBusy(SMsg msg);
+    void AnsGetLibVer(SMsg msg);
+    void AnsGetModel(SMsg msg);
+    void AnsGetSerialSTR(SMsg msg);
+    void AnsGetHWRev(SMsg msg);
+    void AnsGetPixSize(SMsg msg);
+    void AnsGetArrayArea(SMsg msg);
+    void AnsGetVisArea(SMsg msg);
+    void AnsSetTemp(SMsg msg);
+    void AnsGetTemp(SMsg msg);
+    void AnsGetCCDTemp(SMsg msg);
+    void AnsGetBaseTemp(SMsg msg);
+    void AnsGetCoolerPWR(SMsg msg);
+    void AnsSetBin(SMsg msg);
+    void AnsGetBin(SMsg msg);
+    void AnsSetRBIFlushes(SMsg msg);
+    void AnsGetRBIFlushes(SMsg msg);
+    void AnsSetRBIExpTime(SMsg msg);
+    void AnsGetRBIExpTime(SMsg msg);
+    void AnsSetTDIRate(SMsg msg);
+    void AnsGetTDIRate(SMsg msg);
+    void AnsSetImages(SMsg msg);
+    void AnsSetExpTime(SMsg msg);
+    void AnsSetInterval(SMsg msg);
+    void AnsSetFileName(SMsg msg);
+    void AnsGetImages(SMsg msg);
+    void AnsGetExpTime(SMsg msg);
+    void AnsGetInterval(SMsg msg);
+    void AnsGetFileName(SMsg msg);
+    void AnsExposure(SMsg msg);
+    void AnsStartExposure(SMsg msg);
+    void AnsDownLoadImage(SMsg msg);
+    void AnsRBIFlush(SMsg msg);
+    void AnsSetSeqFileNo(SMsg msg);
+    void AnsGetSeqFileNo(SMsg msg);
+    void AnsSetUseSeqFNo(SMsg msg);
+    void AnsGetUseSeqFNo(SMsg msg);
+
+    void Exit();
+
+private:
+    void createCamera(std::unique_ptr<camlib::CameraLibrary> library);
+    void createStarsClient();
+    void reply(const SMsg& msg, const QString& text);
+
+    Tarn* camera = nullptr;
+    Stars* starsClient = nullptr;
+    int tdiRate = 0;
+    int hbin = 1;
+    int vbin = 1;
+    int rbin = 1;
+    int rbiFlushes = 0;
+    int rbiExpTime = 500;
+    bool isBusy = false;
+    int images = 1;
+    int expTime = 500;
+    double interval = 0.0;
+    QString fileName;
+    QMap<QString, QString> configMap;
+
+    std::unique_ptr<camlib::CameraLibrary> cameraLibrary; // outlives camera
+    QString nodeName; // sender of the busy event
+};

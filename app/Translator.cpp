@@ -1,0 +1,342 @@
+// The command service: one slot per STARS command, each sending exactly one
+// reply. Numbers go out locale-independent: integers in decimal, booleans as
+// 1 and 0, reals as "%g" with six significant digits.
+#include "Body.h"
+
+#include "Stars.h"
+#include "tarn.h"
+
+#include <QDebug>
+
+namespace {
+
+QString num(int v)
+{
+    return QString::number(v);
+}
+
+QString num(long v)
+{
+    return QString::number(v);
+}
+
+QString num(double v)
+{
+    return QStringLiteral("%1").arg(v);
+}
+
+QString num(bool v)
+{
+    return v ? QStringLiteral("1") : QStringLiteral("0");
+}
+
+// "@<command> v1 v2 ..."
+QString values(const SMsg& msg, std::initializer_list<QString> items)
+{
+    QString text = QLatin1Char('@') + msg.command;
+    for (const QString& item : items) {
+        text += QLatin1Char(' ');
+        text += item;
+    }
+    return text;
+}
+
+QString ok(const SMsg& msg)
+{
+    return QLatin1Char('@') + msg.command + QStringLiteral(" Ok:");
+}
+
+QString err(const SMsg& msg, const char* reason)
+{
+    return QLatin1Char('@') + msg.command + QStringLiteral(" Err: ") + QLatin1String(reason);
+}
+
+} // namespace
+
+void Body::reply(const SMsg& msg, const QString& text)
+{
+    starsClient->SendReply(msg, text);
+}
+
+void Body::changedIsBusy(bool f)
+{
+    qDebug() << "ChangedIsBusy" << f;
+    if (f == isBusy)
+        return;
+    isBusy = f;
+    starsClient->SendEvent(nodeName, QStringLiteral("_ChangedIsBusy %1").arg(f ? 1 : 0));
+}
+
+// ---- information ----
+
+void Body::AnsIsBusy(SMsg msg)
+{
+    reply(msg, values(msg, {num(isBusy)}));
+}
+
+void Body::AnsGetLibVer(SMsg msg)
+{
+    reply(msg, values(msg, {camera->getLibVersion()}));
+}
+
+void Body::AnsGetModel(SMsg msg)
+{
+    reply(msg, values(msg, {camera->getModel()}));
+}
+
+void Body::AnsGetSerialSTR(SMsg msg)
+{
+    reply(msg, values(msg, {camera->getSerialString()}));
+}
+
+void Body::AnsGetHWRev(SMsg msg)
+{
+    long rev;
+    if (camera->getHWRev(rev))
+        reply(msg, values(msg, {num(rev)}));
+    else
+        reply(msg, err(msg, "Get HW Revision"));
+}
+
+void Body::AnsGetPixSize(SMsg msg)
+{
+    double w, h;
+    if (camera->getPixelSize(w, h))
+        reply(msg, values(msg, {num(w), num(h)}));
+    else
+        reply(msg, err(msg, "Get Pixel Size"));
+}
+
+void Body::AnsGetArrayArea(SMsg msg)
+{
+    int ulX, ulY, lrX, lrY;
+    if (camera->getArrayArea(ulX, ulY, lrX, lrY))
+        reply(msg, values(msg, {num(ulX), num(ulY), num(lrX), num(lrY)}));
+    else
+        reply(msg, err(msg, "Get Array Area"));
+}
+
+void Body::AnsGetVisArea(SMsg msg)
+{
+    int ulX, ulY, lrX, lrY;
+    if (camera->getVisibleArea(ulX, ulY, lrX, lrY))
+        reply(msg, values(msg, {num(ulX), num(ulY), num(lrX), num(lrY)}));
+    else
+        reply(msg, err(msg, "Get Visible Area"));
+}
+
+void Body::AnsGetTemp(SMsg msg)
+{
+    double ccd, base;
+    if (camera->getTemperatures(ccd, base))
+        reply(msg, values(msg, {num(ccd), num(base)}));
+    else
+        reply(msg, err(msg, "Get Temperature"));
+}
+
+void Body::AnsGetCCDTemp(SMsg msg)
+{
+    double t;
+    if (camera->getCCDTemperature(t))
+        reply(msg, values(msg, {num(t)}));
+    else
+        reply(msg, err(msg, "Get Temperature"));
+}
+
+void Body::AnsGetBaseTemp(SMsg msg)
+{
+    double t;
+    if (camera->getBaseTemperature(t))
+        reply(msg, values(msg, {num(t)}));
+    else
+        reply(msg, err(msg, "Get Temperature"));
+}
+
+void Body::AnsGetCoolerPWR(SMsg msg)
+{
+    double p;
+    if (camera->getCoolerPower(p))
+        reply(msg, values(msg, {num(p)}));
+    else
+        reply(msg, err(msg, "Get Cool Power"));
+}
+
+void Body::AnsGetBin(SMsg msg)
+{
+    reply(msg, values(msg, {num(hbin), num(vbin), num(rbin)}));
+}
+
+void Body::AnsGetRBIFlushes(SMsg msg)
+{
+    reply(msg, values(msg, {num(rbiFlushes)}));
+}
+
+void Body::AnsGetRBIExpTime(SMsg msg)
+{
+    reply(msg, values(msg, {num(rbiExpTime)}));
+}
+
+void Body::AnsGetTDIRate(SMsg msg)
+{
+    reply(msg, values(msg, {num(tdiRate)}));
+}
+
+void Body::AnsGetImages(SMsg msg)
+{
+    reply(msg, values(msg, {num(images)}));
+}
+
+void Body::AnsGetExpTime(SMsg msg)
+{
+    reply(msg, values(msg, {num(expTime)}));
+}
+
+void Body::AnsGetInterval(SMsg msg)
+{
+    reply(msg, values(msg, {num(interval)}));
+}
+
+void Body::AnsGetFileName(SMsg msg)
+{
+    reply(msg, values(msg, {fileName}));
+}
+
+void Body::AnsGetSeqFileNo(SMsg msg)
+{
+    reply(msg, values(msg, {num(camera->getSeqFileNo())}));
+}
+
+void Body::AnsGetUseSeqFNo(SMsg msg)
+{
+    reply(msg, values(msg, {num(camera->getUseSeqFileNo())}));
+}
+
+// ---- settings: a parameter that is no number becomes 0 ----
+
+void Body::AnsSetTemp(SMsg msg)
+{
+    if (camera->setTemperature(msg.params.toDouble()))
+        reply(msg, ok(msg));
+    else
+        reply(msg, err(msg, "Set Temperature"));
+}
+
+void Body::AnsSetBin(SMsg msg)
+{
+    if (msg.paramList.size() < 3) {
+        reply(msg, err(msg, "Less parameters (expecting hbin, vbin and rbin)"));
+        return;
+    }
+    // Stored as given; an exposure refuses to start with a factor below 1.
+    hbin = msg.paramList.at(0).toInt();
+    vbin = msg.paramList.at(1).toInt();
+    rbin = msg.paramList.at(2).toInt();
+    reply(msg, ok(msg));
+}
+
+void Body::AnsSetRBIFlushes(SMsg msg)
+{
+    rbiFlushes = msg.params.toInt();
+    reply(msg, ok(msg));
+}
+
+void Body::AnsSetRBIExpTime(SMsg msg)
+{
+    rbiExpTime = msg.params.toInt();
+    reply(msg, ok(msg));
+}
+
+void Body::AnsSetTDIRate(SMsg msg)
+{
+    tdiRate = msg.params.toInt();
+    reply(msg, ok(msg));
+}
+
+void Body::AnsSetImages(SMsg msg)
+{
+    images = msg.params.toInt();
+    reply(msg, ok(msg));
+}
+
+void Body::AnsSetExpTime(SMsg msg)
+{
+    expTime = msg.params.toInt();
+    reply(msg, ok(msg));
+}
+
+void Body::AnsSetInterval(SMsg msg)
+{
+    interval = msg.params.toDouble();
+    reply(msg, ok(msg));
+}
+
+void Body::AnsSetFileName(SMsg msg)
+{
+    fileName = msg.params;
+    reply(msg, ok(msg));
+}
+
+void Body::AnsSetSeqFileNo(SMsg msg)
+{
+    camera->setSeqFileNo(msg.params.toInt());
+    reply(msg, ok(msg));
+}
+
+void Body::AnsSetUseSeqFNo(SMsg msg)
+{
+    camera->setUseSeqFileNo(msg.params.toInt() == 1);
+    reply(msg, ok(msg));
+}
+
+// ---- exposures: refused while busy, answered at once ----
+
+void Body::AnsExposure(SMsg msg)
+{
+    if (isBusy) {
+        reply(msg, err(msg, "Busy"));
+        return;
+    }
+    const bool started = camera->startExpSequence(hbin, vbin, rbin, rbiFlushes, rbiExpTime, images, expTime,
+                                                  interval, fileName, tdiRate);
+    reply(msg, started ? ok(msg) : err(msg, "Busy"));
+}
+
+void Body::AnsStartExposure(SMsg msg)
+{
+    if (isBusy) {
+        reply(msg, err(msg, "Busy"));
+        return;
+    }
+    const bool started = camera->startExp2Sequence(hbin, vbin, expTime, fileName, tdiRate);
+    reply(msg, started ? ok(msg) : err(msg, "Busy"));
+}
+
+void Body::AnsDownLoadImage(SMsg msg)
+{
+    if (isBusy) {
+        reply(msg, err(msg, "Busy"));
+        return;
+    }
+    switch (camera->downLoadSingle()) {
+    case Tarn::DownLoadResult::Stored:
+        reply(msg, ok(msg));
+        break;
+    case Tarn::DownLoadResult::ReadFailed:
+        reply(msg, err(msg, "Busy"));
+        break;
+    case Tarn::DownLoadResult::NotStored:
+        // The image was read but no file could hold it: never answer Ok.
+        reply(msg, err(msg, "Write File"));
+        break;
+    }
+}
+
+void Body::AnsRBIFlush(SMsg msg)
+{
+    if (isBusy) {
+        reply(msg, err(msg, "Busy"));
+        return;
+    }
+    const bool started = camera->startRbiSequence(rbin, rbiFlushes, rbiExpTime);
+    reply(msg, started ? ok(msg) : err(msg, "Busy"));
+}

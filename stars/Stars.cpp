@@ -1,0 +1,268 @@
+#include "Stars.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QTcpSocket>
+#include <QTextStream>
+
+#include <cstdlib>
+
+namespace {
+
+// The signals in command-code order (the declaration order differs: the
+// download signal is declared before the RBI flush one).
+const Stars::AskSignal askSignals[] = {
+    &Stars::AskIsBusy,        &Stars::AskGetLibVer,     &Stars::AskGetModel,
+    &Stars::AskGetSerialSTR,  &Stars::AskGetHWRev,      &Stars::AskGetPixSize,
+    &Stars::AskGetArrayArea,  &Stars::AskGetVisArea,    &Stars::AskSetTemp,
+    &Stars::AskGetTemp,       &Stars::AskGetCCDTemp,    &Stars::AskGetBaseTemp,
+    &Stars::AskGetCoolerPWR,  &Stars::AskSetBin,        &Stars::AskGetBin,
+    &Stars::AskSetRBIFlushes, &Stars::AskGetRBIFlushes, &Stars::AskSetRBIExpTime,
+    &Stars::AskGetRBIExpTime, &Stars::AskSetTDIRate,    &Stars::AskGetTDIRate,
+    &Stars::AskSetImages,     &Stars::AskGetImages,     &Stars::AskSetExpTime,
+    &Stars::AskGetExpTime,    &Stars::AskSetInterval,   &Stars::AskGetInterval,
+    &Stars::AskSetFileName,   &Stars::AskGetFileName,   &Stars::AskExposure,
+    &Stars::AskStartExposure, &Stars::AskRBIFlush,      &Stars::AskDownLoadImage,
+    &Stars::AskSetSeqFileNo,  &Stars::AskGetSeqFileNo,  &Stars::AskSetUseSeqFNo,
+    &Stars::AskGetUseSeqFNo,
+};
+static_assert(sizeof(askSignals) / sizeof(askSignals[0]) == SMsg::UnknownCommand,
+              "one signal per command code");
+
+const char* socketErrorText(QAbstractSocket::SocketError error)
+{
+    switch (error) {
+    case QAbstractSocket::ConnectionRefusedError:
+        return "connection refused";
+    case QAbstractSocket::RemoteHostClosedError:
+        return "closed by the server";
+    case QAbstractSocket::HostNotFoundError:
+        return "host not found";
+    case QAbstractSocket::SocketAccessError:
+        return "access denied";
+    case QAbstractSocket::SocketTimeoutError:
+        return "timed out";
+    case QAbstractSocket::NetworkError:
+        return "network error";
+    default:
+        return "socket error";
+    }
+}
+
+} // namespace
+
+Stars::Stars() : QObject(nullptr) {}
+
+Stars::~Stars() = default;
+
+Stars::AskSignal Stars::askSignal(int commandCode)
+{
+    if (commandCode < 0 || commandCode >= SMsg::UnknownCommand)
+        return nullptr;
+    return askSignals[commandCode];
+}
+
+QStringList Stars::parseKeys(QTextStream& stream)
+{
+    QStringList words;
+    while (!stream.atEnd()) {
+        QString word;
+        stream >> word;
+        if (!word.isEmpty())
+            words.append(word);
+    }
+    return words;
+}
+
+void Stars::ReadStarsKeys(QString keyFileName, QString nodeName)
+{
+    qDebug() << "key file names " << keyFileName << nodeName;
+    this->nodeName = nodeName;
+
+    QFile file;
+    bool opened = false;
+    if (!keyFileName.isEmpty()) {
+        file.setFileName(keyFileName + QStringLiteral(".key"));
+        opened = file.open(QIODevice::ReadOnly | QIODevice::Text);
+        if (!opened)
+            qDebug() << QStringLiteral("Cannot open [%1.key]").arg(keyFileName);
+    }
+    if (!opened) {
+        // Keys may also be built into the program as resources; none are.
+        file.setFileName(QStringLiteral(":") + nodeName + QStringLiteral(".key"));
+        opened = file.open(QIODevice::ReadOnly | QIODevice::Text);
+        if (!opened) {
+            qDebug() << QStringLiteral("Cannot open both [%1.key] and [:%2.key]").arg(keyFileName, nodeName);
+            std::exit(1);
+        }
+    }
+    QTextStream stream(&file);
+    keys = parseKeys(stream);
+    keyCount = keys.size();
+    file.close();
+}
+
+void Stars::ConnectToServer()
+{
+    if (socket && socket->state() == QAbstractSocket::ConnectedState)
+        return;
+    if (!connectAllowed)
+        return;
+    connectAllowed = false;
+
+    if (!socket) {
+        socket = new QTcpSocket();
+        QTcpSocket* s = socket;
+        connect(s, &QTcpSocket::connected, this, [this, s]() {
+            // Replies and events are single short lines: send each at once
+            // rather than waiting for the previous one to be acknowledged.
+            s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            qDebug() << "Connected to" << serverAddress << serverPort;
+        });
+        connect(s, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+            qDebug() << "Stars connection:" << socketErrorText(error) << serverAddress << serverPort;
+        });
+    }
+    connectState = WaitKeyNumber;
+    reader.clear();
+    connect(socket, &QTcpSocket::readyRead, this, &Stars::ReceiveMessageFromStars, Qt::UniqueConnection);
+    connect(socket, &QTcpSocket::disconnected, this, &Stars::Disconnected, Qt::UniqueConnection);
+    socket->connectToHost(serverAddress, serverPort, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+}
+
+void Stars::reset()
+{
+    if (!socket)
+        return;
+    QTcpSocket* old = socket;
+    socket = nullptr;
+    old->disconnectFromHost();
+    old->deleteLater();
+    connectAllowed = true;
+    ConnectToServer();
+}
+
+void Stars::SetNewSVAddress(const QString& item)
+{
+    serverAddress = item;
+    qDebug() << "Stars Server " << serverAddress;
+    reset();
+}
+
+void Stars::SetNewSVPort(const QString& item)
+{
+    serverPort = quint16(item.toInt());
+    qDebug() << "Stars Port " << serverPort;
+    reset();
+}
+
+void Stars::ReConnect()
+{
+    reset();
+    emit ReConnected();
+}
+
+void Stars::ReceiveMessageFromStars()
+{
+    // A handler may run for long (an image download); keep draining what
+    // arrived meanwhile so no line waits for the next readyRead().
+    while (socket && socket->bytesAvailable() > 0) {
+        reader.append(socket->readAll());
+        bool progress = true;
+        while (progress && reader.hasLine()) {
+            switch (connectState) {
+            case WaitKeyNumber:
+                answerKeyNumber(reader.takeLine());
+                break;
+            case WaitKeyResult: {
+                // Only the verdict line is taken: a request that came with it
+                // in the same read is served, not dropped.
+                const QByteArray verdict = reader.takeLine().trimmed();
+                qDebug() << "Log-in answer" << QString::fromLatin1(verdict);
+                connectState = Ready;
+                emit ConnectionIsReady(this);
+                break;
+            }
+            case Ready: {
+                SMsg msg;
+                while (reader.hasLine())
+                    dispatch(reader.takeLine(), msg);
+                break;
+            }
+            default:
+                progress = false;
+                break;
+            }
+        }
+    }
+}
+
+void Stars::answerKeyNumber(const QByteArray& line)
+{
+    const QString text = QString::fromLatin1(line).simplified();
+    const int number = text.toInt(); // not a number: 0
+    if (keyCount <= 0) {
+        refuseLogIn("the key file holds no key");
+        return;
+    }
+    if (number < 0) {
+        refuseLogIn("negative key number");
+        return;
+    }
+    const QString& key = keys.at(number % keyCount);
+    writeLine(QStringLiteral("%1 %2\n").arg(nodeName, key));
+    connectState = WaitKeyResult;
+}
+
+void Stars::refuseLogIn(const char* why)
+{
+    qDebug() << "Log-in refused:" << why;
+    connectState = -1; // nothing more is read from this connection
+    socket->disconnectFromHost();
+}
+
+void Stars::dispatch(const QByteArray& line, SMsg& msg)
+{
+    QByteArray bytes = line.simplified();
+    const int zero = bytes.indexOf('\0');
+    if (zero >= 0)
+        bytes.truncate(zero);
+    const int kind = msg.Parse(QString::fromUtf8(bytes));
+
+    if (kind == SMsg::MsgEvent) {
+        SendReply(msg, QStringLiteral("Er: Undefined Event"));
+        return;
+    }
+    if (kind == SMsg::MsgInvalid) {
+        SendReply(msg, QStringLiteral("Er: Undefined Command"));
+        return;
+    }
+    if (msg.isAnswer()) {
+        qDebug() << "Not answering an answer from" << msg.from << msg.command << msg.params;
+        return;
+    }
+    if (AskSignal signal = askSignal(msg.commandCode)) {
+        emit(this->*signal)(msg);
+        return;
+    }
+    SendReply(msg, QStringLiteral("Er: Undefined Command"));
+}
+
+void Stars::writeLine(const QString& text)
+{
+    if (!socket || socket->state() != QAbstractSocket::ConnectedState) {
+        qDebug() << "Not connected, line dropped:" << text.trimmed();
+        return;
+    }
+    socket->write(text.toLatin1());
+}
+
+void Stars::SendReply(SMsg msg, QString text)
+{
+    writeLine(msg.to + QLatin1Char('>') + msg.from + QLatin1Char(' ') + text + QLatin1Char('\n'));
+}
+
+void Stars::SendEvent(QString sender, QString text)
+{
+    writeLine(sender + QStringLiteral(">System ") + text + QLatin1Char('\n'));
+}

@@ -1,0 +1,321 @@
+#include "Stars.h"
+
+#include <QtTest>
+#include <QTcpServer>
+#include <QTcpSocket>
+
+// Plays the STARS server on a loopback port the OS picks.
+class FakeServer : public QObject
+{
+public:
+    FakeServer()
+    {
+        server.listen(QHostAddress::LocalHost, 0);
+        QObject::connect(&server, &QTcpServer::newConnection, this, [this] {
+            peer = server.nextPendingConnection();
+            QObject::connect(peer, &QTcpSocket::readyRead, this, [this] { received += peer->readAll(); });
+        });
+    }
+    bool waitPeer()
+    {
+        QElapsedTimer t;
+        t.start();
+        while (!peer && t.elapsed() < 5000)
+            QTest::qWait(5);
+        return peer != nullptr;
+    }
+    // Waits until n lines arrived; returns them (and keeps the rest).
+    QList<QByteArray> lines(int n, int timeoutMs = 5000)
+    {
+        QElapsedTimer t;
+        t.start();
+        while (received.count('\n') < n && t.elapsed() < timeoutMs)
+            QTest::qWait(5);
+        QList<QByteArray> out;
+        for (int i = 0; i < n && received.contains('\n'); ++i) {
+            const int lf = received.indexOf('\n');
+            out << received.left(lf);
+            received.remove(0, lf + 1);
+        }
+        return out;
+    }
+    void send(const QByteArray& bytes)
+    {
+        peer->write(bytes);
+        peer->flush();
+    }
+    quint16 port() const { return server.serverPort(); }
+
+    QTcpServer server;
+    QTcpSocket* peer = nullptr;
+    QByteArray received;
+};
+
+class tst_Stars : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void keyWordsSplitAtAnyWhiteSpace();
+    void answersKeyChallenge_data();
+    void answersKeyChallenge();
+    void refusesLogInWithoutUsableKey_data();
+    void refusesLogInWithoutUsableKey();
+    void requestWithVerdictIsServed();
+    void dispatchesLinesInOrder();
+    void answersWhatItCannotServe_data();
+    void answersWhatItCannotServe();
+    void repliesAddressedAndEncoded();
+    void overlongLineIsCutIntoPieces();
+    void serverSettings();
+    void lossOfConnectionIsSignalled();
+    void writingWithoutConnectionIsHarmless();
+
+private:
+    // Logs a client in as cam1 with the given keys; returns it ready.
+    Stars* loggedIn(FakeServer& server, const QStringList& keys = {"k0"});
+    void writeKeys(const QString& name, const QByteArray& text);
+
+    QTemporaryDir* dir = nullptr;
+    QString oldDir;
+};
+
+void tst_Stars::init()
+{
+    dir = new QTemporaryDir;
+    QVERIFY(dir->isValid());
+    oldDir = QDir::currentPath();
+    QDir::setCurrent(dir->path());
+}
+
+void tst_Stars::cleanup()
+{
+    QDir::setCurrent(oldDir);
+    delete dir;
+}
+
+void tst_Stars::writeKeys(const QString& name, const QByteArray& text)
+{
+    QFile f(name + ".key");
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(text);
+}
+
+Stars* tst_Stars::loggedIn(FakeServer& server, const QStringList& keys)
+{
+    writeKeys("cam1", keys.join(' ').toLatin1());
+    auto* stars = new Stars;
+    stars->ReadStarsKeys("cam1", "cam1");
+    stars->SetNewSVAddress("127.0.0.1");
+    stars->SetNewSVPort(QString::number(server.port()));
+    stars->ConnectToServer();
+    if (!server.waitPeer())
+        return stars;
+    server.send("0\n");
+    server.lines(1);
+    server.send("System>cam1 Ok:\n");
+    QElapsedTimer t;
+    t.start();
+    while (stars->getConnectState() != Stars::Ready && t.elapsed() < 5000)
+        QTest::qWait(5);
+    return stars;
+}
+
+void tst_Stars::keyWordsSplitAtAnyWhiteSpace()
+{
+    writeKeys("spread", "  alpha\tbeta\n\n gamma  \r\n\tdelta \t");
+    Stars stars;
+    stars.ReadStarsKeys("spread", "node");
+    QCOMPARE(stars.getKeys(), (QStringList{"alpha", "beta", "gamma", "delta"}));
+    QCOMPARE(stars.getNodeName(), QStringLiteral("node"));
+}
+
+void tst_Stars::answersKeyChallenge_data()
+{
+    QTest::addColumn<QList<QByteArray>>("challenge"); // as the server sends it, in pieces
+    QTest::addColumn<QByteArray>("answer");
+    QTest::newRow("7 modulo 3 keys") << QList<QByteArray>{"7\n"} << QByteArray("cam1 k1");
+    QTest::newRow("not a number selects the first") << QList<QByteArray>{"abc\n"} << QByteArray("cam1 k0");
+    QTest::newRow("blanks and CR") << QList<QByteArray>{"  5 \r\n"} << QByteArray("cam1 k2");
+    QTest::newRow("number in pieces") << QList<QByteArray>{"1", "1\n"} << QByteArray("cam1 k2");
+}
+
+void tst_Stars::answersKeyChallenge()
+{
+    QFETCH(QList<QByteArray>, challenge);
+    QFETCH(QByteArray, answer);
+    writeKeys("cam1", "k0 k1\nk2");
+    FakeServer server;
+    Stars stars;
+    stars.ReadStarsKeys("cam1", "cam1");
+    stars.SetNewSVAddress("127.0.0.1");
+    stars.SetNewSVPort(QString::number(server.port()));
+    stars.ConnectToServer();
+    QVERIFY(server.waitPeer());
+    for (const QByteArray& piece : challenge) {
+        server.send(piece);
+        QTest::qWait(30);
+    }
+    QCOMPARE(server.lines(1), QList<QByteArray>{answer});
+    QSignalSpy ready(&stars, &Stars::ConnectionIsReady);
+    server.send("System>cam1 Ok:\n");
+    QTRY_COMPARE_WITH_TIMEOUT(ready.size(), 1, 5000);
+    QCOMPARE(stars.getConnectState(), int(Stars::Ready));
+}
+
+void tst_Stars::refusesLogInWithoutUsableKey_data()
+{
+    QTest::addColumn<QByteArray>("keys");
+    QTest::addColumn<QByteArray>("challenge");
+    QTest::newRow("no key in the file") << QByteArray(" \n\t") << QByteArray("3\n");
+    QTest::newRow("negative key number") << QByteArray("a b") << QByteArray("-1\n");
+}
+
+void tst_Stars::refusesLogInWithoutUsableKey()
+{
+    QFETCH(QByteArray, keys);
+    QFETCH(QByteArray, challenge);
+    writeKeys("cam1", keys);
+    FakeServer server;
+    Stars stars;
+    stars.ReadStarsKeys("cam1", "cam1");
+    stars.SetNewSVAddress("127.0.0.1");
+    stars.SetNewSVPort(QString::number(server.port()));
+    stars.ConnectToServer();
+    QVERIFY(server.waitPeer());
+    QSignalSpy gone(&stars, &Stars::Disconnected);
+    server.send(challenge);
+    QTRY_COMPARE_WITH_TIMEOUT(gone.size(), 1, 5000);
+    QVERIFY(server.received.isEmpty()); // no key was sent
+}
+
+void tst_Stars::requestWithVerdictIsServed()
+{
+    writeKeys("cam1", "k0");
+    FakeServer server;
+    Stars stars;
+    stars.ReadStarsKeys("cam1", "cam1");
+    stars.SetNewSVAddress("127.0.0.1");
+    stars.SetNewSVPort(QString::number(server.port()));
+    stars.ConnectToServer();
+    QVERIFY(server.waitPeer());
+    QSignalSpy asks(&stars, &Stars::AskGetBin);
+    server.send("0\n");
+    server.lines(1);
+    server.send("System>cam1 Ok:\nterm1>cam1 GetBin\n");
+    QTRY_COMPARE_WITH_TIMEOUT(asks.size(), 1, 5000);
+}
+
+void tst_Stars::dispatchesLinesInOrder()
+{
+    FakeServer server;
+    std::unique_ptr<Stars> stars(loggedIn(server));
+    QStringList order;
+    connect(stars.get(), &Stars::AskGetTemp, this, [&](SMsg m) { order << m.command + "/" + m.from + "/" + m.to; });
+    connect(stars.get(), &Stars::AskGetBin, this, [&](SMsg m) { order << m.command + "/" + m.params; });
+    connect(stars.get(), &Stars::AskRBIFlush, this, [&](SMsg m) { order << m.command; });
+    connect(stars.get(), &Stars::AskDownLoadImage, this, [&](SMsg m) { order << m.command; });
+    server.send("a>cam1 GetTemp\na>cam1 GetBin x\n");
+    server.send("a>cam1 Get");
+    QTest::qWait(30);
+    server.send("Bin y\r\na>cam1 RBIFlush\na>cam1 DownLoadImage\n");
+    QTRY_COMPARE_WITH_TIMEOUT(order.size(), 5, 5000);
+    QCOMPARE(order, (QStringList{"GetTemp/a/cam1", "GetBin/x", "GetBin/y", "RBIFlush", "DownLoadImage"}));
+    QVERIFY(server.received.isEmpty()); // the client answers none of these itself
+}
+
+void tst_Stars::answersWhatItCannotServe_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    QTest::addColumn<QByteArray>("answer"); // empty: no answer at all
+    QTest::newRow("unknown command") << QByteArray("a>cam1 Foo 1") << QByteArray("cam1>a Er: Undefined Command");
+    QTest::newRow("wrong case") << QByteArray("a>cam1 gettemp") << QByteArray("cam1>a Er: Undefined Command");
+    QTest::newRow("event") << QByteArray("a>cam1 _Tick 1") << QByteArray("cam1>a Er: Undefined Event");
+    QTest::newRow("garbage") << QByteArray("garbage") << QByteArray("> Er: Undefined Command");
+    QTest::newRow("no command word") << QByteArray("a>cam1") << QByteArray(">a Er: Undefined Command");
+    QTest::newRow("sub-names kept") << QByteArray("a.ui>cam1.ccd Foo") << QByteArray("cam1.ccd>a.ui Er: Undefined Command");
+    QTest::newRow("reply from another node") << QByteArray("a>cam1 @GetTemp 20") << QByteArray();
+    QTest::newRow("error answer") << QByteArray("cam2>cam1 Er: Undefined Command") << QByteArray();
+    QTest::newRow("server bounce") << QByteArray("System>cam1 @Er: Undefined Command Er: a is down.") << QByteArray();
+    QTest::newRow("unroutable bounce") << QByteArray("System>cam1> @") << QByteArray();
+}
+
+void tst_Stars::answersWhatItCannotServe()
+{
+    QFETCH(QByteArray, line);
+    QFETCH(QByteArray, answer);
+    FakeServer server;
+    std::unique_ptr<Stars> stars(loggedIn(server));
+    server.send(line + "\n");
+    if (answer.isEmpty()) {
+        QTest::qWait(100);
+        QVERIFY(server.received.isEmpty());
+        return;
+    }
+    QCOMPARE(server.lines(1), QList<QByteArray>{answer});
+}
+
+void tst_Stars::repliesAddressedAndEncoded()
+{
+    FakeServer server;
+    std::unique_ptr<Stars> stars(loggedIn(server));
+    SMsg msg;
+    msg.Parse("term1>cam1.ccd GetTemp");
+    stars->SendReply(msg, QStringLiteral("@GetTemp -10"));
+    stars->SendReply(msg, QString::fromUtf8("@GetModel caf\u00e9 \u20ac"));
+    stars->SendEvent("cam1", "_Ping 1");
+    QCOMPARE(server.lines(3), (QList<QByteArray>{"cam1.ccd>term1 @GetTemp -10", "cam1.ccd>term1 @GetModel caf\xe9 ?",
+                                                  "cam1>System _Ping 1"}));
+}
+
+void tst_Stars::overlongLineIsCutIntoPieces()
+{
+    FakeServer server;
+    std::unique_ptr<Stars> stars(loggedIn(server));
+    // 3999 bytes of "a>cam1 Foo xxx..." then the rest as a line of its own.
+    const QByteArray head = "a>cam1 Foo ";
+    server.send(head + QByteArray(5000, 'x') + "\n");
+    const QList<QByteArray> answers = server.lines(2);
+    QCOMPARE(answers.size(), 2);
+    QCOMPARE(answers.at(0), QByteArray("cam1>a Er: Undefined Command"));
+    QCOMPARE(answers.at(1), QByteArray("> Er: Undefined Command"));
+}
+
+void tst_Stars::serverSettings()
+{
+    Stars stars;
+    QCOMPARE(stars.getServerAddress(), QStringLiteral("localhost"));
+    QCOMPARE(stars.getServerPort(), quint16(6057));
+    stars.SetNewSVPort("6058");
+    QCOMPARE(stars.getServerPort(), quint16(6058));
+    stars.SetNewSVPort("70000");
+    QCOMPARE(stars.getServerPort(), quint16(4464));
+    stars.SetNewSVPort("abc");
+    QCOMPARE(stars.getServerPort(), quint16(0));
+    stars.SetNewSVAddress("example.invalid"); // before any attempt: stored only
+    QCOMPARE(stars.getServerAddress(), QStringLiteral("example.invalid"));
+}
+
+void tst_Stars::lossOfConnectionIsSignalled()
+{
+    FakeServer server;
+    std::unique_ptr<Stars> stars(loggedIn(server));
+    QSignalSpy gone(stars.get(), &Stars::Disconnected);
+    server.peer->close();
+    QTRY_COMPARE_WITH_TIMEOUT(gone.size(), 1, 5000);
+}
+
+void tst_Stars::writingWithoutConnectionIsHarmless()
+{
+    Stars stars;
+    SMsg msg;
+    msg.Parse("a>b GetTemp");
+    stars.SendReply(msg, "@GetTemp 1 2");
+    stars.SendEvent("b", "_ChangedIsBusy 1");
+    stars.ReConnect(); // no socket yet: nothing to reset
+}
+
+QTEST_GUILESS_MAIN(tst_Stars)
+#include "tst_stars.moc"
