@@ -1,0 +1,29 @@
+#include "CameraLibrary.h"
+
+#include "NoCameraLibrary.h"
+#include "SimCamera.h"
+
+#include <QDebug>
+
+namespace camlib {
+
+std::unique_ptr<CameraLibrary> createCameraLibrary(const QMap<QString, QString>& config)
+{
+    const QString name = config.value(QStringLiteral("CAMERA_LIBRARY")).trimmed();
+    if (name.isEmpty() || name.compare(QLatin1String("sim"), Qt::CaseInsensitive) == 0) {
+        const SimSettings settings = SimSettings::fromConfig(config);
+        qDebug().noquote() << QStringLiteral("camera library: simulator, %1 camera(s) of %2 x %3 pixels")
+                                  .arg(settings.cameras)
+                                  .arg(settings.width)
+                                  .arg(settings.height);
+        return std::make_unique<SimCamera>(settings);
+    }
+    if (name.compare(QLatin1String("fli"), Qt::CaseInsensitive) == 0) {
+        qDebug().noquote() << "CAMERA_LIBRARY fli: hardware backend not built yet: no camera";
+        return std::make_unique<NoCameraLibrary>();
+    }
+    qDebug().noquote() << QStringLiteral("Unknown CAMERA_LIBRARY \"%1\": no camera").arg(name);
+    return std::make_unique<NoCameraLibrary>();
+}
+
+} // namespace camlib

@@ -1,0 +1,575 @@
+#include "SimCamera.h"
+
+#include <QDebug>
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <thread>
+
+namespace camlib {
+
+namespace {
+
+// Failure statuses in the hardware library's manner (negative errno values).
+constexpr long BadHandle = -EBADF;
+constexpr long BadArgument = -EINVAL;
+constexpr long NoDevice = -ENODEV;
+constexpr long NoImage = -ENODATA;
+
+// Wider rows than this are a caller's mistake, not a camera.
+constexpr std::size_t MaxRowWidth = 1u << 20;
+
+const char* const LibVersion = "starscam camera simulator 1.0";
+const char* const DefaultModel = "Simulated KAF-1603 CCD";
+constexpr int DefaultWidth = 1536;
+constexpr int DefaultHeight = 1024;
+
+// Copies as much of `text` as fits and always terminates.
+long copyText(const QByteArray& text, char* buffer, std::size_t size)
+{
+    if (!buffer || size == 0)
+        return BadArgument;
+    const std::size_t n = std::min(std::size_t(text.size()), size - 1);
+    std::memcpy(buffer, text.constData(), n);
+    buffer[n] = '\0';
+    return 0;
+}
+
+// Settings made in code bypass fromConfig: keep them within what a camera can be.
+SimSettings sanitized(SimSettings s)
+{
+    s.cameras = std::clamp(s.cameras, 0, SimSettings::MaxCameras);
+    s.width = std::clamp(s.width, SimSettings::MinSize, SimSettings::MaxSize);
+    s.height = std::clamp(s.height, SimSettings::MinSize, SimSettings::MaxSize);
+    s.rowMicroseconds = std::clamp(s.rowMicroseconds, 0, SimSettings::MaxRowMicroseconds);
+    s.coolerTauMs = std::clamp(s.coolerTauMs, 1, SimSettings::MaxCoolerTauMs);
+    if (!(s.ambient >= SimSettings::MinAmbient && s.ambient <= SimSettings::MaxAmbient))
+        s.ambient = SimSettings().ambient;
+    return s;
+}
+
+SimCamera::Clock steadyClock()
+{
+    const auto start = std::chrono::steady_clock::now();
+    return [start] {
+        return qint64(std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - start)
+                          .count());
+    };
+}
+
+} // namespace
+
+SimCamera::SimCamera(const SimSettings& settings, Clock clock)
+    : m_settings(sanitized(settings)),
+      m_clock(clock ? std::move(clock) : steadyClock()),
+      m_image(VisibleUlX, VisibleUlY, m_settings.width, m_settings.height)
+{
+    Q_ASSERT(SimFault::operationNames().size() == OpCount);
+}
+
+long SimCamera::enter(Op op)
+{
+    const int call = ++m_calls[op];
+    for (const SimFault& fault : qAsConst(m_settings.faults)) {
+        if (fault.operation == SimFault::operationNames().at(op) && fault.triggersAt(call)) {
+            qDebug().noquote() << QStringLiteral("camera simulator: injected failure of %1 (call %2): %3")
+                                      .arg(fault.operation)
+                                      .arg(call)
+                                      .arg(fault.status);
+            return fault.status;
+        }
+    }
+    return 0;
+}
+
+long SimCamera::enterOpen(Op op, long handle)
+{
+    if (const long status = enter(op))
+        return status;
+    return (m_handle != 0 && handle == m_handle) ? 0 : BadHandle;
+}
+
+long SimCamera::listCreate(long deviceClassMask)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long status = enter(ListCreate))
+        return status;
+    // Only a mask asking for cameras in our domain finds any.
+    const bool cameras = (deviceClassMask & DeviceClassCamera) == DeviceClassCamera;
+    m_listCreated = true;
+    m_listSize = cameras ? m_settings.cameras : 0;
+    m_listCursor = 0;
+    return 0;
+}
+
+long SimCamera::listEntry(std::size_t index, long& domain, char* name, std::size_t nameSize,
+                          char* description, std::size_t descriptionSize)
+{
+    if (!m_listCreated)
+        return BadArgument;
+    if (index >= std::size_t(m_listSize))
+        return NoDevice;
+    if (const long status = copyText(QByteArray("sim") + QByteArray::number(qulonglong(index)), name, nameSize))
+        return status;
+    if (description)
+        copyText(modelText().toLatin1(), description, descriptionSize);
+    domain = DeviceClassCamera;
+    m_listCursor = index;
+    return 0;
+}
+
+long SimCamera::listFirst(long& domain, char* name, std::size_t nameSize, char* description,
+                          std::size_t descriptionSize)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long status = enter(ListFirst))
+        return status;
+    return listEntry(0, domain, name, nameSize, description, descriptionSize);
+}
+
+long SimCamera::listNext(long& domain, char* name, std::size_t nameSize, char* description,
+                         std::size_t descriptionSize)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long status = enter(ListNext))
+        return status;
+    const long status = listEntry(m_listCursor + 1, domain, name, nameSize, description, descriptionSize);
+    if (status == NoDevice)
+        m_listCursor = std::size_t(m_listSize); // stays at the end
+    return status;
+}
+
+long SimCamera::listDelete()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long status = enter(ListDelete))
+        return status;
+    m_listCreated = false;
+    m_listSize = 0;
+    m_listCursor = 0;
+    return 0;
+}
+
+long SimCamera::open(long& handle, const char* name, long domain)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    long status = enter(Open);
+    int device = -1;
+    if (status == 0) {
+        const QByteArray wanted(name ? name : "");
+        for (int i = 0; i < m_settings.cameras; ++i) {
+            if (wanted == QByteArray("sim") + QByteArray::number(i))
+                device = i;
+        }
+        if (device < 0 || domain != DeviceClassCamera)
+            status = NoDevice;
+    }
+    if (status != 0) {
+        handle = -1;
+        return status;
+    }
+
+    m_handle = ++m_lastHandle;
+    m_device = device;
+    handle = m_handle;
+
+    const qint64 now = m_clock();
+    m_ccd = m_settings.ambient;
+    m_setPoint = m_settings.ambient;
+    m_coolerUpdatedMs = now;
+    m_ulX = VisibleUlX;
+    m_ulY = VisibleUlY;
+    m_lrX = VisibleUlX + m_settings.width;
+    m_lrY = VisibleUlY + m_settings.height;
+    m_hbin = m_vbin = 1;
+    m_frameType = FrameNormal;
+    m_exposureMs = 0;
+    m_tdiRate = 0;
+    m_phase = Phase::Idle;
+    m_frame = SimImage::FrameParams();
+    m_rowsRead = 0;
+    m_frameNumber = 0;
+    qDebug().noquote() << QStringLiteral("camera simulator: opened sim%1 (%2 x %3 visible), handle %4")
+                              .arg(device)
+                              .arg(m_settings.width)
+                              .arg(m_settings.height)
+                              .arg(m_handle);
+    return 0;
+}
+
+long SimCamera::getLibVersion(char* buffer, std::size_t size)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long status = enter(GetLibVersion))
+        return status;
+    return copyText(LibVersion, buffer, size);
+}
+
+QString SimCamera::modelText() const
+{
+    if (m_settings.width == DefaultWidth && m_settings.height == DefaultHeight)
+        return QString::fromLatin1(DefaultModel);
+    return QStringLiteral("Simulated %1 x %2 CCD").arg(m_settings.width).arg(m_settings.height);
+}
+
+long SimCamera::getModel(long handle, char* buffer, std::size_t size)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long status = enterOpen(GetModel, handle))
+        return status;
+    return copyText(modelText().toLatin1(), buffer, size);
+}
+
+long SimCamera::getSerialString(long handle, char* buffer, std::size_t size)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long status = enterOpen(GetSerialString, handle))
+        return status;
+    return copyText(QStringLiteral("SIM%1").arg(m_device + 1, 5, 10, QLatin1Char('0')).toLatin1(), buffer, size);
+}
+
+long SimCamera::getHWRevision(long handle, long& revision)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long status = enterOpen(GetHWRevision, handle))
+        return status;
+    revision = HardwareRevision;
+    return 0;
+}
+
+long SimCamera::getPixelSize(long handle, double& width, double& height)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long status = enterOpen(GetPixelSize, handle))
+        return status;
+    width = PixelSize;
+    height = PixelSize;
+    return 0;
+}
+
+long SimCamera::getArrayArea(long handle, long& ulX, long& ulY, long& lrX, long& lrY)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long status = enterOpen(GetArrayArea, handle))
+        return status;
+    ulX = 0;
+    ulY = 0;
+    lrX = VisibleUlX + m_settings.width + ArrayMarginX;
+    lrY = VisibleUlY + m_settings.height + ArrayMarginY;
+    return 0;
+}
+
+long SimCamera::getVisibleArea(long handle, long& ulX, long& ulY, long& lrX, long& lrY)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long status = enterOpen(GetVisibleArea, handle))
+        return status;
+    ulX = VisibleUlX;
+    ulY = VisibleUlY;
+    lrX = VisibleUlX + m_settings.width;
+    lrY = VisibleUlY + m_settings.height;
+    return 0;
+}
+
+void SimCamera::updateCooler()
+{
+    const qint64 now = m_clock();
+    const qint64 elapsed = now - m_coolerUpdatedMs;
+    if (elapsed <= 0)
+        return; // a test clock may stand still or be set back
+    const double target =
+        std::clamp(m_setPoint, m_settings.ambient - MaxCooling, m_settings.ambient);
+    m_ccd = target + (m_ccd - target) * std::exp(-double(elapsed) / std::max(1, m_settings.coolerTauMs));
+    m_coolerUpdatedMs = now;
+}
+
+double SimCamera::coolerPower() const
+{
+    return std::clamp(100.0 * (m_settings.ambient - m_ccd) / MaxCooling, 0.0, 100.0);
+}
+
+long SimCamera::setTemperature(long handle, double celsius)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long status = enterOpen(SetTemperature, handle))
+        return status;
+    if (!(celsius >= MinSetPoint && celsius <= MaxSetPoint))
+        return BadArgument;
+    updateCooler();
+    m_setPoint = celsius;
+    return 0;
+}
+
+long SimCamera::readTemperature(long handle, long channel, double& celsius)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long status = enterOpen(ReadTemperature, handle))
+        return status;
+    updateCooler();
+    if (channel == ChannelCcd)
+        celsius = m_ccd;
+    else if (channel == ChannelBase)
+        celsius = m_settings.ambient + BaseWarming * coolerPower() / 100.0;
+    else
+        return BadArgument;
+    return 0;
+}
+
+long SimCamera::getCoolerPower(long handle, double& power)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long status = enterOpen(GetCoolerPower, handle))
+        return status;
+    updateCooler();
+    power = coolerPower();
+    return 0;
+}
+
+long SimCamera::setExposureTime(long handle, long milliseconds)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long status = enterOpen(SetExposureTime, handle))
+        return status;
+    if (milliseconds < 0)
+        return BadArgument;
+    m_exposureMs = milliseconds;
+    return 0;
+}
+
+long SimCamera::setFrameType(long handle, long frameType)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long status = enterOpen(SetFrameType, handle))
+        return status;
+    // Normal, dark, flood and flood-then-flush, as the hardware library knows them.
+    if (frameType < 0 || frameType > 3)
+        return BadArgument;
+    m_frameType = frameType;
+    return 0;
+}
+
+long SimCamera::setHBin(long handle, long factor)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long status = enterOpen(SetHBin, handle))
+        return status;
+    if (factor < 1 || factor > MaxBin)
+        return BadArgument;
+    m_hbin = factor;
+    return 0;
+}
+
+long SimCamera::setVBin(long handle, long factor)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long status = enterOpen(SetVBin, handle))
+        return status;
+    if (factor < 1 || factor > MaxBin)
+        return BadArgument;
+    m_vbin = factor;
+    return 0;
+}
+
+long SimCamera::setImageArea(long handle, long ulX, long ulY, long lrX, long lrY)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long status = enterOpen(SetImageArea, handle))
+        return status;
+    const long arrayLrX = VisibleUlX + m_settings.width + ArrayMarginX;
+    const long arrayLrY = VisibleUlY + m_settings.height + ArrayMarginY;
+    if (ulX < 0 || ulY < 0 || lrX <= ulX || lrY <= ulY || lrX > arrayLrX || lrY > arrayLrY)
+        return BadArgument;
+    m_ulX = ulX;
+    m_ulY = ulY;
+    m_lrX = lrX;
+    m_lrY = lrY;
+    return 0;
+}
+
+long SimCamera::setTDI(long handle, long rate, long flags)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long status = enterOpen(SetTDI, handle))
+        return status;
+    // Drift scanning is accepted but not simulated: the image is not smeared.
+    Q_UNUSED(flags)
+    if (rate < 0)
+        return BadArgument;
+    m_tdiRate = rate;
+    return 0;
+}
+
+long SimCamera::exposeFrame(long handle)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long status = enterOpen(ExposeFrame, handle))
+        return status;
+    const long width = m_lrX - m_ulX;
+    const long height = m_lrY - m_ulY;
+    // A frame set up in unbinned pixels with binning on would read past the
+    // array: the camera refuses it rather than deliver something else.
+    const long arrayLrX = VisibleUlX + m_settings.width + ArrayMarginX;
+    const long arrayLrY = VisibleUlY + m_settings.height + ArrayMarginY;
+    if (m_ulX + width * m_hbin > arrayLrX || m_ulY + height * m_vbin > arrayLrY)
+        return BadArgument;
+
+    m_frame.ulX = m_ulX;
+    m_frame.ulY = m_ulY;
+    m_frame.width = int(width);
+    m_frame.height = int(height);
+    m_frame.hbin = int(m_hbin);
+    m_frame.vbin = int(m_vbin);
+    m_frame.frameType = m_frameType;
+    m_frame.exposureMs = m_exposureMs;
+    m_frame.seed = m_settings.seed;
+    m_frame.frameNumber = ++m_frameNumber;
+    m_phase = Phase::Exposing;
+    m_exposureStartMs = m_clock();
+    m_rowsRead = 0;
+    return 0;
+}
+
+bool SimCamera::imageReady() const
+{
+    if (m_phase == Phase::Reading)
+        return true;
+    return m_phase == Phase::Exposing && m_clock() - m_exposureStartMs >= m_frame.exposureMs;
+}
+
+long SimCamera::getDeviceStatus(long handle, unsigned long& status)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long failure = enterOpen(GetDeviceStatus, handle))
+        return failure;
+    if (m_settings.forcedStatus)
+        status = *m_settings.forcedStatus;
+    else if (m_settings.statusUnknown)
+        status = StatusUnknown;
+    else if (imageReady())
+        status = StatusDataReady;
+    else if (m_phase == Phase::Exposing)
+        status = ExposingStatus;
+    else
+        status = IdleStatus;
+    return 0;
+}
+
+long SimCamera::getExposureStatus(long handle, long& timeLeftMs)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long status = enterOpen(GetExposureStatus, handle))
+        return status;
+    timeLeftMs = 0;
+    if (m_phase == Phase::Exposing)
+        timeLeftMs = long(std::max<qint64>(0, m_exposureStartMs + m_frame.exposureMs - m_clock()));
+    return 0;
+}
+
+long SimCamera::grabRow(long handle, std::uint16_t* buffer, std::size_t width)
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (const long status = enterOpen(GrabRow, handle))
+        return status;
+    if (!buffer || width == 0 || width > MaxRowWidth)
+        return BadArgument;
+    if (!imageReady() || m_rowsRead >= m_frame.height)
+        return NoImage;
+
+    if (m_phase != Phase::Reading) {
+        m_phase = Phase::Reading;
+        m_nextRowDue = std::chrono::steady_clock::now();
+    }
+    m_image.renderRow(m_frame, m_rowsRead, buffer, int(width));
+    if (++m_rowsRead >= m_frame.height)
+        m_phase = Phase::Idle;
+
+    // Paced against the start of the read-out, so the caller's own time per
+    // row does not add up on top of the camera's.
+    if (m_settings.rowMicroseconds > 0) {
+        m_nextRowDue += std::chrono::microseconds(m_settings.rowMicroseconds);
+        const auto due = m_nextRowDue;
+        lock.unlock();
+        std::this_thread::sleep_until(due);
+    }
+    return 0;
+}
+
+bool SimCamera::addFault(const SimFault& fault)
+{
+    if (!SimFault::operationNames().contains(fault.operation) || fault.atCall < 1 || fault.status == 0)
+        return false;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_settings.faults.append(fault);
+    return true;
+}
+
+bool SimCamera::failFrom(const QString& operation, int atCall, long status)
+{
+    return addFault(SimFault{operation, atCall, false, status});
+}
+
+bool SimCamera::failOnce(const QString& operation, int atCall, long status)
+{
+    return addFault(SimFault{operation, atCall, true, status});
+}
+
+void SimCamera::clearFaults()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_settings.faults.clear();
+}
+
+void SimCamera::setForcedStatus(std::optional<quint32> word)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_settings.forcedStatus = word;
+}
+
+void SimCamera::setStatusUnknown(bool on)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_settings.statusUnknown = on;
+}
+
+void SimCamera::setRowMicroseconds(int microseconds)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_settings.rowMicroseconds = std::clamp(microseconds, 0, SimSettings::MaxRowMicroseconds);
+}
+
+int SimCamera::callCount(const QString& operation) const
+{
+    const int op = SimFault::operationNames().indexOf(operation);
+    if (op < 0)
+        return -1;
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_calls[std::size_t(op)];
+}
+
+void SimCamera::resetCallCounts()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_calls.fill(0);
+}
+
+SimSettings SimCamera::settings() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_settings;
+}
+
+quint64 SimCamera::frameNumber() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_frameNumber;
+}
+
+SimImage::FrameParams SimCamera::lastFrame() const
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_frame;
+}
+
+} // namespace camlib

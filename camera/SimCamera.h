@@ -1,0 +1,173 @@
+#pragma once
+
+#include "CameraLibrary.h"
+#include "SimImage.h"
+#include "SimSettings.h"
+
+#include <QString>
+#include <array>
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <optional>
+
+namespace camlib {
+
+// The camera simulator: a cooled CCD that behaves like the real one through
+// the camera library interface, and the default backend, so the service and
+// every test run without hardware.
+//
+// Devices: SimSettings::cameras entries named "sim0", "sim1", ... in domain
+// DeviceClassCamera. Only one device is open at a time; each successful open
+// hands out a new handle (1, 2, ...) and ends the previous one. A failed open
+// writes -1 to the handle, as the hardware library may leave junk there.
+//
+// Geometry: the visible area (SimSettings::width x height) starts at
+// (14, 4) inside a larger array area with the same margins on the other sides,
+// like a KAF-1603. The image area's upper-left corner is in unbinned sensor
+// coordinates and its size (lower-right minus upper-left) in binned pixels;
+// exposeFrame fails when the binned frame would run off the array.
+//
+// Cooler: the CCD temperature approaches the set point exponentially, but
+// never gets more than MaxCooling below ambient nor above it (there is no
+// heater). Power follows the temperature difference; the base warms slightly
+// with it.
+//
+// Exposure: timed on the injectable clock. The status word is ExposingStatus
+// while exposing, StatusDataReady once the image can be read, IdleStatus
+// otherwise; in the status-unknown mode always StatusUnknown. grabRow then
+// delivers the rows in order; after the last one the camera is idle again.
+//
+// Test hooks: per-operation call counters, injected failures (SimFault), a
+// forced status word and the status-unknown mode. The camera is guarded by a
+// mutex, so the read-out may run in another thread than the status polling.
+class SimCamera : public CameraLibrary
+{
+public:
+    // Milliseconds on a monotonic clock; tests pass one they can move.
+    using Clock = std::function<qint64()>;
+
+    static constexpr long VisibleUlX = 14;
+    static constexpr long VisibleUlY = 4;
+    static constexpr long ArrayMarginX = 14; // on the right of the visible area
+    static constexpr long ArrayMarginY = 4;  // below the visible area
+    static constexpr double PixelSize = 9e-06; // metres
+    static constexpr long HardwareRevision = 0x0100;
+    static constexpr double MaxCooling = 45.0; // degrees below ambient
+    static constexpr double BaseWarming = 3.0; // degrees above ambient at full power
+    static constexpr double MinSetPoint = -55.0;
+    static constexpr double MaxSetPoint = 45.0;
+    static constexpr long MaxBin = 16;
+
+    static constexpr std::uint32_t IdleStatus = 0x00;
+    static constexpr std::uint32_t ExposingStatus = 0x02;
+
+    explicit SimCamera(const SimSettings& settings = SimSettings(), Clock clock = Clock());
+
+    long listCreate(long deviceClassMask) override;
+    long listFirst(long& domain, char* name, std::size_t nameSize, char* description,
+                   std::size_t descriptionSize) override;
+    long listNext(long& domain, char* name, std::size_t nameSize, char* description,
+                  std::size_t descriptionSize) override;
+    long listDelete() override;
+    long open(long& handle, const char* name, long domain) override;
+    long getLibVersion(char* buffer, std::size_t size) override;
+    long getModel(long handle, char* buffer, std::size_t size) override;
+    long getSerialString(long handle, char* buffer, std::size_t size) override;
+    long getHWRevision(long handle, long& revision) override;
+    long getPixelSize(long handle, double& width, double& height) override;
+    long getArrayArea(long handle, long& ulX, long& ulY, long& lrX, long& lrY) override;
+    long getVisibleArea(long handle, long& ulX, long& ulY, long& lrX, long& lrY) override;
+    long setTemperature(long handle, double celsius) override;
+    long readTemperature(long handle, long channel, double& celsius) override;
+    long getCoolerPower(long handle, double& power) override;
+    long setExposureTime(long handle, long milliseconds) override;
+    long setFrameType(long handle, long frameType) override;
+    long setHBin(long handle, long factor) override;
+    long setVBin(long handle, long factor) override;
+    long setImageArea(long handle, long ulX, long ulY, long lrX, long lrY) override;
+    long setTDI(long handle, long rate, long flags) override;
+    long exposeFrame(long handle) override;
+    long getDeviceStatus(long handle, unsigned long& status) override;
+    long getExposureStatus(long handle, long& timeLeftMs) override;
+    long grabRow(long handle, std::uint16_t* buffer, std::size_t width) override;
+
+    // Test hooks. Operation names are the method names above; an unknown name
+    // is refused (false).
+    bool failFrom(const QString& operation, int atCall, long status = SimFault::DefaultStatus);
+    bool failOnce(const QString& operation, int atCall, long status = SimFault::DefaultStatus);
+    bool addFault(const SimFault& fault);
+    void clearFaults();
+    void setForcedStatus(std::optional<quint32> word);
+    void setStatusUnknown(bool on);
+    void setRowMicroseconds(int microseconds);
+    // Calls made so far (failed ones included); -1 for an unknown name.
+    int callCount(const QString& operation) const;
+    // Starts counting afresh; injected failures count from here on too.
+    void resetCallCounts();
+
+    SimSettings settings() const;
+    // The exposures started since the last open.
+    quint64 frameNumber() const;
+    // The parameters of the last exposure started.
+    SimImage::FrameParams lastFrame() const;
+    const SimImage& image() const { return m_image; }
+
+private:
+    enum Op {
+        ListCreate, ListFirst, ListNext, ListDelete, Open, GetLibVersion, GetModel,
+        GetSerialString, GetHWRevision, GetPixelSize, GetArrayArea, GetVisibleArea,
+        SetTemperature, ReadTemperature, GetCoolerPower, SetExposureTime, SetFrameType,
+        SetHBin, SetVBin, SetImageArea, SetTDI, ExposeFrame, GetDeviceStatus,
+        GetExposureStatus, GrabRow, OpCount
+    };
+    enum class Phase { Idle, Exposing, Reading };
+
+    // Counts the call and returns an injected failure's status, or 0.
+    long enter(Op op);
+    // enter() plus the handle check.
+    long enterOpen(Op op, long handle);
+    long listEntry(std::size_t index, long& domain, char* name, std::size_t nameSize,
+                   char* description, std::size_t descriptionSize);
+    void updateCooler();
+    double coolerPower() const;
+    bool imageReady() const;
+    QString modelText() const;
+
+    SimSettings m_settings;
+    Clock m_clock;
+    SimImage m_image;
+    mutable std::mutex m_mutex;
+    std::array<int, OpCount> m_calls{};
+
+    // Device list.
+    bool m_listCreated = false;
+    int m_listSize = 0;
+    std::size_t m_listCursor = 0;
+
+    // The open device.
+    long m_handle = 0; // 0: nothing open
+    long m_lastHandle = 0;
+    int m_device = -1;
+
+    // Cooler.
+    double m_ccd = 0.0;
+    double m_setPoint = 0.0;
+    qint64 m_coolerUpdatedMs = 0;
+
+    // Frame set-up, latched into m_frame by exposeFrame.
+    long m_ulX = 0, m_ulY = 0, m_lrX = 0, m_lrY = 0;
+    long m_hbin = 1, m_vbin = 1;
+    long m_frameType = FrameNormal;
+    long m_exposureMs = 0;
+    long m_tdiRate = 0;
+
+    Phase m_phase = Phase::Idle;
+    SimImage::FrameParams m_frame;
+    qint64 m_exposureStartMs = 0;
+    int m_rowsRead = 0;
+    quint64 m_frameNumber = 0;
+    std::chrono::steady_clock::time_point m_nextRowDue;
+};
+
+} // namespace camlib
