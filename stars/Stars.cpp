@@ -221,13 +221,18 @@ void Stars::refuseLogIn(const char* why)
     socket->disconnectFromHost();
 }
 
-void Stars::dispatch(const QByteArray& line, SMsg& msg)
+int Stars::decodeLine(const QByteArray& line, SMsg& msg)
 {
     QByteArray bytes = line.simplified();
     const int zero = bytes.indexOf('\0');
     if (zero >= 0)
         bytes.truncate(zero);
-    const int kind = msg.Parse(QString::fromUtf8(bytes));
+    return msg.Parse(QString::fromUtf8(bytes));
+}
+
+void Stars::dispatch(const QByteArray& line, SMsg& msg)
+{
+    const int kind = decodeLine(line, msg);
 
     if (kind == SMsg::MsgEvent) {
         SendReply(msg, QStringLiteral("Er: Undefined Event"));

@@ -38,6 +38,11 @@ public:
     // Writes "sender>System text"; event texts begin with '_'.
     void SendEvent(QString sender, QString text);
 
+    // Turns one received line (line feed included or not) into msg: white
+    // space simplified, cut at the first zero byte, decoded as UTF-8, parsed.
+    // Returns the message kind.
+    static int decodeLine(const QByteArray& line, SMsg& msg);
+
     // The words of a key file, in order (any white space separates them).
     static QStringList parseKeys(QTextStream& stream);
 
