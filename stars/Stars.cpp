@@ -111,7 +111,8 @@ void Stars::ConnectToServer()
     connectAllowed = false;
 
     if (!socket) {
-        socket = new QTcpSocket();
+        // A child, so it goes with the client (a replaced one goes by deleteLater()).
+        socket = new QTcpSocket(this);
         QTcpSocket* s = socket;
         connect(s, &QTcpSocket::connected, this, [this, s]() {
             // Replies and events are single short lines: send each at once
@@ -176,11 +177,20 @@ void Stars::ReceiveMessageFromStars()
                 break;
             case WaitKeyResult: {
                 // Only the verdict line is taken: a request that came with it
-                // in the same read is served, not dropped.
-                const QByteArray verdict = reader.takeLine().trimmed();
-                qDebug() << "Log-in answer" << QString::fromLatin1(verdict);
+                // in the same read is served, not dropped. A server that sends
+                // no verdict at all must not cost the first request either.
+                const QByteArray line = reader.takeLine();
+                SMsg msg;
+                const bool isRequest = decodeLine(line, msg) != SMsg::MsgInvalid
+                                       && msg.fromNode != QLatin1String("System");
+                if (isRequest)
+                    qDebug() << "No log-in answer from the server; serving its first line";
+                else
+                    qDebug() << "Log-in answer" << QString::fromLatin1(line.trimmed());
                 connectState = Ready;
                 emit ConnectionIsReady(this);
+                if (isRequest)
+                    dispatch(line, msg);
                 break;
             }
             case Ready: {

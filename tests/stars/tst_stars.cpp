@@ -64,6 +64,7 @@ private slots:
     void refusesLogInWithoutUsableKey_data();
     void refusesLogInWithoutUsableKey();
     void requestWithVerdictIsServed();
+    void requestWithoutVerdictIsServed();
     void dispatchesLinesInOrder();
     void answersWhatItCannotServe_data();
     void answersWhatItCannotServe();
@@ -206,6 +207,25 @@ void tst_Stars::requestWithVerdictIsServed()
     server.lines(1);
     server.send("System>cam1 Ok:\nterm1>cam1 GetBin\n");
     QTRY_COMPARE_WITH_TIMEOUT(asks.size(), 1, 5000);
+}
+
+void tst_Stars::requestWithoutVerdictIsServed()
+{
+    writeKeys("cam1", "k0");
+    FakeServer server;
+    Stars stars;
+    stars.ReadStarsKeys("cam1", "cam1");
+    stars.SetNewSVAddress("127.0.0.1");
+    stars.SetNewSVPort(QString::number(server.port()));
+    stars.ConnectToServer();
+    QVERIFY(server.waitPeer());
+    QSignalSpy asks(&stars, &Stars::AskGetBin);
+    QSignalSpy ready(&stars, &Stars::ConnectionIsReady);
+    server.send("0\n");
+    server.lines(1);
+    server.send("term1>cam1 GetBin\n");
+    QTRY_COMPARE_WITH_TIMEOUT(asks.size(), 1, 5000);
+    QCOMPARE(ready.size(), 1);
 }
 
 void tst_Stars::dispatchesLinesInOrder()
