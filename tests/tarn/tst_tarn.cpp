@@ -1,0 +1,587 @@
+#include "RecordingLibrary.h"
+#include "SimCamera.h"
+#include "tarn.h"
+
+#include <QtTest>
+
+using namespace camlib;
+
+namespace {
+
+QStringList logLines;
+
+void collect(QtMsgType, const QMessageLogContext&, const QString& text)
+{
+    logLines.append(text);
+}
+
+// A simulator, the recording layer over it, and a camera object on top.
+struct Rig
+{
+    explicit Rig(int cameraNo = 0, SimSettings settings = SimSettings())
+        : sim(settings), rec(sim), tarn(cameraNo, rec)
+    {
+    }
+    SimCamera sim;
+    RecordingLibrary rec;
+    Tarn tarn;
+};
+
+bool waitIdle(Tarn& tarn)
+{
+    QElapsedTimer t;
+    t.start();
+    while (tarn.isBusy() && t.elapsed() < 20000)
+        QTest::qWait(5);
+    return !tarn.isBusy();
+}
+
+QStringList filesHere()
+{
+    return QDir::current().entryList(QDir::Files, QDir::Name);
+}
+
+// Arguments of the calls of one operation, "(...)" stripped to the values.
+QStringList argsOf(const RecordingLibrary& rec, const QString& op)
+{
+    QStringList out;
+    for (const QString& call : rec.callsNamed({op}))
+        out << call.mid(op.size() + 1, call.lastIndexOf(')') - op.size() - 1);
+    return out;
+}
+
+} // namespace
+
+class tst_Tarn : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void negativeCameraNumberCallsNothing();
+    void opensListedCameraAndSetsCooler();
+    void cameraNumberBeyondListOpensNothing_data();
+    void cameraNumberBeyondListOpensNothing();
+    void keepsAtMostTwentyDevices();
+    void failedOpenIsLoggedAndLeavesDeviceClosed();
+    void queriesPresetOutputsWhenClosed();
+    void secondTemperatureReadMadeWhenFirstFails();
+
+    void startSizesFramesFromVisibleArea();
+    void startRefusals_data();
+    void startRefusals();
+    void rbiBufferFollowsFlushCount();
+
+    void frameSetUpCallOrder_data();
+    void frameSetUpCallOrder();
+    void checkExposingOutcomes_data();
+    void checkExposingOutcomes();
+    void readFailureAtRowStopsDownload();
+    void downloadBeforeAnyStartTouchesNothing();
+
+    void sequenceTakesRbiFramesThenImage_data();
+    void sequenceTakesRbiFramesThenImage();
+    void zeroImagesEndsAtOnce();
+    void failedPictureLeavesGapInNumbers();
+    void writtenFileHoldsDeliveredRows();
+    void singleExposureThenDownload();
+    void rbiSequenceCountsFrames();
+    void takenNameKeepsOldFileAndNewImage();
+
+private:
+    QTemporaryDir* dir = nullptr;
+    QString oldDir;
+};
+
+void tst_Tarn::init()
+{
+    logLines.clear();
+    qInstallMessageHandler(collect);
+    dir = new QTemporaryDir;
+    QVERIFY(dir->isValid());
+    oldDir = QDir::currentPath();
+    QDir::setCurrent(dir->path());
+}
+
+void tst_Tarn::cleanup()
+{
+    QDir::setCurrent(oldDir);
+    delete dir;
+    qInstallMessageHandler(nullptr);
+}
+
+void tst_Tarn::negativeCameraNumberCallsNothing()
+{
+    Rig rig(-1);
+    QVERIFY(rig.rec.calls().isEmpty());
+    QVERIFY(logLines.isEmpty());
+    QVERIFY(!rig.tarn.isDeviceOpen());
+    QCOMPARE(rig.tarn.getDevHandle(), -1L);
+    QCOMPARE(rig.tarn.getModel(), QStringLiteral("Err: Get Model"));
+    // Still usable: a start runs and its first camera step fails harmlessly.
+    QCOMPARE(rig.tarn.getUseSeqFileNo(), true);
+    QVERIFY(rig.tarn.startExp2Sequence(1, 1, 0, "x.dat", 0));
+    QVERIFY(waitIdle(rig.tarn));
+}
+
+void tst_Tarn::opensListedCameraAndSetsCooler()
+{
+    Rig rig(0);
+    QVERIFY(rig.tarn.isDeviceOpen());
+    QCOMPARE(rig.tarn.getDevCount(), 1);
+    QCOMPARE(rig.tarn.getDevName(0), QStringLiteral("sim0"));
+    QCOMPARE(argsOf(rig.rec, "setTemperature"), QStringList{"1,20"});
+    // The list is read in order before the open; the library version is
+    // asked only once the device is open.
+    const QStringList ops = [&] {
+        QStringList o;
+        for (const QString& c : rig.rec.calls())
+            o << RecordingLibrary::operationOf(c);
+        return o;
+    }();
+    QCOMPARE(ops.mid(0, 5), (QStringList{"listCreate", "listFirst", "listNext", "listDelete", "open"}));
+    QVERIFY(!ops.contains("getLibVersion"));
+    QCOMPARE(logLines.value(0), QStringLiteral("Lib Version:: \"Err: Get Lib Version\""));
+    QVERIFY(rig.tarn.getLibVersion() != QStringLiteral("Err: Get Lib Version"));
+    for (const char* prefix : {"Model:  ", "Serial: ", "HW rev: ", "Pix Size: ", "Array Area: ", "Set Temp.: ",
+                               "Read Temp: ", "Visi. Area: "}) {
+        const auto it = std::find_if(logLines.begin(), logLines.end(),
+                                     [&](const QString& l) { return l.startsWith(QLatin1String(prefix)); });
+        QVERIFY2(it != logLines.end(), prefix);
+        QVERIFY2(!it->contains("Err"), qPrintable(*it));
+    }
+    int ulX, ulY, lrX, lrY;
+    QVERIFY(rig.tarn.getVisibleArea(ulX, ulY, lrX, lrY));
+    QVERIFY(ulX > 0 && ulY > 0);
+    int aulX, aulY, alrX, alrY;
+    QVERIFY(rig.tarn.getArrayArea(aulX, aulY, alrX, alrY));
+    QVERIFY(alrX > lrX && alrY > lrY);
+}
+
+void tst_Tarn::cameraNumberBeyondListOpensNothing_data()
+{
+    QTest::addColumn<int>("cameras");
+    QTest::addColumn<int>("cameraNo");
+    QTest::newRow("one camera, number 1") << 1 << 1;
+    QTest::newRow("no camera") << 0 << 0;
+}
+
+void tst_Tarn::cameraNumberBeyondListOpensNothing()
+{
+    QFETCH(int, cameras);
+    QFETCH(int, cameraNo);
+    SimSettings s;
+    s.cameras = cameras;
+    Rig rig(cameraNo, s);
+    QVERIFY(!rig.tarn.isDeviceOpen());
+    QVERIFY(rig.rec.callsNamed({"open"}).isEmpty());
+    QCOMPARE(rig.tarn.getModel(), QStringLiteral("Err: Get Model"));
+    // The count and the names only: no error line.
+    QCOMPARE(logLines.size(), 2 + cameras);
+    QCOMPARE(logLines.at(1), QString::number(cameras));
+}
+
+void tst_Tarn::keepsAtMostTwentyDevices()
+{
+    SimSettings s;
+    s.cameras = 25;
+    Rig rig(19, s);
+    QCOMPARE(rig.tarn.getDevCount(), 20);
+    QCOMPARE(rig.tarn.getDevName(19), QStringLiteral("sim19"));
+    QVERIFY(rig.tarn.isDeviceOpen());
+    QCOMPARE(logLines.at(1), QStringLiteral("20"));
+    QVERIFY(!logLines.contains("sim20"));
+}
+
+void tst_Tarn::failedOpenIsLoggedAndLeavesDeviceClosed()
+{
+    SimSettings s;
+    s.faults.append(*SimFault::parse("open"));
+    Rig rig(0, s);
+    QVERIFY(!rig.tarn.isDeviceOpen());
+    QCOMPARE(rig.tarn.getDevHandle(), -1L); // the library's scribble is not kept
+    QVERIFY(logLines.contains("err : opening FLI"));
+    QVERIFY(rig.rec.callsNamed({"setTemperature", "getModel", "getVisibleArea"}).isEmpty());
+}
+
+void tst_Tarn::queriesPresetOutputsWhenClosed()
+{
+    Rig rig(-1);
+    long rev = 7;
+    QVERIFY(!rig.tarn.getHWRev(rev));
+    QCOMPARE(rev, -1L);
+    double w = 1, h = 1;
+    QVERIFY(!rig.tarn.getPixelSize(w, h));
+    QCOMPARE(w, -1.0);
+    QCOMPARE(h, -1.0);
+    int a = 0, b = 0, c = 0, d = 0;
+    QVERIFY(!rig.tarn.getArrayArea(a, b, c, d));
+    QCOMPARE((QList<int>{a, b, c, d}), (QList<int>{-1, -1, -1, -1}));
+    a = b = c = d = 0;
+    QVERIFY(!rig.tarn.getVisibleArea(a, b, c, d));
+    QCOMPARE((QList<int>{a, b, c, d}), (QList<int>{-1, -1, -1, -1}));
+    double t;
+    QVERIFY(!rig.tarn.getTemperatures(t, t));
+    QVERIFY(!rig.tarn.setTemperature(-10));
+    QCOMPARE(rig.tarn.getSerialString(), QStringLiteral("Err: Get Serial String"));
+    QVERIFY(rig.rec.calls().isEmpty());
+}
+
+void tst_Tarn::secondTemperatureReadMadeWhenFirstFails()
+{
+    Rig rig(0);
+    const int before = rig.sim.callCount("readTemperature");
+    rig.sim.failOnce("readTemperature", before + 1);
+    rig.rec.clear();
+    double ccd, base = -100;
+    QVERIFY(!rig.tarn.getTemperatures(ccd, base));
+    QCOMPARE(argsOf(rig.rec, "readTemperature"), (QStringList{"1,0", "1,1"}));
+    QVERIFY(base > -100);
+}
+
+void tst_Tarn::startSizesFramesFromVisibleArea()
+{
+    SimSettings s;
+    s.width = 3001;
+    s.height = 2001;
+    Rig rig(0, s);
+    QSignalSpy busy(&rig.tarn, &Tarn::changedIsBusy);
+    QVERIFY(rig.tarn.startExpSequence(4, 3, 2, 1, 0, 0, 0, 0.0, "a.dat", 0));
+    QCOMPARE(busy.size(), 1);
+    QCOMPARE(busy.at(0).at(0).toBool(), true);
+    QCOMPARE(rig.tarn.getImgWidth(), 750);
+    QCOMPARE(rig.tarn.getImgHeight(), 667);
+    QCOMPARE(rig.tarn.getRbiWidth(), 1500);
+    QCOMPARE(rig.tarn.getRbiHeight(), 1000);
+    QVERIFY(waitIdle(rig.tarn));
+    QCOMPARE(busy.size(), 2);
+
+    // A single exposure keeps the RBI sizes of the start before it.
+    QVERIFY(rig.tarn.startExp2Sequence(1, 1, 0, "b.dat", 0));
+    QCOMPARE(rig.tarn.getImgWidth(), 3001);
+    QCOMPARE(rig.tarn.getRbiWidth(), 1500);
+    QVERIFY(rig.tarn.hasRbiRowBuf());
+    QVERIFY(waitIdle(rig.tarn));
+}
+
+void tst_Tarn::startRefusals_data()
+{
+    QTest::addColumn<int>("which"); // 0 exp, 1 exp2, 2 rbi
+    QTest::addColumn<QList<int>>("args"); // hbin vbin rbin flushes
+    QTest::newRow("rbi with 0 flushes") << 2 << QList<int>{1, 1, 1, 0};
+    QTest::newRow("rbi with negative flushes") << 2 << QList<int>{1, 1, 1, -2};
+    QTest::newRow("exposure with hbin 0") << 0 << QList<int>{0, 1, 1, 0};
+    QTest::newRow("exposure with vbin -1") << 0 << QList<int>{1, -1, 1, 0};
+    QTest::newRow("exposure with rbin 0 and flushes") << 0 << QList<int>{1, 1, 0, 2};
+    QTest::newRow("single with vbin 0") << 1 << QList<int>{1, 0, 1, 0};
+    QTest::newRow("rbi with rbin 0") << 2 << QList<int>{1, 1, 0, 2};
+}
+
+void tst_Tarn::startRefusals()
+{
+    QFETCH(int, which);
+    QFETCH(QList<int>, args);
+    Rig rig(0);
+    QSignalSpy busy(&rig.tarn, &Tarn::changedIsBusy);
+    bool started = true;
+    if (which == 0)
+        started = rig.tarn.startExpSequence(args[0], args[1], args[2], args[3], 0, 1, 0, 0, "x.dat", 0);
+    else if (which == 1)
+        started = rig.tarn.startExp2Sequence(args[0], args[1], 0, "x.dat", 0);
+    else
+        started = rig.tarn.startRbiSequence(args[2], args[3], 0);
+    QVERIFY(!started);
+    QVERIFY(!rig.tarn.isBusy());
+    QCOMPARE(busy.size(), 0);
+
+    // While a sequence runs every start is refused and changes nothing.
+    QVERIFY(rig.tarn.startExpSequence(2, 2, 1, 0, 0, 1, 100, 0, "run.dat", 0));
+    const int w = rig.tarn.getImgWidth();
+    QVERIFY(!rig.tarn.startExpSequence(1, 1, 1, 0, 0, 1, 0, 0, "other.dat", 0));
+    QVERIFY(!rig.tarn.startExp2Sequence(1, 1, 0, "other.dat", 0));
+    QVERIFY(!rig.tarn.startRbiSequence(1, 1, 0));
+    QCOMPARE(rig.tarn.getImgWidth(), w);
+    QCOMPARE(busy.size(), 1);
+    QVERIFY(waitIdle(rig.tarn));
+    QCOMPARE(filesHere(), QStringList{"run0000-0000.dat"});
+}
+
+void tst_Tarn::rbiBufferFollowsFlushCount()
+{
+    Rig rig(0);
+    QVERIFY(rig.tarn.startRbiSequence(1, 1, 0));
+    QVERIFY(rig.tarn.hasRbiRowBuf());
+    QVERIFY(waitIdle(rig.tarn));
+    QVERIFY(rig.tarn.startExpSequence(1, 1, 1, 0, 0, 0, 0, 0, "x.dat", 0));
+    QVERIFY(!rig.tarn.hasRbiRowBuf());
+    QVERIFY(waitIdle(rig.tarn));
+}
+
+void tst_Tarn::frameSetUpCallOrder_data()
+{
+    QTest::addColumn<int>("kind"); // 0 main, 1 flood, 2 flush
+    QTest::addColumn<int>("tdi");
+    QTest::addColumn<QString>("failing");
+    QTest::addColumn<bool>("started");
+    QTest::addColumn<QStringList>("calls");
+
+    // Visible area (14,4)-(1550,1028); bins 2, 4, rbin 3.
+    QTest::newRow("main, TDI off") << 0 << 0 << "" << true
+                                   << QStringList{"setImageArea(1,14,4,782,260)=0", "setExposureTime(1,0)=0",
+                                                  "setFrameType(1,0)=0", "setHBin(1,2)=0", "setVBin(1,4)=0",
+                                                  "setTDI(1,0,0)=0", "exposeFrame(1)=0"};
+    QTest::newRow("main, TDI on") << 0 << 7 << "" << true
+                                  << QStringList{"setImageArea(1,14,4,782,260)=0", "setExposureTime(1,0)=0",
+                                                 "setFrameType(1,0)=0", "setHBin(1,2)=0", "setVBin(1,4)=0",
+                                                 "setTDI(1,7,0)=0", "exposeFrame(1)=0"};
+    QTest::newRow("main, TDI on fails") << 0 << 7 << "setTDI" << false
+                                        << QStringList{"setImageArea(1,14,4,782,260)=0", "setExposureTime(1,0)=0",
+                                                       "setFrameType(1,0)=0", "setHBin(1,2)=0", "setVBin(1,4)=0",
+                                                       "setTDI(1,7,0)=-5"};
+    QTest::newRow("main, TDI off fails but goes on")
+        << 0 << 0 << "setTDI" << true
+        << QStringList{"setImageArea(1,14,4,782,260)=0", "setExposureTime(1,0)=0", "setFrameType(1,0)=0",
+                       "setHBin(1,2)=0", "setVBin(1,4)=0", "setTDI(1,0,0)=-5", "exposeFrame(1)=0"};
+    QTest::newRow("main, area fails first") << 0 << 0 << "setImageArea" << false
+                                            << QStringList{"setImageArea(1,14,4,782,260)=-5"};
+    QTest::newRow("flood") << 1 << 7 << "" << true
+                           << QStringList{"setTDI(1,0,0)=0", "setExposureTime(1,30)=0", "setFrameType(1,3)=0",
+                                          "setHBin(1,3)=0", "setVBin(1,3)=0", "setImageArea(1,14,4,526,345)=0",
+                                          "exposeFrame(1)=0"};
+    QTest::newRow("flush, TDI off fails but goes on")
+        << 2 << 0 << "setTDI" << true
+        << QStringList{"setTDI(1,0,0)=-5", "setExposureTime(1,0)=0", "setFrameType(1,1)=0", "setHBin(1,3)=0",
+                       "setVBin(1,3)=0", "setImageArea(1,14,4,526,345)=0", "exposeFrame(1)=0"};
+    QTest::newRow("flush, frame type fails") << 2 << 0 << "setFrameType" << false
+                                             << QStringList{"setTDI(1,0,0)=0", "setExposureTime(1,0)=0",
+                                                            "setFrameType(1,1)=-5"};
+}
+
+void tst_Tarn::frameSetUpCallOrder()
+{
+    QFETCH(int, kind);
+    QFETCH(int, tdi);
+    QFETCH(QString, failing);
+    QFETCH(bool, started);
+    QFETCH(QStringList, calls);
+
+    Rig rig(0);
+    // Size the frames without letting the sequence run: start, then stop at once.
+    QVERIFY(rig.tarn.startExpSequence(2, 4, 3, 1, 30, 0, 0, 0, "x.dat", tdi));
+    QVERIFY(waitIdle(rig.tarn));
+    rig.rec.clear();
+    if (!failing.isEmpty())
+        rig.sim.failOnce(failing, rig.sim.callCount(failing) + 1);
+    bool result = false;
+    if (kind == 0)
+        result = rig.tarn.startExposure();
+    else if (kind == 1)
+        result = rig.tarn.startRbiFlood();
+    else
+        result = rig.tarn.startRbiFlush();
+    QCOMPARE(result, started);
+    QCOMPARE(rig.rec.calls(), calls);
+}
+
+void tst_Tarn::checkExposingOutcomes_data()
+{
+    QTest::addColumn<QString>("status"); // forced word, "unknown", or "fail"
+    QTest::addColumn<qint64>("exposureMs");
+    QTest::addColumn<bool>("finished");
+    QTest::addColumn<int>("ok");
+
+    QTest::newRow("unknown status, time left 0") << "unknown" << qint64(0) << true << 1;
+    QTest::newRow("unknown status, time left > 0") << "unknown" << qint64(60000) << false << 1;
+    QTest::newRow("bit 31 whatever the time left") << "0x80000000" << qint64(60000) << true << 1;
+    QTest::newRow("bit 31 with other bits") << "0x80000002" << qint64(60000) << true << 1;
+    QTest::newRow("status 2, time left 0") << "2" << qint64(0) << false << 1;
+    QTest::newRow("status query fails although done") << "fail" << qint64(0) << false << 0;
+}
+
+void tst_Tarn::checkExposingOutcomes()
+{
+    QFETCH(QString, status);
+    QFETCH(qint64, exposureMs);
+    QFETCH(bool, finished);
+    QFETCH(int, ok);
+
+    Rig rig(0);
+    QVERIFY(rig.tarn.startExp2Sequence(1, 1, int(exposureMs), "x.dat", 0));
+    // Let the start step run, then take the polling over by hand.
+    QTRY_VERIFY_WITH_TIMEOUT(rig.sim.callCount("exposeFrame") == 1, 5000);
+    if (status == "unknown")
+        rig.sim.setStatusUnknown(true);
+    else if (status == "fail")
+        rig.sim.failFrom("getDeviceStatus", 1);
+    else
+        rig.sim.setForcedStatus(status.toUInt(nullptr, 0));
+    int okOut = -1;
+    QCOMPARE(rig.tarn.checkExposing(okOut), finished);
+    QCOMPARE(okOut, ok);
+    if (status == "unknown" || status == "fail" || finished) {
+        rig.sim.clearFaults();
+        rig.sim.setForcedStatus(0x80000000u);
+    }
+    QVERIFY(waitIdle(rig.tarn));
+}
+
+void tst_Tarn::readFailureAtRowStopsDownload()
+{
+    Rig rig(0);
+    QVERIFY(rig.tarn.startExp2Sequence(2, 2, 0, "x.dat", 0));
+    QVERIFY(waitIdle(rig.tarn));
+    rig.rec.clear();
+    rig.sim.failOnce("grabRow", rig.sim.callCount("grabRow") + 6); // row 5
+    QVERIFY(!rig.tarn.exp2DownLoad());
+    QCOMPARE(rig.rec.callsNamed({"grabRow"}).size(), 6);
+    QVERIFY(filesHere().isEmpty());
+}
+
+void tst_Tarn::downloadBeforeAnyStartTouchesNothing()
+{
+    Rig rig(0);
+    rig.rec.clear();
+    QVERIFY(!rig.tarn.exp2DownLoad());
+    QVERIFY(rig.rec.calls().isEmpty());
+    QVERIFY(filesHere().isEmpty());
+}
+
+void tst_Tarn::sequenceTakesRbiFramesThenImage_data()
+{
+    QTest::addColumn<int>("images");
+    QTest::addColumn<int>("flushes");
+    QTest::addColumn<QStringList>("frameTypes");
+    QTest::newRow("2 images, 2 flushes") << 2 << 2 << QStringList{"1,3", "1,1", "1,0", "1,3", "1,1", "1,0"};
+    QTest::newRow("no flushes") << 2 << 0 << QStringList{"1,0", "1,0"};
+    QTest::newRow("1 flush: flood only") << 1 << 1 << QStringList{"1,3", "1,0"};
+    QTest::newRow("3 flushes") << 1 << 3 << QStringList{"1,3", "1,1", "1,1", "1,0"};
+}
+
+void tst_Tarn::sequenceTakesRbiFramesThenImage()
+{
+    QFETCH(int, images);
+    QFETCH(int, flushes);
+    QFETCH(QStringList, frameTypes);
+    Rig rig(0);
+    rig.rec.clear();
+    QVERIFY(rig.tarn.startExpSequence(4, 4, 8, flushes, 0, images, 0, 0, "seq.raw", 0));
+    QVERIFY(waitIdle(rig.tarn));
+    QCOMPARE(argsOf(rig.rec, "setFrameType"), frameTypes);
+    QCOMPARE(rig.tarn.getImageIndex(), images);
+    QStringList expected;
+    for (int i = 0; i < images; ++i)
+        expected << QString::asprintf("seq%04d-%04d.raw", i, i);
+    QCOMPARE(filesHere(), expected);
+    // Every RBI row and every image row was read, and nothing more.
+    const int rbiRows = (1024 / 8) * flushes * images;
+    QCOMPARE(rig.rec.callsNamed({"grabRow"}).size(), rbiRows + (1024 / 4) * images);
+    QCOMPARE(rig.tarn.getSeqState(0), int(Tarn::None));
+}
+
+void tst_Tarn::zeroImagesEndsAtOnce()
+{
+    Rig rig(0);
+    QSignalSpy busy(&rig.tarn, &Tarn::changedIsBusy);
+    rig.rec.clear();
+    QVERIFY(rig.tarn.startExpSequence(1, 1, 1, 0, 0, 0, 0, 0, "x.dat", 0));
+    QVERIFY(waitIdle(rig.tarn));
+    QCOMPARE(busy.size(), 2);
+    QCOMPARE(busy.at(1).at(0).toBool(), false);
+    QVERIFY(rig.rec.calls().isEmpty());
+    QCOMPARE(rig.tarn.getImageIndex(), 0);
+}
+
+void tst_Tarn::failedPictureLeavesGapInNumbers()
+{
+    Rig rig(0);
+    rig.tarn.setUseSeqFileNo(false);
+    rig.sim.failOnce("exposeFrame", rig.sim.callCount("exposeFrame") + 2);
+    QVERIFY(rig.tarn.startExpSequence(8, 8, 1, 0, 0, 3, 0, 0, "gap.dat", 0));
+    QVERIFY(waitIdle(rig.tarn));
+    QCOMPARE(filesHere(), (QStringList{"gap-0000.dat", "gap-0002.dat"}));
+}
+
+void tst_Tarn::writtenFileHoldsDeliveredRows()
+{
+    Rig rig(0);
+    rig.rec.setCaptureRows(true);
+    QVERIFY(rig.tarn.startExpSequence(3, 5, 1, 0, 0, 1, 5, 0, "dir/part/img.dat", 0));
+    QVERIFY(waitIdle(rig.tarn));
+    QCOMPARE(filesHere(), QStringList{"img0000-0000.dat"});
+    QFile f("img0000-0000.dat");
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    QCOMPARE(bytes.size(), (1536 / 3) * (1024 / 5) * 2);
+    // Little-endian pixels, rows in delivery order.
+    const QVector<QVector<quint16>> rows = rig.rec.capturedRows();
+    QCOMPARE(rows.size(), 1024 / 5);
+    int i = 0;
+    for (const auto& row : rows) {
+        for (quint16 p : row) {
+            QCOMPARE(quint8(bytes[i]), quint8(p & 0xff));
+            QCOMPARE(quint8(bytes[i + 1]), quint8(p >> 8));
+            i += 2;
+        }
+    }
+}
+
+void tst_Tarn::singleExposureThenDownload()
+{
+    Rig rig(0);
+    QSignalSpy busy(&rig.tarn, &Tarn::changedIsBusy);
+    // Two single exposures with the sequence number: numbers differ by one,
+    // the picture part is the index left by no sequence (0).
+    for (int i = 0; i < 2; ++i) {
+        QVERIFY(rig.tarn.startExp2Sequence(4, 4, 0, "one.dat", 0));
+        QVERIFY(waitIdle(rig.tarn));
+        QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::Stored);
+    }
+    QCOMPARE(busy.size(), 4);
+    QCOMPARE(filesHere(), (QStringList{"one0000-0000.dat", "one0001-0000.dat"}));
+
+    // After a sequence of 3 pictures the picture part is 3.
+    QVERIFY(rig.tarn.startExpSequence(8, 8, 1, 0, 0, 3, 0, 0, "seq.dat", 0));
+    QVERIFY(waitIdle(rig.tarn));
+    rig.tarn.setSeqFileNo(17);
+    QVERIFY(rig.tarn.startExp2Sequence(4, 4, 0, "one.dat", 0));
+    QVERIFY(waitIdle(rig.tarn));
+    QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::Stored);
+    QVERIFY(filesHere().contains("one0017-0003.dat"));
+    QCOMPARE(rig.tarn.getSeqFileNo(), 18);
+}
+
+void tst_Tarn::rbiSequenceCountsFrames()
+{
+    Rig rig(0);
+    rig.rec.clear();
+    // A failed RBI read-out still counts the frame.
+    rig.sim.failOnce("grabRow", 3);
+    QVERIFY(rig.tarn.startRbiSequence(4, 3, 0));
+    QVERIFY(waitIdle(rig.tarn));
+    QCOMPARE(argsOf(rig.rec, "setFrameType"), (QStringList{"1,3", "1,1", "1,1"}));
+    QVERIFY(filesHere().isEmpty());
+}
+
+void tst_Tarn::takenNameKeepsOldFileAndNewImage()
+{
+    Rig rig(0);
+    rig.tarn.setUseSeqFileNo(false);
+    {
+        QFile f("same-0000.dat");
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("old");
+    }
+    QVERIFY(rig.tarn.startExp2Sequence(8, 8, 0, "same.dat", 0));
+    QVERIFY(waitIdle(rig.tarn));
+    QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::Stored);
+    QFile old("same-0000.dat");
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("old"));
+    QCOMPARE(QFileInfo("same-0000_1.dat").size(), qint64((1536 / 8) * (1024 / 8) * 2));
+    QCOMPARE(rig.tarn.lastFileWritten(), QStringLiteral("same-0000_1.dat"));
+}
+
+QTEST_GUILESS_MAIN(tst_Tarn)
+#include "tst_tarn.moc"
