@@ -1,5 +1,6 @@
 #include "CameraLibrary.h"
 
+#include "FliLibrary.h"
 #include "NoCameraLibrary.h"
 #include "SimCamera.h"
 
@@ -19,8 +20,8 @@ std::unique_ptr<CameraLibrary> createCameraLibrary(const QMap<QString, QString>&
         return std::make_unique<SimCamera>(settings);
     }
     if (name.compare(QLatin1String("fli"), Qt::CaseInsensitive) == 0) {
-        qDebug().noquote() << "CAMERA_LIBRARY fli: hardware backend not built yet: no camera";
-        return std::make_unique<NoCameraLibrary>();
+        // FLI_LIBRARY names another build or place of the SDK (a soname or a path).
+        return std::make_unique<FliLibrary>(config.value(QStringLiteral("FLI_LIBRARY")).trimmed());
     }
     qDebug().noquote() << QStringLiteral("Unknown CAMERA_LIBRARY \"%1\": no camera").arg(name);
     return std::make_unique<NoCameraLibrary>();

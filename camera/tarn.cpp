@@ -427,8 +427,9 @@ bool Tarn::checkExposing(int& ok)
 
 bool Tarn::expDownLoad()
 {
-    // Never read past what the last start allocated.
-    if (imgHeight > allocRows || imgWidth > allocWidth)
+    // Never read past what the last start allocated. Without a camera there
+    // is no image: an empty file must not pass for one.
+    if (!deviceOpen || imgHeight > allocRows || imgWidth > allocWidth)
         return false;
     for (int row = 0; row < imgHeight; ++row) {
         if (lib.grabRow(devHandle, imageRows[std::size_t(row)], std::size_t(imgWidth)) != 0)
