@@ -1,0 +1,150 @@
+#include "BusNode.h"
+
+#include "TestWait.h"
+
+#include <QDebug>
+
+BusNode::BusNode(QObject *parent) : QObject(parent)
+{
+    connect(&m_socket, &QTcpSocket::readyRead, this, &BusNode::readAvailable);
+}
+
+bool BusNode::connectTo(quint16 port, int timeoutMs)
+{
+    m_socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    return TestWait::until([this] {
+        return m_socket.state() == QAbstractSocket::ConnectedState
+               || m_socket.state() == QAbstractSocket::UnconnectedState;
+    }, timeoutMs) && m_socket.state() == QAbstractSocket::ConnectedState;
+}
+
+bool BusNode::login(quint16 port, const QString &node, const QStringList &keys, int timeoutMs)
+{
+    if (keys.isEmpty())
+        return false;
+    if (!connectTo(port, timeoutMs)) {
+        qWarning() << "cannot connect to port" << port << m_socket.errorString();
+        return false;
+    }
+    bool numberOk = false;
+    const int number = nextLine(timeoutMs).toInt(&numberOk);
+    if (!numberOk || number < 0) {
+        qWarning() << "no key number from the server";
+        return false;
+    }
+    send(node + QLatin1Char(' ') + keys.at(number % keys.size()));
+    m_verdict = nextLine(timeoutMs);
+    if (m_verdict.section(QLatin1Char(' '), 1, 1) != QLatin1String("Ok:")) {
+        qWarning() << "log-in as" << node << "refused:" << m_verdict;
+        return false;
+    }
+    m_name = node;
+    return true;
+}
+
+bool BusNode::isConnected() const
+{
+    return m_socket.state() == QAbstractSocket::ConnectedState;
+}
+
+bool BusNode::waitForDisconnected(int timeoutMs)
+{
+    return TestWait::until([this] { return m_socket.state() == QAbstractSocket::UnconnectedState; },
+                           timeoutMs);
+}
+
+void BusNode::close()
+{
+    m_socket.disconnectFromHost();
+}
+
+void BusNode::send(const QString &line)
+{
+    QByteArray bytes = line.toUtf8();
+    if (!bytes.endsWith('\n'))
+        bytes += '\n';
+    sendRaw(bytes);
+}
+
+void BusNode::sendRaw(const QByteArray &bytes)
+{
+    m_socket.write(bytes);
+    m_socket.flush();
+}
+
+QString BusNode::nextLine(int timeoutMs)
+{
+    return waitForLine([](const QString &) { return true; }, timeoutMs);
+}
+
+QString BusNode::waitForLine(const LinePredicate &accept, int timeoutMs)
+{
+    QString found;
+    TestWait::until([&] {
+        for (int i = 0; i < m_queue.size(); ++i) {
+            if (accept(m_queue.at(i))) {
+                found = m_queue.takeAt(i);
+                return true;
+            }
+        }
+        return false;
+    }, timeoutMs);
+    return found;
+}
+
+QString BusNode::request(const QString &to, const QString &command, int timeoutMs)
+{
+    send(m_name + QLatin1Char('>') + to + QLatin1Char(' ') + command);
+    const QString reply = QLatin1Char('@') + command.section(QLatin1Char(' '), 0, 0);
+    const QString toNode = to.section(QLatin1Char('.'), 0, 0);
+    return waitForLine([&](const QString &line) {
+        const QString from = senderOf(line).section(QLatin1Char('.'), 0, 0);
+        return commandOf(line) == reply && (from == toNode || from == QLatin1String("System"));
+    }, timeoutMs);
+}
+
+bool BusNode::syncWithServer(int timeoutMs)
+{
+    // A command to a node nobody uses comes back from the server as
+    // "System>me @SyncN Er: ... is down.", a line no test sends or expects.
+    static int count = 0;
+    const QString token = QStringLiteral("Sync%1").arg(++count);
+    send(m_name + QStringLiteral(">sync-point ") + token);
+    const QString reply = QStringLiteral("System>%1 @%2 ").arg(m_name, token);
+    return !waitForLine([&](const QString &line) { return line.startsWith(reply); }, timeoutMs).isNull();
+}
+
+bool BusNode::receivesNothing(int ms)
+{
+    return !TestWait::until([this] { return !m_queue.isEmpty(); }, ms);
+}
+
+QString BusNode::senderOf(const QString &line)
+{
+    return line.section(QLatin1Char(' '), 0, 0).section(QLatin1Char('>'), 0, 0);
+}
+
+QString BusNode::textOf(const QString &line)
+{
+    return line.section(QLatin1Char(' '), 1);
+}
+
+QString BusNode::commandOf(const QString &line)
+{
+    return line.section(QLatin1Char(' '), 1, 1);
+}
+
+void BusNode::readAvailable()
+{
+    m_buffer += m_socket.readAll();
+    int start = 0;
+    for (int end; (end = m_buffer.indexOf('\n', start)) >= 0; start = end + 1) {
+        QByteArray line = m_buffer.mid(start, end - start);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        const QString text = QString::fromLatin1(line);
+        m_queue.enqueue(text);
+        emit lineReceived(text);
+    }
+    m_buffer.remove(0, start);
+}

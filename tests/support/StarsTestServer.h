@@ -1,0 +1,55 @@
+#pragma once
+
+#include <QByteArray>
+#include <QFlags>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// The stars-testserver program run for one test: listens on a port the system
+// picks, with its key files in a directory of its own. Killed on destruction.
+class StarsTestServer {
+public:
+    // Misbehaviours the server can be asked for, to test how nodes cope.
+    enum Fault {
+        NoFault = 0x0,
+        NoVerdict = 0x1,     // nodes get registered but never hear the verdict
+        DoubleVerdict = 0x2, // the verdict line comes twice
+        DropAfterKey = 0x4,  // the connection is closed when the key line arrives
+    };
+    Q_DECLARE_FLAGS(Faults, Fault)
+
+    explicit StarsTestServer(Faults faults = NoFault);
+    ~StarsTestServer();
+    StarsTestServer(const StarsTestServer &) = delete;
+    StarsTestServer &operator=(const StarsTestServer &) = delete;
+
+    // Passes --verbose, so output() holds a trace of every line; call before start().
+    void setVerbose(bool verbose) { m_verbose = verbose; }
+
+    // Starts the program and reads its port; false (with a warning) on failure.
+    bool start(int timeoutMs = 10000);
+    bool isRunning() const;
+    quint16 port() const { return m_port; }
+    QString keyDir() const { return m_keyDir.path(); }
+
+    // Writes <keydir>/<node>.key, the keys a node must answer with.
+    bool addKeys(const QString &node, const QStringList &keys);
+
+    // Asks the server to end (SIGTERM) and waits; true if it ended with status 0.
+    bool terminate(int timeoutMs = 10000);
+
+    // Everything the server printed so far.
+    QString output();
+
+private:
+    Faults m_faults;
+    bool m_verbose = false;
+    QTemporaryDir m_keyDir;
+    QProcess m_process;
+    QByteArray m_output;
+    quint16 m_port = 0;
+};
+
+Q_DECLARE_OPERATORS_FOR_FLAGS(StarsTestServer::Faults)

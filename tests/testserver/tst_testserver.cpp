@@ -1,0 +1,688 @@
+// The test STARS server and starsctl, driven through the shared fixture.
+
+#include "BusNode.h"
+#include "ServiceProcess.h"
+#include "StarsTestServer.h"
+#include "TestWait.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QtTest>
+#include <memory>
+
+namespace {
+
+const QStringList Keys{QStringLiteral("k0"), QStringLiteral("k1"), QStringLiteral("k2")};
+const int LongWait = 10000;
+
+} // namespace
+
+Q_DECLARE_METATYPE(StarsTestServer::Faults)
+
+class TestServerTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void logIn_data();
+    void logIn();
+    void rejectsBadOptions_data();
+    void rejectsBadOptions();
+    void routesToLoggedInNode_data();
+    void routesToLoggedInNode();
+    void answersWhenNotRoutable_data();
+    void answersWhenNotRoutable();
+    void systemCommands_data();
+    void systemCommands();
+    void forwardsEventsToSubscribers();
+    void disconnectClosesTheNode();
+    void cutsLinesFromTheByteStream_data();
+    void cutsLinesFromTheByteStream();
+    void discardsOverlongLines_data();
+    void discardsOverlongLines();
+    void faultSwitches_data();
+    void faultSwitches();
+    void tracesLinesWhenVerbose();
+    void endsCleanlyOnTerminate();
+
+    void starsctlRunsSteps_data();
+    void starsctlRunsSteps();
+    void starsctlReadsStepsFromStandardInput();
+    void starsctlFailsWithoutServer();
+    void serviceProcessPreparesItsDirectory();
+    void serviceProcessReportsAnEarlyExit();
+
+private:
+    std::unique_ptr<BusNode> logIn(const QString &node);
+
+    std::unique_ptr<StarsTestServer> m_server;
+};
+
+void TestServerTest::init()
+{
+    m_server = std::make_unique<StarsTestServer>();
+    QVERIFY(m_server->start());
+}
+
+void TestServerTest::cleanup()
+{
+    m_server.reset();
+}
+
+std::unique_ptr<BusNode> TestServerTest::logIn(const QString &node)
+{
+    if (!m_server->addKeys(node, Keys))
+        return nullptr;
+    auto bus = std::make_unique<BusNode>();
+    if (!bus->login(m_server->port(), node, Keys, LongWait))
+        return nullptr;
+    return bus;
+}
+
+void TestServerTest::logIn_data()
+{
+    QTest::addColumn<QString>("node");
+    QTest::addColumn<QByteArray>("keyFile"); // null: no key file at all
+    QTest::addColumn<int>("keyOffset");       // 0 answers with the right word
+    QTest::addColumn<bool>("alreadyLoggedIn");
+    QTest::addColumn<bool>("accepted");
+
+    QTest::newRow("right key") << "term1" << QByteArray("k0 k1 k2") << 0 << false << true;
+    QTest::newRow("keys split by any white space") << "term1" << QByteArray("\tk0\n\n  k1   k2\r\n") << 0 << false << true;
+    QTest::newRow("single key") << "term1" << QByteArray("only\n") << 0 << false << true;
+    QTest::newRow("wrong key") << "term1" << QByteArray("k0 k1 k2") << 1 << false << false;
+    QTest::newRow("unknown node") << "term1" << QByteArray() << 0 << false << false;
+    QTest::newRow("empty key file") << "term1" << QByteArray(" \n") << 0 << false << false;
+    QTest::newRow("node already logged in") << "term1" << QByteArray("k0 k1 k2") << 0 << true << false;
+    QTest::newRow("System is the server") << "System" << QByteArray("k0 k1 k2") << 0 << false << false;
+    QTest::newRow("sub-name") << "term1.ui" << QByteArray("k0 k1 k2") << 0 << false << false;
+}
+
+void TestServerTest::logIn()
+{
+    QFETCH(QString, node);
+    QFETCH(QByteArray, keyFile);
+    QFETCH(int, keyOffset);
+    QFETCH(bool, alreadyLoggedIn);
+    QFETCH(bool, accepted);
+
+    if (!keyFile.isNull()) {
+        QFile file(m_server->keyDir() + QLatin1Char('/') + node + QStringLiteral(".key"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(keyFile);
+    }
+    std::unique_ptr<BusNode> first;
+    if (alreadyLoggedIn) {
+        first = std::make_unique<BusNode>();
+        QVERIFY(first->login(m_server->port(), node, QString::fromLatin1(keyFile).simplified().split(' '), LongWait));
+    }
+
+    BusNode bus;
+    QVERIFY(bus.connectTo(m_server->port()));
+    bool ok = false;
+    const int number = bus.nextLine(LongWait).toInt(&ok);
+    QVERIFY(ok);
+    QVERIFY(number >= 0 && number <= 9999);
+    QStringList keys = QString::fromLatin1(keyFile).simplified().split(' ', Qt::SkipEmptyParts);
+    if (keys.isEmpty())
+        keys << QStringLiteral("k0");
+    bus.send(node + ' ' + keys.at((number + keyOffset) % keys.size()));
+
+    const QString verdict = bus.nextLine(LongWait);
+    QCOMPARE(verdict, QStringLiteral("System>%1 %2").arg(node, accepted ? "Ok:" : "Er: Bad node name or key"));
+    if (!accepted)
+        QVERIFY(bus.waitForDisconnected(LongWait));
+
+    auto checker = logIn(QStringLiteral("checker"));
+    QVERIFY(checker);
+    const QString nodes = checker->request("System", "listnodes");
+    QStringList expected;
+    if (alreadyLoggedIn || accepted)
+        expected << node;
+    expected << QStringLiteral("checker");
+    QCOMPARE(nodes, QStringLiteral("System>checker @listnodes ") + expected.join(' '));
+}
+
+void TestServerTest::rejectsBadOptions_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("complaint");
+
+    QTest::newRow("address on a network") << QStringList{"--host", "192.0.2.1"} << "loopback";
+    QTest::newRow("no address") << QStringList{"--host", "nowhere"} << "loopback";
+    QTest::newRow("port out of range") << QStringList{"--port", "70000"} << "bad port";
+    QTest::newRow("port not a number") << QStringList{"--port", "x"} << "bad port";
+    QTest::newRow("missing key directory") << QStringList{"--keydir", "/nonexistent/keys"} << "does not exist";
+}
+
+void TestServerTest::rejectsBadOptions()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, complaint);
+
+    QProcess server;
+    server.start(QStringLiteral(STARS_TESTSERVER_BIN), arguments);
+    QVERIFY(server.waitForFinished(LongWait));
+    QCOMPARE(server.exitCode(), 2);
+    QVERIFY2(server.readAllStandardError().contains(complaint.toLatin1()), qPrintable(complaint));
+    QCOMPARE(server.readAllStandardOutput(), QByteArray());
+}
+
+void TestServerTest::routesToLoggedInNode_data()
+{
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QByteArray>("delivered");
+
+    QTest::newRow("command") << QByteArray("term1>cam1 GetTemp\n") << QByteArray("term1>cam1 GetTemp");
+    QTest::newRow("sub-names on both sides")
+        << QByteArray("term1.ui>cam1.ccd SetBin 2 2 1\n") << QByteArray("term1.ui>cam1.ccd SetBin 2 2 1");
+    QTest::newRow("sender added when missing") << QByteArray("cam1 GetTemp\n") << QByteArray("term1>cam1 GetTemp");
+    QTest::newRow("sender kept as written") << QByteArray("other>cam1 GetTemp\n") << QByteArray("other>cam1 GetTemp");
+    QTest::newRow("carriage return dropped") << QByteArray("term1>cam1 GetTemp\r\n") << QByteArray("term1>cam1 GetTemp");
+    QTest::newRow("reply") << QByteArray("term1>cam1 @GetTemp 20 20\n") << QByteArray("term1>cam1 @GetTemp 20 20");
+    QTest::newRow("event to a node") << QByteArray("term1>cam1 _ChangedIsBusy 1\n") << QByteArray("term1>cam1 _ChangedIsBusy 1");
+    QTest::newRow("bytes passed unchanged")
+        << QByteArray("term1>cam1 SetName \xe9t\xc3\xa9 \x01\n") << QByteArray("term1>cam1 SetName \xe9t\xc3\xa9 \x01");
+    QTest::newRow("blanks kept") << QByteArray("term1>cam1 SetBin  2 2 \n") << QByteArray("term1>cam1 SetBin  2 2 ");
+}
+
+void TestServerTest::routesToLoggedInNode()
+{
+    QFETCH(QByteArray, sent);
+    QFETCH(QByteArray, delivered);
+
+    auto term1 = logIn("term1");
+    auto cam1 = logIn("cam1");
+    QVERIFY(term1 && cam1);
+    term1->sendRaw(sent);
+    QCOMPARE(cam1->nextLine(LongWait), QString::fromLatin1(delivered));
+    QVERIFY(term1->syncWithServer());
+    QCOMPARE(term1->pendingLines(), QStringList());
+}
+
+void TestServerTest::answersWhenNotRoutable_data()
+{
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QString>("answer"); // empty: none
+
+    QTest::newRow("command") << QByteArray("term1>x GetTemp") << "System>term1 @GetTemp Er: x is down.";
+    QTest::newRow("sub-names")
+        << QByteArray("term1.ui>x.ccd SetBin 2 2 1") << "System>term1.ui @SetBin 2 2 1 Er: x is down.";
+    QTest::newRow("error answer")
+        << QByteArray("term1>x Er: Undefined Command") << "System>term1 @Er: Undefined Command Er: x is down.";
+    QTest::newRow("no sender written") << QByteArray("x GetTemp") << "System>term1 @GetTemp Er: x is down.";
+    QTest::newRow("names are case-sensitive") << QByteArray("term1>Cam1 GetTemp") << "System>term1 @GetTemp Er: Cam1 is down.";
+    QTest::newRow("prefix of a logged-in name") << QByteArray("term1>cam GetTemp") << "System>term1 @GetTemp Er: cam is down.";
+    QTest::newRow("reply") << QByteArray("term1>x @GetTemp 20 20") << "";
+    QTest::newRow("event") << QByteArray("term1>x _ChangedIsBusy 1") << "";
+    QTest::newRow("empty line") << QByteArray("") << "";
+    QTest::newRow("empty sender") << QByteArray(">x GetTemp") << "System>term1> @";
+    QTest::newRow("empty receiver") << QByteArray("term1> GetTemp") << "System>term1> @";
+    QTest::newRow("no command") << QByteArray("term1>cam1") << "System>term1> @";
+    QTest::newRow("single word") << QByteArray("GetTemp") << "System>term1> @";
+}
+
+void TestServerTest::answersWhenNotRoutable()
+{
+    QFETCH(QByteArray, sent);
+    QFETCH(QString, answer);
+
+    auto term1 = logIn("term1");
+    auto cam1 = logIn("cam1");
+    QVERIFY(term1 && cam1);
+    term1->sendRaw(sent + '\n');
+    // The server handles a node's lines in order: whatever it answers comes
+    // before the reply to the round trip.
+    QVERIFY(term1->syncWithServer());
+    QCOMPARE(term1->pendingLines(), answer.isEmpty() ? QStringList() : QStringList{answer});
+    QVERIFY(cam1->syncWithServer());
+    QCOMPARE(cam1->pendingLines(), QStringList());
+}
+
+void TestServerTest::systemCommands_data()
+{
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QString>("answer"); // empty: none
+
+    QTest::newRow("listnodes in log-in order") << QByteArray("term1>System listnodes") << "System>term1 @listnodes term1 cam1";
+    QTest::newRow("sender written with sub-name")
+        << QByteArray("term1.ui>System listnodes") << "System>term1.ui @listnodes term1 cam1";
+    QTest::newRow("System with sub-name") << QByteArray("term1>System.x listnodes") << "System>term1 @listnodes term1 cam1";
+    QTest::newRow("unknown command")
+        << QByteArray("term1>System bogus 1 2") << "System>term1 @bogus Er: Command is not found or not available.";
+    QTest::newRow("System is case-sensitive") << QByteArray("term1>system listnodes") << "System>term1 @listnodes Er: system is down.";
+    QTest::newRow("flgon") << QByteArray("term1>System flgon cam1") << "System>term1 @flgon Ok:";
+    QTest::newRow("flgoff") << QByteArray("term1>System flgoff cam1") << "System>term1 @flgoff Ok:";
+    QTest::newRow("flgon without node")
+        << QByteArray("term1>System flgon") << "System>term1 @flgon Er: Node name is missing or not single.";
+    QTest::newRow("disconnect absent node") << QByteArray("term1>System disconnect x") << "System>term1 @disconnect Er: x is down.";
+    QTest::newRow("reply to System") << QByteArray("term1>System @listnodes a b") << "";
+    QTest::newRow("event nobody subscribed to") << QByteArray("term1>System _ChangedIsBusy 1") << "";
+}
+
+void TestServerTest::systemCommands()
+{
+    QFETCH(QByteArray, sent);
+    QFETCH(QString, answer);
+
+    auto term1 = logIn("term1");
+    auto cam1 = logIn("cam1");
+    QVERIFY(term1 && cam1);
+    term1->sendRaw(sent + '\n');
+    QVERIFY(term1->syncWithServer());
+    QCOMPARE(term1->pendingLines(), answer.isEmpty() ? QStringList() : QStringList{answer});
+    QVERIFY(cam1->syncWithServer());
+    QCOMPARE(cam1->pendingLines(), QStringList());
+}
+
+void TestServerTest::forwardsEventsToSubscribers()
+{
+    auto term1 = logIn("term1");
+    auto term2 = logIn("term2");
+    auto cam1 = logIn("cam1");
+    QVERIFY(term1 && term2 && cam1);
+    QCOMPARE(term1->request("System", "flgon cam1"), QStringLiteral("System>term1 @flgon Ok:"));
+    QCOMPARE(term2->request("System", "flgon term1"), QStringLiteral("System>term2 @flgon Ok:"));
+
+    // Events of cam1 reach its subscriber only; other lines to System are not events.
+    cam1->send("cam1>System _ChangedIsBusy 1");
+    cam1->send("cam1.ccd>System _ChangedTemp -10");
+    cam1->send("cam1>System listnodes");
+    QCOMPARE(cam1->nextLine(LongWait), QStringLiteral("System>cam1 @listnodes term1 term2 cam1"));
+    QVERIFY(term1->syncWithServer());
+    QCOMPARE(term1->pendingLines(),
+             (QStringList{"cam1>System _ChangedIsBusy 1", "cam1.ccd>System _ChangedTemp -10"}));
+    term1->clearPending();
+    QVERIFY(term2->syncWithServer());
+    QCOMPARE(term2->pendingLines(), QStringList());
+
+    // The subscription outlives a restart of the watched node.
+    cam1.reset();
+    QVERIFY(TestWait::until([&] { return !term1->request("System", "listnodes").contains("cam1"); }, LongWait));
+    cam1 = logIn("cam1");
+    QVERIFY(cam1);
+    cam1->send("cam1>System _ChangedIsBusy 0");
+    QCOMPARE(term1->nextLine(LongWait), QStringLiteral("cam1>System _ChangedIsBusy 0"));
+
+    // A subscriber that leaves gets nothing more and its name is free again.
+    term1.reset();
+    QVERIFY(TestWait::until([&] { return !cam1->request("System", "listnodes").contains("term1"); }, LongWait));
+    term1 = logIn("term1");
+    QVERIFY(term1);
+    cam1->send("cam1>System _ChangedIsBusy 1");
+    QVERIFY(cam1->syncWithServer());
+    QVERIFY(term1->syncWithServer());
+    QCOMPARE(term1->pendingLines(), QStringList());
+
+    // flgoff ends it.
+    QCOMPARE(term1->request("System", "flgon cam1"), QStringLiteral("System>term1 @flgon Ok:"));
+    QCOMPARE(term1->request("System", "flgoff cam1"), QStringLiteral("System>term1 @flgoff Ok:"));
+    cam1->send("cam1>System _ChangedIsBusy 0");
+    QVERIFY(cam1->syncWithServer());
+    QVERIFY(term1->syncWithServer());
+    QCOMPARE(term1->pendingLines(), QStringList());
+}
+
+void TestServerTest::disconnectClosesTheNode()
+{
+    auto term1 = logIn("term1");
+    auto cam1 = logIn("cam1");
+    QVERIFY(term1 && cam1);
+    QCOMPARE(term1->request("System", "disconnect cam1"), QStringLiteral("System>term1 @disconnect Ok:"));
+    QVERIFY(cam1->waitForDisconnected(LongWait));
+    QCOMPARE(term1->request("System", "listnodes"), QStringLiteral("System>term1 @listnodes term1"));
+    QCOMPARE(term1->request("cam1", "GetTemp"), QStringLiteral("System>term1 @GetTemp Er: cam1 is down."));
+
+    cam1 = logIn("cam1");
+    QVERIFY(cam1);
+    QCOMPARE(term1->request("System", "listnodes"), QStringLiteral("System>term1 @listnodes term1 cam1"));
+
+    // A node may throw itself out; the answer still reaches it first.
+    cam1->send("cam1>System disconnect cam1");
+    QCOMPARE(cam1->nextLine(LongWait), QStringLiteral("System>cam1 @disconnect Ok:"));
+    QVERIFY(cam1->waitForDisconnected(LongWait));
+}
+
+void TestServerTest::cutsLinesFromTheByteStream_data()
+{
+    QTest::addColumn<QByteArrayList>("writes");
+    QTest::addColumn<QStringList>("delivered");
+
+    QTest::newRow("one line in three writes")
+        << QByteArrayList{"term1>ca", "m1 Get", "Temp\n"} << QStringList{"term1>cam1 GetTemp"};
+    QTest::newRow("one byte a write")
+        << QByteArrayList{"t", "e", "r", "m", "1", ">", "c", "a", "m", "1", " ", "X", "\r", "\n"}
+        << QStringList{"term1>cam1 X"};
+    QTest::newRow("two lines in one write")
+        << QByteArrayList{"term1>cam1 A\nterm1>cam1 B\n"} << QStringList{"term1>cam1 A", "term1>cam1 B"};
+    QTest::newRow("end of one line with the start of the next")
+        << QByteArrayList{"term1>cam1 A", "\nterm1>cam1 B", "\n"} << QStringList{"term1>cam1 A", "term1>cam1 B"};
+    QTest::newRow("carriage return and line feed apart")
+        << QByteArrayList{"term1>cam1 A\r", "\n"} << QStringList{"term1>cam1 A"};
+}
+
+void TestServerTest::cutsLinesFromTheByteStream()
+{
+    QFETCH(QByteArrayList, writes);
+    QFETCH(QStringList, delivered);
+
+    auto term1 = logIn("term1");
+    auto cam1 = logIn("cam1");
+    QVERIFY(term1 && cam1);
+    for (const QByteArray &bytes : writes) {
+        term1->sendRaw(bytes);
+        // Give each write the chance to arrive on its own.
+        QTest::qWait(10);
+    }
+    QVERIFY(term1->syncWithServer());
+    QVERIFY(cam1->syncWithServer());
+    QCOMPARE(cam1->pendingLines(), delivered);
+}
+
+void TestServerTest::discardsOverlongLines_data()
+{
+    QTest::addColumn<int>("length");
+    QTest::addColumn<int>("writes");
+    QTest::addColumn<bool>("delivered");
+
+    QTest::newRow("just under the limit, one write") << 64 * 1024 - 100 << 1 << true;
+    QTest::newRow("just under the limit, many writes") << 64 * 1024 - 100 << 16 << true;
+    QTest::newRow("over the limit, one write") << 64 * 1024 + 100 << 1 << false;
+    QTest::newRow("far over the limit, many writes") << 1024 * 1024 << 64 << false;
+}
+
+void TestServerTest::discardsOverlongLines()
+{
+    QFETCH(int, length);
+    QFETCH(int, writes);
+    QFETCH(bool, delivered);
+
+    auto term1 = logIn("term1");
+    auto cam1 = logIn("cam1");
+    QVERIFY(term1 && cam1);
+    const QByteArray head = "term1>cam1 Set ";
+    const QByteArray line = head + QByteArray(length - head.size(), 'x');
+    const int chunk = (line.size() + writes - 1) / writes;
+    for (int at = 0; at < line.size(); at += chunk) {
+        term1->sendRaw(line.mid(at, chunk));
+        QTest::qWait(5);
+    }
+    term1->sendRaw("\nterm1>cam1 After\n");
+    QVERIFY(term1->syncWithServer());
+    QVERIFY(cam1->syncWithServer());
+    QStringList expected{"term1>cam1 After"};
+    if (delivered)
+        expected.prepend(QString::fromLatin1(line));
+    QCOMPARE(cam1->pendingLines(), expected);
+    QCOMPARE(term1->pendingLines(), QStringList());
+}
+
+void TestServerTest::faultSwitches_data()
+{
+    QTest::addColumn<StarsTestServer::Faults>("faults");
+    QTest::addColumn<bool>("rightKey");
+    QTest::addColumn<QStringList>("verdicts");
+    QTest::addColumn<bool>("loggedIn");
+
+    const QString ok = QStringLiteral("System>term1 Ok:");
+    const QString refused = QStringLiteral("System>term1 Er: Bad node name or key");
+    using F = StarsTestServer;
+    QTest::newRow("none") << F::Faults(F::NoFault) << true << QStringList{ok} << true;
+    QTest::newRow("no verdict") << F::Faults(F::NoVerdict) << true << QStringList{} << true;
+    QTest::newRow("no verdict, wrong key") << F::Faults(F::NoVerdict) << false << QStringList{} << false;
+    QTest::newRow("double verdict") << F::Faults(F::DoubleVerdict) << true << QStringList{ok, ok} << true;
+    QTest::newRow("double verdict, wrong key")
+        << F::Faults(F::DoubleVerdict) << false << QStringList{refused, refused} << false;
+    QTest::newRow("drop after key") << F::Faults(F::DropAfterKey) << true << QStringList{} << false;
+}
+
+void TestServerTest::faultSwitches()
+{
+    QFETCH(StarsTestServer::Faults, faults);
+    QFETCH(bool, rightKey);
+    QFETCH(QStringList, verdicts);
+    QFETCH(bool, loggedIn);
+
+    StarsTestServer server(faults);
+    QVERIFY(server.start());
+    QVERIFY(server.addKeys("term1", Keys));
+    BusNode bus;
+    QVERIFY(bus.connectTo(server.port()));
+    bool ok = false;
+    const int number = bus.nextLine(LongWait).toInt(&ok);
+    QVERIFY(ok);
+    // The key and a question in one go: whatever comes before the answer is the verdict.
+    bus.send("term1 " + Keys.at((number + (rightKey ? 0 : 1)) % Keys.size()) + "\nterm1>System listnodes");
+    if (loggedIn) {
+        QVERIFY(!bus.waitForLine([](const QString &line) { return line.contains("@listnodes"); }, LongWait).isNull());
+        QCOMPARE(bus.pendingLines(), verdicts);
+    } else {
+        QVERIFY(bus.waitForDisconnected(LongWait));
+        QTRY_COMPARE_WITH_TIMEOUT(bus.pendingLines(), verdicts, LongWait);
+    }
+}
+
+void TestServerTest::tracesLinesWhenVerbose()
+{
+    m_server = std::make_unique<StarsTestServer>();
+    m_server->setVerbose(true);
+    QVERIFY(m_server->start());
+    auto term1 = logIn("term1");
+    auto cam1 = logIn("cam1");
+    QVERIFY(term1 && cam1);
+    term1->send("term1>cam1 GetTemp");
+    QCOMPARE(cam1->nextLine(LongWait), QStringLiteral("term1>cam1 GetTemp"));
+    term1->sendRaw(QByteArray(70 * 1024, 'x') + '\n');
+    QVERIFY(term1->syncWithServer());
+    QTRY_VERIFY_WITH_TIMEOUT(m_server->output().contains("-> term1: System>term1 @Sync"), LongWait);
+    const QString output = m_server->output();
+    QVERIFY2(output.startsWith("listening 127.0.0.1 "), qPrintable(output));
+    QVERIFY2(output.contains("\nterm1 -> term1>cam1 GetTemp\n"), qPrintable(output));
+    QVERIFY2(output.contains("\n-> cam1: term1>cam1 GetTemp\n"), qPrintable(output));
+    QVERIFY2(output.contains("discard"), qPrintable(output));
+}
+
+void TestServerTest::endsCleanlyOnTerminate()
+{
+    auto term1 = logIn("term1");
+    QVERIFY(term1);
+    QVERIFY(m_server->terminate());
+    QVERIFY(term1->waitForDisconnected(LongWait));
+}
+
+// starsctl against the server, with a node in the test playing the target.
+void TestServerTest::starsctlRunsSteps_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("script"); // "<line" cam1 expects, ">line" cam1 sends,
+                                             // "=line" cam2 sends, "~" waits for term1 to log in
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("printed");
+    QTest::addColumn<QString>("complaint");
+
+    QTest::newRow("command and reply")
+        << QStringList{"GetTemp"}
+        << QStringList{"<term1>cam1 GetTemp", ">cam1>term1 @GetTemp 20 20"}
+        << 0 << QStringList{"> term1>cam1 GetTemp", "< cam1>term1 @GetTemp 20 20"} << "";
+    QTest::newRow("other lines printed while waiting")
+        << QStringList{"SetBin 2 2 1"}
+        << QStringList{"<term1>cam1 SetBin 2 2 1", ">cam1>term1 _Hello 1", ">cam1>term1 @GetTemp 1",
+                       ">cam1>term1 @SetBin Ok:"}
+        << 0 << QStringList{"< cam1>term1 _Hello 1", "< cam1>term1 @GetTemp 1", "< cam1>term1 @SetBin Ok:"} << "";
+    QTest::newRow("subscribe and wait for an event")
+        << QStringList{"--subscribe", "StartExposure 1", "wait _ChangedIsBusy 0"}
+        << QStringList{"<term1>cam1 StartExposure 1", ">cam1>System _ChangedIsBusy 1",
+                       ">cam1>term1 @StartExposure Ok:", ">cam1>System _ChangedIsBusy 0"}
+        << 0 << QStringList{"> term1>System flgon cam1", "< cam1>System _ChangedIsBusy 0"} << "";
+    QTest::newRow("event overtaking the reply")
+        << QStringList{"--subscribe", "StartExposure 0", "wait _ChangedIsBusy 0"}
+        << QStringList{"<term1>cam1 StartExposure 0", ">cam1>System _ChangedIsBusy 0",
+                       ">cam1>term1 @StartExposure Ok:"}
+        << 0 << QStringList{"< cam1>term1 @StartExposure Ok:"} << "";
+    QTest::newRow("event before the last command does not count")
+        << QStringList{"--subscribe", "--timeout", "2", "A", "B", "wait _Done"}
+        << QStringList{"<term1>cam1 A", ">cam1>System _Done", ">cam1>term1 @A Ok:",
+                       "<term1>cam1 B", ">cam1>term1 @B Ok:"}
+        << 1 << QStringList{"< cam1>System _Done"} << "_Done";
+    QTest::newRow("event with other parameters does not count")
+        << QStringList{"--timeout", "2", "wait _Done"}
+        << QStringList{"~", ">cam1>term1 _Done 1"}
+        << 1 << QStringList{"< cam1>term1 _Done 1"} << "_Done";
+    QTest::newRow("event from another node does not count")
+        << QStringList{"--timeout", "2", "wait _Done"}
+        << QStringList{"~", "=cam2>term1 _Done", "=cam2>System _Done"}
+        << 1 << QStringList{"< cam2>term1 _Done"} << "_Done";
+    QTest::newRow("event from a sub-name of the target")
+        << QStringList{"wait _Done  1"}
+        << QStringList{"~", ">cam1.ccd>term1 _Done 1"}
+        << 0 << QStringList{"< cam1.ccd>term1 _Done 1"} << "";
+    QTest::newRow("no reply")
+        << QStringList{"--timeout", "1", "GetTemp"} << QStringList{"<term1>cam1 GetTemp"}
+        << 1 << QStringList{"> term1>cam1 GetTemp"} << "@GetTemp";
+    QTest::newRow("target down")
+        << QStringList{"--to", "cam9", "GetTemp"} << QStringList{}
+        << 0 << QStringList{"< System>term1 @GetTemp Er: cam9 is down."} << "";
+    QTest::newRow("quiet")
+        << QStringList{"--quiet", "GetTemp", "GetBin"}
+        << QStringList{"<term1>cam1 GetTemp", ">cam1>term1 _Event", ">cam1>term1 @GetTemp 20 20",
+                       "<term1>cam1 GetBin", ">cam1>term1 @GetBin 1 1"}
+        << 0 << QStringList{"@GetTemp 20 20\n@GetBin 1 1\n"} << "";
+    QTest::newRow("wrong key")
+        << QStringList{"--keyfile", "wrong.key", "GetTemp"} << QStringList{} << 2 << QStringList{} << "refused";
+    QTest::newRow("no key file")
+        << QStringList{"--node", "term9", "GetTemp"} << QStringList{} << 2 << QStringList{} << "term9.key";
+}
+
+void TestServerTest::starsctlRunsSteps()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, script);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, printed);
+    QFETCH(QString, complaint);
+
+    auto cam1 = logIn("cam1");
+    auto cam2 = logIn("cam2");
+    QVERIFY(cam1 && cam2);
+    QVERIFY(m_server->addKeys("term1", Keys));
+    QVERIFY(m_server->addKeys("wrong", {"not-a-key"}));
+
+    QProcess ctl;
+    ctl.setWorkingDirectory(m_server->keyDir());
+    ctl.start(QStringLiteral(STARSCTL_BIN), QStringList{"--port", QString::number(m_server->port())} + arguments);
+    QVERIFY(ctl.waitForStarted(LongWait));
+    for (const QString &step : script) {
+        if (step.startsWith('<'))
+            QCOMPARE(cam1->nextLine(LongWait), step.mid(1));
+        else if (step == "~")
+            QVERIFY(TestWait::until([&] { return cam1->request("System", "listnodes").contains("term1"); }, LongWait));
+        else if (step.startsWith('>'))
+            cam1->send(step.mid(1));
+        else
+            cam2->send(step.mid(1));
+    }
+    QVERIFY(TestWait::until([&] { return ctl.state() == QProcess::NotRunning; }, 3 * LongWait));
+    const QString out = QString::fromUtf8(ctl.readAllStandardOutput());
+    const QString err = QString::fromUtf8(ctl.readAllStandardError());
+    QCOMPARE(ctl.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(ctl.exitCode() == exitCode, qPrintable(out + err));
+    if (arguments.contains("--quiet")) {
+        QCOMPARE(out, printed.join(QString()));
+    } else {
+        for (const QString &line : printed)
+            QVERIFY2(out.contains(line + '\n'), qPrintable(out));
+    }
+    if (complaint.isEmpty())
+        QCOMPARE(err, QString());
+    else
+        QVERIFY2(err.contains(complaint), qPrintable(err));
+}
+
+void TestServerTest::starsctlReadsStepsFromStandardInput()
+{
+    auto cam1 = logIn("cam1");
+    QVERIFY(cam1);
+    QVERIFY(m_server->addKeys("term1", Keys));
+    QProcess ctl;
+    ctl.setWorkingDirectory(m_server->keyDir());
+    ctl.start(QStringLiteral(STARSCTL_BIN), {"--port", QString::number(m_server->port())});
+    QVERIFY(ctl.waitForStarted(LongWait));
+    ctl.write("GetTemp\n\n# a comment\n");
+    QCOMPARE(cam1->nextLine(LongWait), QStringLiteral("term1>cam1 GetTemp"));
+    cam1->send("cam1>term1 @GetTemp 20 20");
+    ctl.write("  wait _Done 1\nSetTemp -10");
+    ctl.closeWriteChannel();
+    cam1->send("cam1>term1 _Done 1");
+    QCOMPARE(cam1->nextLine(LongWait), QStringLiteral("term1>cam1 SetTemp -10"));
+    cam1->send("cam1>term1 @SetTemp Ok:");
+    QVERIFY(TestWait::until([&] { return ctl.state() == QProcess::NotRunning; }, LongWait));
+    const QString out = QString::fromUtf8(ctl.readAllStandardOutput());
+    QVERIFY2(ctl.exitCode() == 0, qPrintable(out + ctl.readAllStandardError()));
+    QVERIFY2(out.endsWith("> term1>cam1 SetTemp -10\n< cam1>term1 @SetTemp Ok:\n"), qPrintable(out));
+}
+
+void TestServerTest::starsctlFailsWithoutServer()
+{
+    // A port that was free a moment ago.
+    QTcpServer probe;
+    QVERIFY(probe.listen(QHostAddress::LocalHost));
+    const QString port = QString::number(probe.serverPort());
+    probe.close();
+
+    QVERIFY(m_server->addKeys("term1", Keys));
+    QProcess ctl;
+    ctl.setWorkingDirectory(m_server->keyDir());
+    ctl.start(QStringLiteral(STARSCTL_BIN), {"--port", port, "GetTemp"});
+    QVERIFY(ctl.waitForFinished(LongWait));
+    QCOMPARE(ctl.exitCode(), 2);
+    QVERIFY(ctl.readAllStandardError().contains("cannot connect"));
+}
+
+// The service fixture, with starsctl standing in for the service: it logs in
+// as cam1 with the key file the fixture wrote.
+void TestServerTest::serviceProcessPreparesItsDirectory()
+{
+    ServiceProcess service(*m_server);
+    service.setProgram(QStringLiteral(STARSCTL_BIN));
+    service.setArguments({"--port", QString::number(m_server->port()), "--node", "cam1", "--to", "System",
+                          "--timeout", "60", "wait _Never"});
+    QVERIFY(service.start());
+    QVERIFY(service.waitForLogin());
+    QCOMPARE(service.files(), (QStringList{"cam1.key", "config.cfg"}));
+    QFile config(service.filePath("config.cfg"));
+    QVERIFY(config.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromLatin1(config.readAll()),
+             QStringLiteral("KEY_FILE_NAME cam1\nNAME_ON_STARS cam1\nSTARS_IP 127.0.0.1\nSTARS_PORT %1\n")
+                 .arg(m_server->port()));
+
+    auto term1 = logIn("term1");
+    QVERIFY(term1);
+    QCOMPARE(term1->request("System", "listnodes"), QStringLiteral("System>term1 @listnodes cam1 term1"));
+    service.terminate();
+    QVERIFY(service.waitForExit());
+    QVERIFY(!service.isRunning());
+}
+
+void TestServerTest::serviceProcessReportsAnEarlyExit()
+{
+    ServiceProcess service(*m_server);
+    service.setProgram(QStringLiteral(STARSCTL_BIN));
+    service.setConfigText("# hand-written\nNAME_ON_STARS  cam7 extra\n");
+    service.setWithoutKeyFile();
+    service.setArguments({"--port", QString::number(m_server->port()), "--node", "cam7", "GetTemp"});
+    QVERIFY(service.start());
+    QVERIFY(!service.waitForLogin());
+    QVERIFY(service.waitForExit());
+    QCOMPARE(service.exitCode(), 2);
+    QVERIFY2(service.log().contains("cam7.key"), qPrintable(service.log()));
+    QCOMPARE(service.nodeName(), QStringLiteral("cam7"));
+    QCOMPARE(service.files(), QStringList{"config.cfg"});
+    // The node name from the hand-written text got the keys on the server.
+    QVERIFY(QFile::exists(m_server->keyDir() + "/cam7.key"));
+}
+
+QTEST_GUILESS_MAIN(TestServerTest)
+#include "tst_testserver.moc"

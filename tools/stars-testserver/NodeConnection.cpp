@@ -1,0 +1,99 @@
+#include "NodeConnection.h"
+
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <cstdio>
+
+NodeConnection::NodeConnection(QTcpSocket *socket, bool verbose, QObject *parent)
+    : QObject(parent), m_socket(socket), m_verbose(verbose)
+{
+    m_socket->setParent(this);
+    m_peer = m_socket->peerAddress().toString().toLatin1() + ':'
+             + QByteArray::number(m_socket->peerPort());
+    connect(m_socket, &QTcpSocket::readyRead, this, &NodeConnection::readAvailable);
+    connect(m_socket, &QTcpSocket::disconnected, this, [this] {
+        m_closing = true;
+        if (!m_closedEmitted) {
+            m_closedEmitted = true;
+            emit closed(this);
+        }
+    });
+}
+
+NodeConnection::~NodeConnection()
+{
+    // The socket goes down with us; its last signals must not reach a half-destroyed object.
+    m_socket->disconnect(this);
+}
+
+QByteArray NodeConnection::label() const
+{
+    return m_name.isEmpty() ? m_peer : m_name;
+}
+
+void NodeConnection::sendKeyNumber(int number)
+{
+    m_keyNumber = number;
+    sendLine(QByteArray::number(number));
+}
+
+void NodeConnection::sendLine(const QByteArray &line)
+{
+    if (m_socket->state() != QAbstractSocket::ConnectedState)
+        return;
+    trace("-> " + label() + ": " + line);
+    m_socket->write(line + '\n');
+}
+
+void NodeConnection::close()
+{
+    if (m_closing)
+        return;
+    m_closing = true;
+    trace("closing " + label());
+    m_socket->disconnectFromHost();
+}
+
+void NodeConnection::trace(const QByteArray &text) const
+{
+    if (!m_verbose)
+        return;
+    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void NodeConnection::readAvailable()
+{
+    m_buffer += m_socket->readAll();
+    int start = 0;
+    while (!m_closing) {
+        const int end = m_buffer.indexOf('\n', start);
+        if (end < 0)
+            break;
+        const int length = end - start;
+        if (m_discarding || length > MaxLineLength) {
+            trace(label() + ": discarded a line of " + QByteArray::number(m_discarded + length)
+                  + " bytes");
+            m_discarding = false;
+            m_discarded = 0;
+        } else {
+            QByteArray line = m_buffer.mid(start, length);
+            if (line.endsWith('\r'))
+                line.chop(1);
+            trace(label() + " -> " + line);
+            emit lineReceived(this, line);
+        }
+        start = end + 1;
+    }
+    m_buffer.remove(0, start);
+    if (m_buffer.size() > MaxLineLength) {
+        // Keep only the fact that we are inside an over-long line.
+        if (!m_discarding)
+            trace(label() + ": line longer than " + QByteArray::number(MaxLineLength)
+                  + " bytes, discarding it");
+        m_discarding = true;
+        m_discarded += m_buffer.size();
+        m_buffer.clear();
+    }
+}

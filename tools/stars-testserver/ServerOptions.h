@@ -1,0 +1,17 @@
+#pragma once
+
+#include <QHostAddress>
+#include <QString>
+
+// What the command line chooses for one server run.
+struct ServerOptions {
+    QHostAddress host{QHostAddress::LocalHost};
+    quint16 port = 6057;
+    QString keyDir = QStringLiteral(".");
+    bool verbose = false;
+
+    // Fault switches, so tests can see how a node copes with a broken server.
+    bool noVerdict = false;     // check the key and register, but never answer it
+    bool doubleVerdict = false; // send the verdict line twice
+    bool dropAfterKey = false;  // close the connection as soon as the key line arrives
+};

@@ -1,0 +1,224 @@
+#include "TestServer.h"
+
+#include "NodeConnection.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTcpSocket>
+
+namespace {
+
+const QByteArray SystemNode = "System";
+
+// Node names become file names (<node>.key) and routing keys, so only plain
+// words are accepted.
+bool isValidNodeName(const QByteArray &name)
+{
+    if (name.isEmpty() || name == SystemNode)
+        return false;
+    for (char c : name) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')
+                           || (c >= '0' && c <= '9') || c == '_' || c == '-';
+        if (!plain)
+            return false;
+    }
+    return true;
+}
+
+QByteArray firstWord(const QByteArray &text)
+{
+    const int blank = text.indexOf(' ');
+    return blank < 0 ? text : text.left(blank);
+}
+
+QByteArray afterFirstWord(const QByteArray &text)
+{
+    const int blank = text.indexOf(' ');
+    return blank < 0 ? QByteArray() : text.mid(blank + 1);
+}
+
+// Routing uses the node part of a name: "cam1.ccd" goes to "cam1".
+QByteArray nodeOf(const QByteArray &name)
+{
+    const int dot = name.indexOf('.');
+    return dot < 0 ? name : name.left(dot);
+}
+
+} // namespace
+
+TestServer::TestServer(const ServerOptions &options, QObject *parent)
+    : QObject(parent), m_options(options)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &TestServer::acceptConnections);
+}
+
+TestServer::~TestServer()
+{
+    for (NodeConnection *connection : findChildren<NodeConnection *>())
+        connection->disconnect(this);
+}
+
+bool TestServer::listen()
+{
+    return m_server.listen(m_options.host, m_options.port);
+}
+
+void TestServer::acceptConnections()
+{
+    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+        auto *connection = new NodeConnection(socket, m_options.verbose, this);
+        connect(connection, &NodeConnection::lineReceived, this, &TestServer::handleLine);
+        connect(connection, &NodeConnection::closed, this, [this](NodeConnection *c) {
+            c->trace(c->label() + " disconnected");
+            forget(c);
+            c->deleteLater();
+        });
+        connection->trace(connection->label() + " connected");
+        connection->sendKeyNumber(int(QRandomGenerator::global()->bounded(10000)));
+    }
+}
+
+void TestServer::handleLine(NodeConnection *connection, const QByteArray &line)
+{
+    if (connection->isLoggedIn())
+        route(connection, line);
+    else
+        handleLogin(connection, line);
+}
+
+void TestServer::handleLogin(NodeConnection *connection, const QByteArray &line)
+{
+    if (m_options.dropAfterKey) {
+        connection->close();
+        return;
+    }
+    const QList<QByteArray> words = line.simplified().split(' ');
+    const QByteArray node = words.value(0);
+    const bool accepted = words.size() == 2 && isValidNodeName(node) && !m_nodes.contains(node)
+                          && keyMatches(node, connection->keyNumber(), words.value(1));
+    if (accepted) {
+        connection->setName(node);
+        m_nodes.insert(node, connection);
+        m_loggedIn.append(connection);
+        connection->trace(node + " logged in");
+    }
+    const QByteArray verdict = "System>" + node
+                               + (accepted ? QByteArray(" Ok:") : QByteArray(" Er: Bad node name or key"));
+    if (!m_options.noVerdict) {
+        connection->sendLine(verdict);
+        if (m_options.doubleVerdict)
+            connection->sendLine(verdict);
+    }
+    if (!accepted)
+        connection->close();
+}
+
+bool TestServer::keyMatches(const QByteArray &node, int keyNumber, const QByteArray &key) const
+{
+    QFile file(QDir(m_options.keyDir).filePath(QString::fromLatin1(node) + QStringLiteral(".key")));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray words = file.readAll().simplified();
+    if (words.isEmpty())
+        return false;
+    const QList<QByteArray> keys = words.split(' ');
+    return keys.at(keyNumber % keys.size()) == key;
+}
+
+void TestServer::route(NodeConnection *connection, QByteArray line)
+{
+    if (line.isEmpty())
+        return;
+    if (!firstWord(line).contains('>'))
+        line = connection->name() + '>' + line;
+
+    const QByteArray address = firstWord(line);
+    const int arrow = address.indexOf('>');
+    const QByteArray from = address.left(arrow);
+    const QByteArray to = address.mid(arrow + 1);
+    const QByteArray text = afterFirstWord(line);
+    if (from.isEmpty() || to.isEmpty() || text.isEmpty()) {
+        connection->sendLine("System>" + connection->name() + "> @");
+        return;
+    }
+
+    const QByteArray receiver = nodeOf(to);
+    if (receiver == SystemNode) {
+        handleSystemCommand(connection, from, line, text);
+        return;
+    }
+    if (NodeConnection *target = m_nodes.value(receiver)) {
+        target->sendLine(line);
+        return;
+    }
+    // Nobody waits for an answer to a reply or an event, so those just vanish.
+    if (text.startsWith('@') || text.startsWith('_')) {
+        connection->trace("dropped, " + receiver + " is not logged in");
+        return;
+    }
+    connection->sendLine("System>" + from + " @" + text + " Er: " + receiver + " is down.");
+}
+
+void TestServer::handleSystemCommand(NodeConnection *connection, const QByteArray &from,
+                                     const QByteArray &line, const QByteArray &text)
+{
+    const QByteArray command = firstWord(text);
+    const QByteArray argument = afterFirstWord(text).trimmed();
+    if (command.startsWith('_')) {
+        forwardEvent(connection, line);
+        return;
+    }
+    if (command.startsWith('@'))
+        return;
+
+    const QByteArray reply = "System>" + from + " @" + command + ' ';
+    if (command == "listnodes") {
+        QByteArrayList names;
+        for (const NodeConnection *node : qAsConst(m_loggedIn))
+            names.append(node->name());
+        connection->sendLine(reply + names.join(' '));
+    } else if (command == "flgon" || command == "flgoff") {
+        if (argument.isEmpty() || argument.contains(' ')) {
+            connection->sendLine(reply + "Er: Node name is missing or not single.");
+            return;
+        }
+        QList<QByteArray> &subscribers = m_eventSubscribers[argument];
+        subscribers.removeAll(connection->name());
+        if (command == "flgon")
+            subscribers.append(connection->name());
+        connection->sendLine(reply + "Ok:");
+    } else if (command == "disconnect") {
+        NodeConnection *target = m_nodes.value(argument);
+        if (!target) {
+            connection->sendLine(reply + "Er: " + argument + " is down.");
+            return;
+        }
+        connection->sendLine(reply + "Ok:");
+        forget(target);
+        target->close();
+    } else {
+        connection->sendLine(reply + "Er: Command is not found or not available.");
+    }
+}
+
+void TestServer::forwardEvent(NodeConnection *source, const QByteArray &line)
+{
+    for (const QByteArray &subscriber : m_eventSubscribers.value(source->name())) {
+        if (NodeConnection *target = m_nodes.value(subscriber))
+            target->sendLine(line);
+    }
+}
+
+void TestServer::forget(NodeConnection *connection)
+{
+    const QByteArray name = connection->name();
+    if (name.isEmpty() || m_nodes.value(name) != connection)
+        return;
+    m_nodes.remove(name);
+    m_loggedIn.removeAll(connection);
+    // A subscription ends when its subscriber leaves; the source's list
+    // stays so a restarted node is still watched.
+    for (auto it = m_eventSubscribers.begin(); it != m_eventSubscribers.end(); ++it)
+        it->removeAll(name);
+}

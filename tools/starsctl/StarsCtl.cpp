@@ -1,0 +1,252 @@
+#include "StarsCtl.h"
+
+#include <QFile>
+#include <cstdio>
+
+namespace {
+
+QString nodeOf(const QString &name)
+{
+    return name.section(QLatin1Char('.'), 0, 0);
+}
+
+} // namespace
+
+StarsCtl::StarsCtl(const CtlOptions &options, QObject *parent)
+    : QObject(parent), m_options(options), m_toNode(nodeOf(options.to)), m_out(stdout)
+{
+    if (m_options.keyFile.isEmpty())
+        m_options.keyFile = m_options.node + QStringLiteral(".key");
+    m_steps = m_options.steps;
+    m_stepsEnded = !m_options.steps.isEmpty();
+    m_timer.setSingleShot(true);
+    connect(&m_timer, &QTimer::timeout, this, &StarsCtl::timedOut);
+    connect(&m_socket, &QTcpSocket::connected, this, [this] {
+        await(State::AwaitKeyNumber, QStringLiteral("the key number from the server"));
+    });
+    connect(&m_socket, &QTcpSocket::readyRead, this, &StarsCtl::readSocket);
+    connect(&m_socket, &QTcpSocket::disconnected, this, &StarsCtl::connectionLost);
+    connect(&m_socket, &QAbstractSocket::errorOccurred, this,
+            [this](QAbstractSocket::SocketError error) {
+                if (m_state == State::Connecting)
+                    fail(ConnectionFailed, QStringLiteral("cannot connect to %1 port %2: %3")
+                                               .arg(m_options.host).arg(m_options.port)
+                                               .arg(m_socket.errorString()));
+                else if (error == QAbstractSocket::RemoteHostClosedError)
+                    connectionLost();
+            });
+}
+
+void StarsCtl::start()
+{
+    QFile keyFile(m_options.keyFile);
+    if (!keyFile.open(QIODevice::ReadOnly)) {
+        fail(ConnectionFailed, QStringLiteral("cannot read the key file %1: %2")
+                                   .arg(m_options.keyFile, keyFile.errorString()));
+        return;
+    }
+    m_keys = QString::fromLatin1(keyFile.readAll()).simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (m_keys.isEmpty()) {
+        fail(ConnectionFailed, QStringLiteral("the key file %1 holds no keys").arg(m_options.keyFile));
+        return;
+    }
+    await(State::Connecting, QStringLiteral("the connection to %1 port %2").arg(m_options.host).arg(m_options.port));
+    m_socket.connectToHost(m_options.host, m_options.port);
+}
+
+void StarsCtl::addStep(const QString &step)
+{
+    m_steps.append(step);
+    if (m_state == State::Ready)
+        runNextStep();
+}
+
+void StarsCtl::endSteps()
+{
+    m_stepsEnded = true;
+    if (m_state == State::Ready)
+        runNextStep();
+}
+
+void StarsCtl::readSocket()
+{
+    m_buffer += m_socket.readAll();
+    int start = 0;
+    for (int end; m_state != State::Done && (end = m_buffer.indexOf('\n', start)) >= 0; start = end + 1) {
+        QByteArray line = m_buffer.mid(start, end - start);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        handleLine(line);
+    }
+    m_buffer.remove(0, start);
+}
+
+void StarsCtl::handleLine(const QByteArray &bytes)
+{
+    // Nodes write ISO 8859-1.
+    const QString line = QString::fromLatin1(bytes);
+    if (!m_options.quiet)
+        m_out << "< " << line << Qt::endl;
+
+    if (m_state == State::AwaitKeyNumber) {
+        answerKeyNumber(line);
+        return;
+    }
+    if (m_state == State::AwaitVerdict) {
+        handleVerdict(line);
+        return;
+    }
+
+    const QString address = line.section(QLatin1Char(' '), 0, 0);
+    const QString text = line.section(QLatin1Char(' '), 1);
+    const QString word = text.section(QLatin1Char(' '), 0, 0);
+    const QString sender = nodeOf(address.section(QLatin1Char('>'), 0, 0));
+    if (word.startsWith(QLatin1Char('_')) && sender == m_toNode)
+        m_events.append(text.simplified());
+
+    switch (m_state) {
+    case State::Subscribing:
+    case State::AwaitReply:
+        // The server answers for a target that is not logged in.
+        if (word == m_awaitedReply && (sender == m_toNode || sender == QLatin1String("System"))) {
+            if (m_options.quiet && m_state == State::AwaitReply)
+                m_out << text << Qt::endl;
+            m_state = State::Ready;
+            m_timer.stop();
+            runNextStep();
+        }
+        break;
+    case State::AwaitEvent:
+        if (takeAwaitedEvent()) {
+            m_state = State::Ready;
+            m_timer.stop();
+            runNextStep();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void StarsCtl::answerKeyNumber(const QString &line)
+{
+    bool ok = false;
+    const int number = line.trimmed().toInt(&ok);
+    if (!ok || number < 0) {
+        fail(ConnectionFailed, QStringLiteral("expected a key number from the server, got \"%1\"").arg(line));
+        return;
+    }
+    sendLine(m_options.node + QLatin1Char(' ') + m_keys.at(number % m_keys.size()));
+    await(State::AwaitVerdict, QStringLiteral("the log-in verdict"));
+}
+
+void StarsCtl::handleVerdict(const QString &line)
+{
+    if (line.section(QLatin1Char(' '), 1, 1) != QLatin1String("Ok:")) {
+        fail(ConnectionFailed, QStringLiteral("log-in as %1 refused: %2").arg(m_options.node, line));
+        return;
+    }
+    if (m_options.subscribe) {
+        sendLine(m_options.node + QStringLiteral(">System flgon ") + m_options.to);
+        m_awaitedReply = QStringLiteral("@flgon");
+        await(State::Subscribing, QStringLiteral("the reply @flgon from System"));
+        return;
+    }
+    m_state = State::Ready;
+    m_timer.stop();
+    runNextStep();
+}
+
+void StarsCtl::runNextStep()
+{
+    while (!m_steps.isEmpty()) {
+        const QString step = m_steps.takeFirst().trimmed();
+        if (step.isEmpty() || step.startsWith(QLatin1Char('#')))
+            continue;
+        if (step == QLatin1String("wait") || step.startsWith(QLatin1String("wait "))) {
+            m_awaitedEvent = step.mid(4).simplified();
+            if (m_awaitedEvent.isEmpty()) {
+                fail(TimedOut, QStringLiteral("\"wait\" needs the text of an event, e.g. wait _ChangedIsBusy 0"));
+                return;
+            }
+            if (takeAwaitedEvent())
+                continue;
+            await(State::AwaitEvent, QStringLiteral("the event \"%1\" from %2").arg(m_awaitedEvent, m_options.to));
+            return;
+        }
+        sendCommand(step);
+        return;
+    }
+    if (m_stepsEnded)
+        finish(Success);
+}
+
+void StarsCtl::sendCommand(const QString &command)
+{
+    m_events.clear();
+    m_awaitedReply = QLatin1Char('@') + command.section(QLatin1Char(' '), 0, 0);
+    sendLine(m_options.node + QLatin1Char('>') + m_options.to + QLatin1Char(' ') + command);
+    await(State::AwaitReply, QStringLiteral("the reply %1 from %2").arg(m_awaitedReply, m_options.to));
+}
+
+bool StarsCtl::takeAwaitedEvent()
+{
+    const int index = m_events.indexOf(m_awaitedEvent);
+    if (index < 0)
+        return false;
+    m_events.erase(m_events.begin(), m_events.begin() + index + 1);
+    return true;
+}
+
+void StarsCtl::await(State state, const QString &what)
+{
+    m_state = state;
+    m_awaitedWhat = what;
+    m_timer.start(m_options.timeoutSeconds * 1000);
+}
+
+void StarsCtl::sendLine(const QString &line)
+{
+    if (!m_options.quiet)
+        m_out << "> " << line << Qt::endl;
+    // The nodes read UTF-8.
+    m_socket.write(line.toUtf8() + '\n');
+}
+
+void StarsCtl::timedOut()
+{
+    const int status = (m_state == State::Connecting || m_state == State::AwaitKeyNumber
+                        || m_state == State::AwaitVerdict) ? ConnectionFailed : TimedOut;
+    fail(status, QStringLiteral("no answer within %1 s while waiting for %2")
+                     .arg(m_options.timeoutSeconds).arg(m_awaitedWhat));
+}
+
+void StarsCtl::connectionLost()
+{
+    if (m_state == State::Done || m_state == State::Connecting)
+        return;
+    if (m_state == State::AwaitVerdict)
+        fail(ConnectionFailed, QStringLiteral("log-in as %1 refused: the server closed the connection")
+                                   .arg(m_options.node));
+    else
+        fail(ConnectionFailed, QStringLiteral("the server closed the connection"));
+}
+
+void StarsCtl::fail(int status, const QString &message)
+{
+    m_out.flush();
+    std::fprintf(stderr, "starsctl: %s\n", qPrintable(message));
+    std::fflush(stderr);
+    finish(status);
+}
+
+void StarsCtl::finish(int status)
+{
+    if (m_state == State::Done)
+        return;
+    m_state = State::Done;
+    m_timer.stop();
+    m_out.flush();
+    m_socket.disconnectFromHost();
+    emit finished(status);
+}
