@@ -1,0 +1,220 @@
+// The exposure commands and the busy event, seen from the bus.
+#include "BusNode.h"
+#include "ServiceProcess.h"
+#include "StarsTestServer.h"
+
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+const QString busy1 = QStringLiteral("cam1>System _ChangedIsBusy 1");
+const QString busy0 = QStringLiteral("cam1>System _ChangedIsBusy 0");
+} // namespace
+
+class tst_ServiceExposure : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void eventPrecedesReplyAndSequenceWritesFiles();
+    void exposureCommandsRefusedWhileBusy();
+    void rbiFlushWithoutFlushesIsRefusedWithoutEvent();
+    void downloadBeforeExposureEndsIsBusy();
+    void commandsServedWhileSequenceRuns();
+    void sequenceNumberChangedDuringSequence();
+    void downloadToTakenNameKeepsBothFiles();
+    void zeroBinIsRefused();
+    void connectionLostDuringExposureEndsProcess();
+
+private:
+    // Starts the service with extra configuration and logs term1 in,
+    // subscribed to cam1's events.
+    void startService(const QMap<QString, QString>& extra = {});
+    QString ask(const QString& command) { return term->request("cam1", command, 10000); }
+    bool waitFor(const QString& line, int timeoutMs = 20000)
+    {
+        return !term->waitForLine([&](const QString& l) { return l == line; }, timeoutMs).isNull();
+    }
+
+    std::unique_ptr<StarsTestServer> server;
+    std::unique_ptr<ServiceProcess> service;
+    std::unique_ptr<BusNode> term;
+};
+
+void tst_ServiceExposure::init()
+{
+    server = std::make_unique<StarsTestServer>();
+    QVERIFY(server->start());
+    QVERIFY(server->addKeys("term1", {"t"}));
+}
+
+void tst_ServiceExposure::cleanup()
+{
+    term.reset();
+    service.reset();
+    server.reset();
+}
+
+void tst_ServiceExposure::startService(const QMap<QString, QString>& extra)
+{
+    service = std::make_unique<ServiceProcess>(*server);
+    service->setConfigValue("CAMERA_NO", "0");
+    for (auto it = extra.begin(); it != extra.end(); ++it)
+        service->setConfigValue(it.key(), it.value());
+    QVERIFY(service->start());
+    QVERIFY2(service->waitForLogin(), qPrintable(service->log()));
+    term = std::make_unique<BusNode>();
+    QVERIFY(term->login(server->port(), "term1", {"t"}));
+    QCOMPARE(term->request("System", "flgon cam1"), QStringLiteral("System>term1 @flgon Ok:"));
+}
+
+void tst_ServiceExposure::eventPrecedesReplyAndSequenceWritesFiles()
+{
+    startService();
+    QCOMPARE(ask("SetBin 2 2 4"), QStringLiteral("cam1>term1 @SetBin Ok:"));
+    QCOMPARE(ask("SetImages 2"), QStringLiteral("cam1>term1 @SetImages Ok:"));
+    QCOMPARE(ask("SetRBIFlushes 2"), QStringLiteral("cam1>term1 @SetRBIFlushes Ok:"));
+    QCOMPARE(ask("SetRBIExpTime 5"), QStringLiteral("cam1>term1 @SetRBIExpTime Ok:"));
+    QCOMPARE(ask("SetExpTime 20"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
+    QCOMPARE(ask("SetFileName run.raw"), QStringLiteral("cam1>term1 @SetFileName Ok:"));
+    term->send("term1>cam1 Exposure 5"); // parameters are ignored
+    QCOMPARE(term->nextLine(), busy1);
+    QCOMPARE(term->nextLine(), QStringLiteral("cam1>term1 @Exposure Ok:"));
+    QCOMPARE(term->nextLine(20000), busy0);
+    QCOMPARE(service->files().filter(".raw"), (QStringList{"run0000-0000.raw", "run0001-0001.raw"}));
+    for (const QString& f : service->files().filter(".raw"))
+        QCOMPARE(QFileInfo(service->filePath(f)).size(), qint64(768 * 512 * 2));
+    QCOMPARE(ask("IsBusy"), QStringLiteral("cam1>term1 @IsBusy 0"));
+    QCOMPARE(ask("GetSeqFileNo"), QStringLiteral("cam1>term1 @GetSeqFileNo 2"));
+}
+
+void tst_ServiceExposure::exposureCommandsRefusedWhileBusy()
+{
+    startService();
+    QCOMPARE(ask("SetExpTime 1500"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
+    QCOMPARE(ask("SetRBIFlushes 1"), QStringLiteral("cam1>term1 @SetRBIFlushes Ok:"));
+    term->send("term1>cam1 StartExposure");
+    QCOMPARE(term->nextLine(), busy1);
+    QCOMPARE(term->nextLine(), QStringLiteral("cam1>term1 @StartExposure Ok:"));
+    for (const char* command : {"Exposure", "StartExposure", "RBIFlush", "DownLoadImage"})
+        QCOMPARE(ask(command), QStringLiteral("cam1>term1 @%1 Err: Busy").arg(command));
+    QVERIFY(term->pendingLines().isEmpty()); // no event for a refusal
+    QVERIFY(waitFor(busy0));
+}
+
+void tst_ServiceExposure::rbiFlushWithoutFlushesIsRefusedWithoutEvent()
+{
+    startService();
+    QCOMPARE(ask("RBIFlush"), QStringLiteral("cam1>term1 @RBIFlush Err: Busy"));
+    QVERIFY(term->receivesNothing(200));
+    QCOMPARE(ask("IsBusy"), QStringLiteral("cam1>term1 @IsBusy 0"));
+    QCOMPARE(ask("SetRBIFlushes 2"), QStringLiteral("cam1>term1 @SetRBIFlushes Ok:"));
+    QCOMPARE(ask("SetRBIExpTime 10"), QStringLiteral("cam1>term1 @SetRBIExpTime Ok:"));
+    term->send("term1>cam1 RBIFlush");
+    QCOMPARE(term->nextLine(), busy1);
+    QCOMPARE(term->nextLine(), QStringLiteral("cam1>term1 @RBIFlush Ok:"));
+    QCOMPARE(term->nextLine(20000), busy0);
+    QVERIFY(service->files().filter(".dat").isEmpty());
+}
+
+void tst_ServiceExposure::downloadBeforeExposureEndsIsBusy()
+{
+    startService();
+    QCOMPARE(ask("SetExpTime 800"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
+    QCOMPARE(ask("SetBin 4 4 1"), QStringLiteral("cam1>term1 @SetBin Ok:"));
+    term->send("term1>cam1 StartExposure");
+    term->send("term1>cam1 DownLoadImage");
+    QCOMPARE(term->nextLine(), busy1);
+    QCOMPARE(term->nextLine(), QStringLiteral("cam1>term1 @StartExposure Ok:"));
+    QCOMPARE(term->nextLine(), QStringLiteral("cam1>term1 @DownLoadImage Err: Busy"));
+    QVERIFY(waitFor(busy0));
+    QCOMPARE(ask("DownLoadImage"), QStringLiteral("cam1>term1 @DownLoadImage Ok:"));
+    QCOMPARE(service->files().filter(".dat"), QStringList{"DefaultFileName0000-0000.dat"});
+    QCOMPARE(QFileInfo(service->filePath("DefaultFileName0000-0000.dat")).size(), qint64(384 * 256 * 2));
+    // The image was read: a second download has nothing to read.
+    QCOMPARE(ask("DownLoadImage"), QStringLiteral("cam1>term1 @DownLoadImage Err: Busy"));
+}
+
+void tst_ServiceExposure::commandsServedWhileSequenceRuns()
+{
+    startService();
+    QCOMPARE(ask("SetImages 3"), QStringLiteral("cam1>term1 @SetImages Ok:"));
+    QCOMPARE(ask("SetExpTime 400"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
+    QCOMPARE(ask("SetBin 8 8 1"), QStringLiteral("cam1>term1 @SetBin Ok:"));
+    term->send("term1>cam1 Exposure");
+    QCOMPARE(term->nextLine(), busy1);
+    QCOMPARE(term->nextLine(), QStringLiteral("cam1>term1 @Exposure Ok:"));
+    QCOMPARE(ask("IsBusy"), QStringLiteral("cam1>term1 @IsBusy 1"));
+    QVERIFY(ask("GetTemp").startsWith("cam1>term1 @GetTemp "));
+    QVERIFY(!ask("GetTemp").contains("Err"));
+    QCOMPARE(ask("SetExpTime 2000"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
+    QCOMPARE(ask("GetExpTime"), QStringLiteral("cam1>term1 @GetExpTime 2000"));
+    QVERIFY(waitFor(busy0));
+    QCOMPARE(service->files().filter(".dat").size(), 3);
+    // The running sequence kept the exposure time it started with.
+    QCOMPARE(service->log().count("Setting ExpTime to  400"), 3);
+    QVERIFY(!service->log().contains("Setting ExpTime to  2000"));
+}
+
+void tst_ServiceExposure::sequenceNumberChangedDuringSequence()
+{
+    startService();
+    QCOMPARE(ask("SetImages 2"), QStringLiteral("cam1>term1 @SetImages Ok:"));
+    QCOMPARE(ask("SetExpTime 600"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
+    QCOMPARE(ask("SetBin 8 8 1"), QStringLiteral("cam1>term1 @SetBin Ok:"));
+    term->send("term1>cam1 Exposure");
+    QCOMPARE(term->nextLine(), busy1);
+    QCOMPARE(term->nextLine(), QStringLiteral("cam1>term1 @Exposure Ok:"));
+    QCOMPARE(ask("SetSeqFileNo 17"), QStringLiteral("cam1>term1 @SetSeqFileNo Ok:"));
+    QVERIFY(waitFor(busy0));
+    QCOMPARE(service->files().filter(".dat"),
+             (QStringList{"DefaultFileName0017-0000.dat", "DefaultFileName0018-0001.dat"}));
+}
+
+void tst_ServiceExposure::downloadToTakenNameKeepsBothFiles()
+{
+    startService();
+    QCOMPARE(ask("SetUseSeqFNo 0"), QStringLiteral("cam1>term1 @SetUseSeqFNo Ok:"));
+    QCOMPARE(ask("SetExpTime 0"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
+    QCOMPARE(ask("SetBin 8 8 1"), QStringLiteral("cam1>term1 @SetBin Ok:"));
+    QVERIFY(service->writeFile("DefaultFileName-0000.dat", "precious"));
+    term->send("term1>cam1 StartExposure");
+    QVERIFY(waitFor(busy0));
+    QCOMPARE(ask("DownLoadImage"), QStringLiteral("cam1>term1 @DownLoadImage Ok:"));
+    QFile old(service->filePath("DefaultFileName-0000.dat"));
+    QVERIFY(old.open(QIODevice::ReadOnly));
+    QCOMPARE(old.readAll(), QByteArray("precious"));
+    QCOMPARE(QFileInfo(service->filePath("DefaultFileName-0000_1.dat")).size(), qint64(192 * 128 * 2));
+    QVERIFY(service->log().contains("File exists, image written as \"DefaultFileName-0000_1.dat\""));
+}
+
+void tst_ServiceExposure::zeroBinIsRefused()
+{
+    startService();
+    QCOMPARE(ask("SetBin 0 1 1"), QStringLiteral("cam1>term1 @SetBin Ok:"));
+    QCOMPARE(ask("Exposure"), QStringLiteral("cam1>term1 @Exposure Err: Busy"));
+    QCOMPARE(ask("StartExposure"), QStringLiteral("cam1>term1 @StartExposure Err: Busy"));
+    QVERIFY(term->receivesNothing(100));
+    QVERIFY(service->isRunning());
+}
+
+void tst_ServiceExposure::connectionLostDuringExposureEndsProcess()
+{
+    startService();
+    QCOMPARE(ask("SetExpTime 5000"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
+    term->send("term1>cam1 Exposure");
+    QCOMPARE(term->nextLine(), busy1);
+    QCOMPARE(term->nextLine(), QStringLiteral("cam1>term1 @Exposure Ok:"));
+    QCOMPARE(term->request("System", "disconnect cam1"), QStringLiteral("System>term1 @disconnect Ok:"));
+    QVERIFY(service->waitForExit());
+    QCOMPARE(service->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(service->exitCode(), 0);
+    QVERIFY(term->receivesNothing(200)); // no reply, no event
+}
+
+QTEST_GUILESS_MAIN(tst_ServiceExposure)
+#include "tst_service_exposure.moc"

@@ -1,0 +1,187 @@
+// The service as a process: start-up from its configuration, log-in, and
+// how it ends.
+#include "BusNode.h"
+#include "ServiceProcess.h"
+#include "StarsTestServer.h"
+
+#include <QtTest>
+
+class tst_ServiceProcess : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void withoutConfigIdlesAndStaysOffTheBus();
+    void withoutKeyFileExitsWithStatusOne();
+    void defaultNamesAreQtTarn();
+    void emptyNodeNameIsNotReplacedByDefault();
+    void connectionLossEndsWithStatusZero();
+    void logInRefusedByServerEndsWithStatusZero();
+    void unreachableServerIsLoggedAndProcessIdles();
+    void answersToAnswersSettleAfterOneRound_data();
+    void answersToAnswersSettleAfterOneRound();
+    void onlyAddressAndPortConfiguredStillConnects();
+};
+
+void tst_ServiceProcess::withoutConfigIdlesAndStaysOffTheBus()
+{
+    StarsTestServer server;
+    QVERIFY(server.start());
+    ServiceProcess service(server);
+    service.setWithoutConfigFile();
+    QVERIFY(service.start());
+    QVERIFY(!service.waitForLogin(1500));
+    QVERIFY(service.isRunning());
+    QVERIFY2(service.log().contains("Can not open [config.cfg]"), qPrintable(service.log()));
+    QVERIFY(!service.log().contains("Stars Server"));
+    QVERIFY(!service.log().contains("Lib Version"));
+}
+
+void tst_ServiceProcess::withoutKeyFileExitsWithStatusOne()
+{
+    StarsTestServer server;
+    QVERIFY(server.start());
+    ServiceProcess service(server);
+    service.setWithoutKeyFile();
+    QVERIFY(service.start());
+    QVERIFY(service.waitForExit());
+    QCOMPARE(service.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(service.exitCode(), 1);
+    QVERIFY2(service.log().contains("Cannot open both [cam1.key] and [:cam1.key]"), qPrintable(service.log()));
+}
+
+void tst_ServiceProcess::defaultNamesAreQtTarn()
+{
+    StarsTestServer server;
+    QVERIFY(server.start());
+    ServiceProcess service(server);
+    service.removeConfigValue("NAME_ON_STARS");
+    service.removeConfigValue("KEY_FILE_NAME");
+    QVERIFY(service.start());
+    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+    BusNode term;
+    QVERIFY(server.addKeys("term", {"x"}));
+    QVERIFY(term.login(server.port(), "term", {"x"}));
+    QCOMPARE(term.request("QtTarn", "GetBin"), QStringLiteral("QtTarn>term @GetBin 1 1 1"));
+    QCOMPARE(term.request("System", "listnodes"), QStringLiteral("System>term @listnodes QtTarn term"));
+}
+
+void tst_ServiceProcess::emptyNodeNameIsNotReplacedByDefault()
+{
+    StarsTestServer server;
+    QVERIFY(server.start());
+    ServiceProcess service(server);
+    service.setConfigValue("NAME_ON_STARS", "#unset");
+    QVERIFY(service.start());
+    // An empty node name cannot log in; the server closes and the service ends.
+    QVERIFY(service.waitForExit());
+    QCOMPARE(service.exitCode(), 0);
+    QVERIFY2(service.log().contains("key file names  \"cam1\" \"\""), qPrintable(service.log()));
+}
+
+void tst_ServiceProcess::connectionLossEndsWithStatusZero()
+{
+    StarsTestServer server;
+    QVERIFY(server.start());
+    ServiceProcess service(server);
+    QVERIFY(service.start());
+    QVERIFY(service.waitForLogin());
+    BusNode admin;
+    QVERIFY(server.addKeys("admin", {"a"}));
+    QVERIFY(admin.login(server.port(), "admin", {"a"}));
+    QCOMPARE(admin.request("System", "disconnect cam1"), QStringLiteral("System>admin @disconnect Ok:"));
+    QVERIFY(service.waitForExit());
+    QCOMPARE(service.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(service.exitCode(), 0);
+}
+
+void tst_ServiceProcess::logInRefusedByServerEndsWithStatusZero()
+{
+    StarsTestServer server;
+    QVERIFY(server.start());
+    ServiceProcess service(server);
+    QVERIFY(service.start());
+    // The server knows other keys for cam1 than the service's file holds.
+    QVERIFY(server.addKeys("cam1", {"other"}));
+    QVERIFY(service.waitForExit());
+    QCOMPARE(service.exitCode(), 0);
+}
+
+void tst_ServiceProcess::unreachableServerIsLoggedAndProcessIdles()
+{
+    StarsTestServer server;
+    QVERIFY(server.start());
+    ServiceProcess service(server);
+    service.setConfigValue("STARS_PORT", "1"); // nothing listens there
+    QVERIFY(service.start());
+    QTRY_VERIFY_WITH_TIMEOUT(service.log().contains("connection refused"), 5000);
+    QTest::qWait(200);
+    QVERIFY(service.isRunning());
+}
+
+void tst_ServiceProcess::answersToAnswersSettleAfterOneRound_data()
+{
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<QString>("answer"); // what cam1 sends back to the server
+    // The sender "ghost" is not on the bus: the server bounces the service's
+    // answer, and the service must not answer the bounce.
+    QTest::newRow("unknown command from absent node") << "ghost>cam1 Foo" << "cam1>ghost Er: Undefined Command";
+    QTest::newRow("event from absent node") << "ghost>cam1 _Tick" << "cam1>ghost Er: Undefined Event";
+    QTest::newRow("reply is not answered") << "ghost>cam1 @GetTemp 1 2" << "";
+    QTest::newRow("error answer is not answered") << "cam9>cam1 Er: Undefined Command" << "";
+}
+
+void tst_ServiceProcess::answersToAnswersSettleAfterOneRound()
+{
+    QFETCH(QString, line);
+    QFETCH(QString, answer);
+    StarsTestServer server;
+    server.setVerbose(true);
+    QVERIFY(server.start());
+    ServiceProcess service(server);
+    QVERIFY(service.start());
+    QVERIFY(service.waitForLogin());
+    BusNode term;
+    QVERIFY(server.addKeys("term", {"x"}));
+    QVERIFY(term.login(server.port(), "term", {"x"}));
+    term.send(line);
+    QTest::qWait(500);
+    // Let a storm, if any, build up; then count what cam1 sent.
+    const QStringList trace = server.output().split('\n');
+    const QStringList fromCam1 = trace.filter(QRegularExpression("^cam1 -> "));
+    const QStringList sent = [&] {
+        QStringList s;
+        for (const QString& t : fromCam1)
+            if (!t.contains(">System _") && !t.contains("listnodes"))
+                s << t.mid(QStringLiteral("cam1 -> ").size());
+        return s;
+    }();
+    if (answer.isEmpty())
+        QVERIFY2(sent.isEmpty(), qPrintable(sent.join('\n')));
+    else
+        QCOMPARE(sent, QStringList{answer});
+    QVERIFY(service.isRunning());
+    QCOMPARE(term.request("cam1", "GetImages"), QStringLiteral("cam1>term @GetImages 1"));
+}
+
+void tst_ServiceProcess::onlyAddressAndPortConfiguredStillConnects()
+{
+    StarsTestServer server;
+    QVERIFY(server.start());
+    ServiceProcess service(server);
+    service.setConfigText(QStringLiteral("STARS_IP 127.0.0.1\nSTARS_PORT %1\n").arg(server.port()));
+    service.setKeys({"q1", "q2"});
+    QVERIFY(service.writeFile("QtTarn.key", "q1 q2"));
+    QVERIFY(server.addKeys("QtTarn", {"q1", "q2"}));
+    QVERIFY(service.start());
+    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+    // No camera number: no camera, but a working node.
+    BusNode term;
+    QVERIFY(server.addKeys("term", {"x"}));
+    QVERIFY(term.login(server.port(), "term", {"x"}));
+    QCOMPARE(term.request("QtTarn", "GetModel"), QStringLiteral("QtTarn>term @GetModel Err: Get Model"));
+    QVERIFY(!service.log().contains("Lib Version"));
+}
+
+QTEST_GUILESS_MAIN(tst_ServiceProcess)
+#include "tst_service_process.moc"
