@@ -3,7 +3,8 @@
 # server on a free loopback port, the service on the simulated camera in a
 # fresh working directory, and the command-line client, which asks a few
 # questions, takes a three-image sequence and a single exposure, and downloads
-# it. The bus lines are shown as they pass; the files written are listed.
+# it. The bus lines are shown as they pass; the files written are listed and
+# the first image is converted to PNG.
 # Usage: bash tools/demo.sh   (installs missing Debian packages, builds first)
 set -euo pipefail
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -14,10 +15,11 @@ starscam_install_deps "${starscam_packages[@]}"
 build="${STARSCAM_BUILD_DIR:-$top/build}"
 echo "== building"
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)" --target starscam stars-testserver starsctl >/dev/null
+cmake --build "$build" -j"$(nproc)" --target starscam stars-testserver starsctl starscam-rawconv >/dev/null
 service="$build/app/starscam"
 server="$build/tools/stars-testserver/stars-testserver"
 client="$build/tools/starsctl/starsctl"
+rawconv="$build/tools/rawconv/starscam-rawconv"
 
 run="${STARSCAM_DEMO_DIR:-$top/demo-run}"
 rm -rf "$run"
@@ -81,4 +83,8 @@ echo "== the client at work ('>' sent, '<' received)"
 echo "== files written by the service"
 (cd "$run/work" && ls -l -- *.dat)
 echo "   (raw 16-bit little-endian rows, 768 x 512 pixels each with 2 x 2 binning)"
+
+echo "== a quick look: the first image as PNG (stretched between percentiles)"
+"$rawconv" --png --bin 2 2 "$run/work/DefaultFileName0000-0000.dat"
+ls -l "$run/work/DefaultFileName0000-0000.png"
 echo "== logs: $run/service.log (service), $run/server.log (bus trace)"

@@ -1,0 +1,30 @@
+#include "ConvertOptions.h"
+#include "RawConverter.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <cstdio>
+
+// No QGuiApplication: QImage encodes PNG without a display or a platform plugin.
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QTextStream out(stdout);
+    QTextStream err(stderr);
+    const QString program = QFileInfo(QCoreApplication::arguments().value(0)).fileName();
+
+    rawconv::ConvertOptions options;
+    QString error;
+    if (!rawconv::ConvertOptions::parse(QCoreApplication::arguments().mid(1), options, error)) {
+        err << program << ": " << error << "\n" << "Try " << program << " --help\n";
+        return rawconv::RawConverter::BadInput;
+    }
+    if (options.help) {
+        out << rawconv::ConvertOptions::usage(program);
+        return rawconv::RawConverter::Ok;
+    }
+    rawconv::RawConverter converter(options);
+    return converter.run(out, err);
+}
