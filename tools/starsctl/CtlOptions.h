@@ -14,4 +14,8 @@ struct CtlOptions {
     int timeoutSeconds = 10;
     bool quiet = false;
     QStringList steps; // empty: steps come from standard input
+    // A prompt instead of steps: every line read is sent at once, replies and
+    // events are printed as they come, lines starting with ':' are local.
+    bool interactive = false;
+    QString historyFile; // interactive: the lines typed are kept here; empty: nowhere
 };

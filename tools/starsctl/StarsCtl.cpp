@@ -68,6 +68,81 @@ void StarsCtl::endSteps()
         runNextStep();
 }
 
+void StarsCtl::send(const QString &command)
+{
+    if (m_state != State::Ready)
+        return;
+    m_events.clear();
+    m_pendingReplies.append({m_toNode, QLatin1Char('@') + command.section(QLatin1Char(' '), 0, 0)});
+    sendLine(m_options.node + QLatin1Char('>') + m_options.to + QLatin1Char(' ') + command);
+}
+
+void StarsCtl::waitForEvent(const QString &event)
+{
+    if (m_state != State::Ready)
+        return;
+    m_awaitedEvent = event.simplified();
+    if (takeAwaitedEvent())
+        return;
+    await(State::AwaitEvent, QStringLiteral("the event \"%1\" from %2").arg(m_awaitedEvent, m_options.to));
+}
+
+void StarsCtl::setTarget(const QString &to)
+{
+    m_options.to = to;
+    m_toNode = nodeOf(to);
+    m_events.clear();
+    if (m_options.subscribe)
+        subscribe(to, true);
+}
+
+void StarsCtl::subscribe(const QString &node, bool on)
+{
+    if (m_state != State::Ready)
+        return;
+    const QString command = on ? QStringLiteral("flgon") : QStringLiteral("flgoff");
+    m_pendingReplies.append({QStringLiteral("System"), QLatin1Char('@') + command});
+    sendLine(m_options.node + QStringLiteral(">System ") + command + QLatin1Char(' ') + node);
+}
+
+void StarsCtl::endInput()
+{
+    if (m_state != State::Ready)
+        return;
+    if (m_pendingReplies.isEmpty()) {
+        finish(m_status);
+        return;
+    }
+    const auto &oldest = m_pendingReplies.constFirst();
+    await(State::Draining, QStringLiteral("the reply %1 from %2").arg(oldest.second, oldest.first));
+}
+
+void StarsCtl::quit()
+{
+    finish(m_status);
+}
+
+void StarsCtl::interrupt()
+{
+    switch (m_state) {
+    case State::Ready:
+    case State::Done:
+        break;
+    case State::AwaitEvent:
+        complain(QStringLiteral("stopped waiting for %1").arg(m_awaitedWhat));
+        m_state = State::Ready;
+        m_timer.stop();
+        emit ready();
+        break;
+    case State::Draining:
+        finish(m_status);
+        break;
+    default:
+        fail(ConnectionFailed, QStringLiteral("interrupted while waiting for %1").arg(m_awaitedWhat));
+        break;
+    }
+}
+
 void StarsCtl::readSocket()
 {
     m_buffer += m_socket.readAll();
@@ -85,8 +160,11 @@ void StarsCtl::handleLine(const QByteArray &bytes)
 {
     // Nodes write ISO 8859-1.
     const QString line = QString::fromLatin1(bytes);
+    const bool loggingIn = m_state == State::AwaitKeyNumber || m_state == State::AwaitVerdict;
     if (!m_options.quiet)
-        m_out << "< " << line << Qt::endl;
+        print(QStringLiteral("< ") + line);
+    else if (m_options.interactive && !loggingIn)
+        print(line.section(QLatin1Char(' '), 1));
 
     if (m_state == State::AwaitKeyNumber) {
         answerKeyNumber(line);
@@ -103,6 +181,7 @@ void StarsCtl::handleLine(const QByteArray &bytes)
     const QString sender = nodeOf(address.section(QLatin1Char('>'), 0, 0));
     if (word.startsWith(QLatin1Char('_')) && sender == m_toNode)
         m_events.append(text.simplified());
+    const bool answered = word.startsWith(QLatin1Char('@')) && takePendingReply(sender, word);
 
     switch (m_state) {
     case State::Subscribing:
@@ -110,7 +189,7 @@ void StarsCtl::handleLine(const QByteArray &bytes)
         // The server answers for a target that is not logged in.
         if (word == m_awaitedReply && (sender == m_toNode || sender == QLatin1String("System"))) {
             if (m_options.quiet && m_state == State::AwaitReply)
-                m_out << text << Qt::endl;
+                print(text);
             m_state = State::Ready;
             m_timer.stop();
             runNextStep();
@@ -120,8 +199,18 @@ void StarsCtl::handleLine(const QByteArray &bytes)
         if (takeAwaitedEvent()) {
             m_state = State::Ready;
             m_timer.stop();
-            runNextStep();
+            if (m_options.interactive)
+                emit ready();
+            else
+                runNextStep();
         }
+        break;
+    case State::Draining:
+        if (m_pendingReplies.isEmpty())
+            finish(m_status);
+        else if (answered)
+            await(State::Draining, QStringLiteral("the reply %1 from %2")
+                                       .arg(m_pendingReplies.constFirst().second, m_pendingReplies.constFirst().first));
         break;
     default:
         break;
@@ -159,6 +248,10 @@ void StarsCtl::handleVerdict(const QString &line)
 
 void StarsCtl::runNextStep()
 {
+    if (m_options.interactive) {
+        emit ready();
+        return;
+    }
     while (!m_steps.isEmpty()) {
         const QString step = m_steps.takeFirst().trimmed();
         if (step.isEmpty() || step.startsWith(QLatin1Char('#')))
@@ -198,6 +291,19 @@ bool StarsCtl::takeAwaitedEvent()
     return true;
 }
 
+bool StarsCtl::takePendingReply(const QString &sender, const QString &word)
+{
+    // The server answers for nodes that are not logged in.
+    for (int i = 0; i < m_pendingReplies.size(); ++i) {
+        const auto &pending = m_pendingReplies.at(i);
+        if (pending.second == word && (pending.first == sender || sender == QLatin1String("System"))) {
+            m_pendingReplies.removeAt(i);
+            return true;
+        }
+    }
+    return false;
+}
+
 void StarsCtl::await(State state, const QString &what)
 {
     m_state = state;
@@ -208,17 +314,46 @@ void StarsCtl::await(State state, const QString &what)
 void StarsCtl::sendLine(const QString &line)
 {
     if (!m_options.quiet)
-        m_out << "> " << line << Qt::endl;
+        print(QStringLiteral("> ") + line);
     // The nodes read UTF-8.
     m_socket.write(line.toUtf8() + '\n');
 }
 
+void StarsCtl::print(const QString &line)
+{
+    if (m_printer)
+        m_printer(line, false);
+    else
+        m_out << line << Qt::endl;
+}
+
+void StarsCtl::complain(const QString &message)
+{
+    const QString text = QStringLiteral("starsctl: ") + message;
+    if (m_printer) {
+        m_printer(text, true);
+        return;
+    }
+    m_out.flush();
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+    std::fflush(stderr);
+}
+
 void StarsCtl::timedOut()
 {
+    const QString message = QStringLiteral("no answer within %1 s while waiting for %2")
+                                .arg(m_options.timeoutSeconds).arg(m_awaitedWhat);
+    // At the prompt a wait that ends without its event only costs the exit status.
+    if (m_options.interactive && m_state == State::AwaitEvent) {
+        complain(message);
+        m_status = TimedOut;
+        m_state = State::Ready;
+        emit ready();
+        return;
+    }
     const int status = (m_state == State::Connecting || m_state == State::AwaitKeyNumber
                         || m_state == State::AwaitVerdict) ? ConnectionFailed : TimedOut;
-    fail(status, QStringLiteral("no answer within %1 s while waiting for %2")
-                     .arg(m_options.timeoutSeconds).arg(m_awaitedWhat));
+    fail(status, message);
 }
 
 void StarsCtl::connectionLost()
@@ -234,9 +369,7 @@ void StarsCtl::connectionLost()
 
 void StarsCtl::fail(int status, const QString &message)
 {
-    m_out.flush();
-    std::fprintf(stderr, "starsctl: %s\n", qPrintable(message));
-    std::fflush(stderr);
+    complain(message);
     finish(status);
 }
 

@@ -3,35 +3,65 @@
 #include "CtlOptions.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
+#include <QPair>
 #include <QStringList>
 #include <QTcpSocket>
 #include <QTextStream>
 #include <QTimer>
+#include <functional>
 
 // One starsctl run: logs in as a node, optionally subscribes to the
 // target's events, then runs the steps one after the other. A step is either
 // a command for the target ("GetTemp"), done when its reply "@GetTemp ..."
 // arrives, or "wait <event text>", done when that event from the target
 // arrives. Every line on the wire is printed ("> " sent, "< " received).
+//
+// In interactive use (CtlOptions::interactive) there are no steps: once
+// ready() has come, send() puts a command on the wire at once and its reply
+// is printed whenever it arrives; waitForEvent() holds the run until an
+// event comes, and ready() says when it takes lines again.
 class StarsCtl : public QObject {
     Q_OBJECT
 public:
     enum ExitStatus { Success = 0, TimedOut = 1, ConnectionFailed = 2 };
+    // Takes each line of output, without its "\n"; isError for complaints.
+    using Printer = std::function<void(const QString &text, bool isError)>;
 
     explicit StarsCtl(const CtlOptions &options, QObject *parent = nullptr);
+
+    // Without a printer, output goes to standard output and complaints to
+    // standard error.
+    void setPrinter(const Printer &printer) { m_printer = printer; }
 
     void start();
     // Steps may keep coming while the run goes on (from standard input).
     void addStep(const QString &step);
     void endSteps();
 
+    // Interactive use.
+    bool isReady() const { return m_state == State::Ready; }
+    QString target() const { return m_options.to; }
+    void send(const QString &command);
+    void waitForEvent(const QString &event);
+    // With --subscribe the new target's events are asked for as well.
+    void setTarget(const QString &to);
+    void subscribe(const QString &node, bool on);
+    // No more lines: the run ends once every command sent has its reply.
+    void endInput();
+    void quit();
+    // Ctrl-C: ends a wait, or the wait for the last replies, or a log-in.
+    void interrupt();
+
 signals:
     void finished(int status);
+    // Logged in, or a wait is over: the run takes the next line.
+    void ready();
 
 private:
     enum class State { Idle, Connecting, AwaitKeyNumber, AwaitVerdict, Subscribing, Ready,
-                       AwaitReply, AwaitEvent, Done };
+                       AwaitReply, AwaitEvent, Draining, Done };
 
     void readSocket();
     void handleLine(const QByteArray &line);
@@ -41,7 +71,10 @@ private:
     void sendCommand(const QString &command);
     void await(State state, const QString &what);
     bool takeAwaitedEvent();
+    bool takePendingReply(const QString &sender, const QString &word);
     void sendLine(const QString &line);
+    void print(const QString &line);
+    void complain(const QString &message);
     void timedOut();
     void connectionLost();
     void fail(int status, const QString &message);
@@ -53,6 +86,7 @@ private:
     QTcpSocket m_socket;
     QTimer m_timer;
     QTextStream m_out;
+    Printer m_printer;
     State m_state = State::Idle;
     QByteArray m_buffer;
     QStringList m_steps;
@@ -63,4 +97,8 @@ private:
     // Events from the target since the last command was sent: an event may
     // overtake the reply to the command that caused it.
     QStringList m_events;
+    // Interactive: (node, "@Command") of every command still unanswered, and
+    // the status to end with (a wait that timed out makes it TimedOut).
+    QList<QPair<QString, QString>> m_pendingReplies;
+    int m_status = Success;
 };

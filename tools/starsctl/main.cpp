@@ -3,17 +3,23 @@
 //   starsctl --to cam1 GetTemp "SetBin 2 2 1"
 //   starsctl --subscribe StartExposure "wait _ChangedIsBusy 0"
 //   starsctl < steps.txt
+//   starsctl --interactive --subscribe      (or just starsctl, on a terminal)
 //
 // Exit status: 0 every step answered, 1 a time-out, 2 no connection or log-in.
 
 #include "CtlOptions.h"
+#include "InteractiveConsole.h"
+#include "LineEditor.h"
 #include "StarsCtl.h"
 #include "StdinReader.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QDir>
 #include <QTimer>
 #include <cstdio>
+#include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -21,6 +27,18 @@ int usageError(const QString &message)
 {
     std::fprintf(stderr, "starsctl: %s\n", qPrintable(message));
     return StarsCtl::ConnectionFailed;
+}
+
+QString defaultHistoryFile()
+{
+    const QByteArray home = qgetenv("HOME");
+    return home.isEmpty() ? QString() : QDir(QString::fromLocal8Bit(home)).filePath(QStringLiteral(".starsctl_history"));
+}
+
+// The editor draws with ANSI sequences on the terminal it reads from.
+bool terminalCanEdit()
+{
+    return ::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO) && qgetenv("TERM") != "dumb";
 }
 
 } // namespace
@@ -36,8 +54,19 @@ int main(int argc, char *argv[])
         "A step is a command (\"GetTemp\", \"SetBin 2 2 1\"), sent as \"<node>><to> <command>\" and\n"
         "done when the reply \"@GetTemp ...\" arrives, or \"wait <event text>\"\n"
         "(\"wait _ChangedIsBusy 0\"), done when that event from <to> arrives.\n"
-        "Without steps on the command line they are read from standard input, one a line.\n"
-        "Exit status: 0 all steps done, 1 a time-out, 2 connection or log-in failure."));
+        "Without steps on the command line they are read from standard input, one a line,\n"
+        "unless that is a terminal.\n"
+        "Exit status: 0 all steps done, 1 a time-out, 2 connection or log-in failure.\n"
+        "\n"
+        "Interactive mode (--interactive, and without steps when standard input is a\n"
+        "terminal): a prompt \"<to>> \"; each line typed is sent to <to> at once, and\n"
+        "replies and events are printed as they arrive. Lines starting with ':' are\n"
+        "local: :to NODE, :wait EVENT, :subscribe [NODE], :unsubscribe [NODE], :help,\n"
+        "and :quit (Ctrl-D or the end of input leave once every line sent has its reply).\n"
+        "On a terminal the line is edited in place, Ctrl-C drops it or ends a :wait, and\n"
+        "up/down recall earlier lines, kept in the history file (the newest 500).\n"
+        "From a pipe each line is printed after the prompt as it is taken.\n"
+        "Exit status: 0, 1 when a :wait or the last replies timed out, 2 connection lost."));
     parser.addHelpOption();
     const QCommandLineOption hostOption(QStringLiteral("host"), QStringLiteral("STARS server address (default 127.0.0.1)."),
                                         QStringLiteral("H"), QStringLiteral("127.0.0.1"));
@@ -54,9 +83,17 @@ int main(int argc, char *argv[])
     const QCommandLineOption timeoutOption(QStringLiteral("timeout"),
                                            QStringLiteral("Seconds to wait for each answer (default 10)."),
                                            QStringLiteral("SECONDS"), QStringLiteral("10"));
-    const QCommandLineOption quietOption(QStringLiteral("quiet"), QStringLiteral("Print only the replies' text."));
+    const QCommandLineOption quietOption(QStringLiteral("quiet"),
+                                         QStringLiteral("Print only the replies' text (interactive: the text of "
+                                                        "every line received, and no prompts from a pipe)."));
+    const QCommandLineOption interactiveOption(QStringList{QStringLiteral("i"), QStringLiteral("interactive")},
+                                               QStringLiteral("Prompt for lines and send each at once."));
+    const QCommandLineOption historyOption(QStringLiteral("history"),
+                                           QStringLiteral("Interactive history file (default ~/.starsctl_history; "
+                                                          "--history= keeps none)."),
+                                           QStringLiteral("PATH"));
     parser.addOptions({hostOption, portOption, nodeOption, keyFileOption, toOption, subscribeOption,
-                       timeoutOption, quietOption});
+                       timeoutOption, quietOption, interactiveOption, historyOption});
     parser.addPositionalArgument(QStringLiteral("step"), QStringLiteral("Command or \"wait <event>\"."),
                                  QStringLiteral("[STEP...]"));
     parser.process(app);
@@ -81,10 +118,18 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("bad time-out \"%1\"").arg(parser.value(timeoutOption)));
     options.quiet = parser.isSet(quietOption);
     options.steps = parser.positionalArguments();
+    options.interactive = parser.isSet(interactiveOption)
+                          || (options.steps.isEmpty() && ::isatty(STDIN_FILENO));
+    if (options.interactive && !options.steps.isEmpty())
+        return usageError(QStringLiteral("--interactive takes its lines from standard input, not as arguments"));
+    options.historyFile = parser.isSet(historyOption) ? parser.value(historyOption) : defaultHistoryFile();
 
     StarsCtl ctl(options);
     QObject::connect(&ctl, &StarsCtl::finished, &app, &QCoreApplication::exit, Qt::QueuedConnection);
-    if (options.steps.isEmpty()) {
+    std::unique_ptr<InteractiveConsole> console;
+    if (options.interactive) {
+        console = std::make_unique<InteractiveConsole>(ctl, options, terminalCanEdit());
+    } else if (options.steps.isEmpty()) {
         auto *input = new StdinReader(&app);
         QObject::connect(input, &StdinReader::lineRead, &ctl,
                          [&ctl](const QByteArray &line) { ctl.addStep(QString::fromLocal8Bit(line)); });
