@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <climits>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -17,8 +18,12 @@ QString composeName(const QString& fileName, bool useSeqFileNo, int& seqFileNo, 
     const QString suffix = dot >= 0 ? component.mid(dot + 1) : QString();
 
     QString name = base;
-    if (useSeqFileNo)
-        name += QString::asprintf("%04d", seqFileNo++);
+    if (useSeqFileNo) {
+        name += QString::asprintf("%04d", seqFileNo);
+        // The bus may set any number: past the largest one counting starts
+        // again at 0 (a taken name gets an alternative, nothing is lost).
+        seqFileNo = seqFileNo < INT_MAX ? seqFileNo + 1 : 0;
+    }
     name += QString::asprintf("-%04d", imageIndex);
     name += QLatin1Char('.');
     name += suffix;

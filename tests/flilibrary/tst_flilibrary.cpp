@@ -19,7 +19,7 @@ void collect(QtMsgType, const QMessageLogContext&, const QString& text)
 
 bool sdkInstalled()
 {
-    QLibrary sdk(QLatin1String(FliLibrary::DefaultFileName));
+    QLibrary sdk{QLatin1String(FliLibrary::DefaultFileName)};
     return sdk.load();
 }
 

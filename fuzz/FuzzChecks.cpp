@@ -1,0 +1,538 @@
+#include "FuzzChecks.h"
+
+#include "Body.h"
+#include "ImageFile.h"
+#include "LineReader.h"
+#include "SMsg.h"
+#include "Stars.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QMap>
+#include <QStringList>
+#include <QTextCodec>
+#include <QTextStream>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace fuzzchecks {
+
+namespace {
+
+QString quoted(const QString& text)
+{
+    QString out;
+    for (const QChar c : text) {
+        if (c.unicode() >= 0x20 && c.unicode() < 0x7f && c != QLatin1Char('\\'))
+            out += c;
+        else
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+    }
+    return QLatin1Char('"') + out + QLatin1Char('"');
+}
+
+bool hasSpace(const QString& text)
+{
+    for (const QChar c : text) {
+        if (c.isSpace())
+            return true;
+    }
+    return false;
+}
+
+QString fromUtf16Bytes(const QByteArray& bytes)
+{
+    QString text(bytes.size() / 2, Qt::Uninitialized);
+    std::memcpy(text.data(), bytes.constData(), size_t(text.size()) * sizeof(QChar));
+    return text;
+}
+
+qint32 readInt32(const QByteArray& bytes, int at)
+{
+    quint32 value = 0;
+    for (int i = 0; i < 4; ++i) {
+        const quint8 byte = at + i < bytes.size() ? quint8(bytes.at(at + i)) : 0;
+        value |= quint32(byte) << (8 * i);
+    }
+    return qint32(value);
+}
+
+void appendInt32(QByteArray& bytes, qint32 value)
+{
+    const quint32 v = quint32(value);
+    for (int i = 0; i < 4; ++i)
+        bytes.append(char((v >> (8 * i)) & 0xff));
+}
+
+// The text encodings config.cfg and key files are read with here: the
+// service reads them with the locale's, which is one of these in practice.
+QList<QTextCodec*> fileCodecs()
+{
+    static const QList<QTextCodec*> codecs{QTextCodec::codecForName("UTF-8"),
+                                           QTextCodec::codecForName("ISO-8859-1")};
+    return codecs;
+}
+
+// ---- one parsed message ----
+
+QString messageFault(const SMsg& m)
+{
+    if (m.kind < SMsg::MsgCommand || m.kind > SMsg::MsgInvalid)
+        return QStringLiteral("kind %1 out of range").arg(m.kind);
+    if (m.commandCode < 0 || m.commandCode > SMsg::UnknownCommand)
+        return QStringLiteral("command code %1 out of range").arg(m.commandCode);
+    for (const QString& p : m.paramList) {
+        if (p.isEmpty())
+            return QStringLiteral("empty parameter in %1").arg(quoted(m.paramList.join(QLatin1Char('|'))));
+        if (hasSpace(p))
+            return QStringLiteral("parameter %1 holds white space").arg(quoted(p));
+    }
+    if (!m.toSub.isEmpty() && (m.paramList.isEmpty() || m.paramList.first() != m.toSub))
+        return QStringLiteral("receiver sub-name %1 is not the first parameter").arg(quoted(m.toSub));
+    if (m.kind == SMsg::MsgInvalid)
+        return QString();
+    if (m.command.isEmpty())
+        return QStringLiteral("valid message without a command word");
+    if (m.commandCode < SMsg::UnknownCommand && m.command != QLatin1String(CommandTable[m.commandCode].name))
+        return QStringLiteral("command code %1 for command %2").arg(m.commandCode).arg(quoted(m.command));
+    if (hasSpace(m.from) || hasSpace(m.to) || hasSpace(m.command))
+        return QStringLiteral("white space in sender, receiver or command: %1 %2 %3")
+            .arg(quoted(m.from), quoted(m.to), quoted(m.command));
+    if (m.from.contains(QLatin1Char('>')))
+        return QStringLiteral("sender %1 holds '>'").arg(quoted(m.from));
+    if ((m.kind == SMsg::MsgEvent) != m.command.startsWith(QLatin1Char('_')))
+        return QStringLiteral("kind %1 for command %2").arg(m.kind).arg(quoted(m.command));
+    return QString();
+}
+
+// An invalid line leaves commandCode as it was (the command word was never
+// reached); compareCode false skips it for records that held a line before.
+QString messageDifference(const SMsg& a, const SMsg& b, bool compareCode = true)
+{
+    const struct {
+        const char* name;
+        const QString& x;
+        const QString& y;
+    } fields[] = {
+        {"from", a.from, b.from},         {"fromNode", a.fromNode, b.fromNode}, {"fromSub", a.fromSub, b.fromSub},
+        {"to", a.to, b.to},               {"toNode", a.toNode, b.toNode},       {"toSub", a.toSub, b.toSub},
+        {"command", a.command, b.command}, {"params", a.params, b.params},
+    };
+    for (const auto& f : fields) {
+        if (f.x != f.y)
+            return QStringLiteral("%1 %2 against %3").arg(QLatin1String(f.name), quoted(f.x), quoted(f.y));
+    }
+    if (a.paramList != b.paramList)
+        return QStringLiteral("paramList %1 against %2")
+            .arg(quoted(a.paramList.join(QLatin1Char('|'))), quoted(b.paramList.join(QLatin1Char('|'))));
+    if (a.kind != b.kind)
+        return QStringLiteral("kind %1 against %2").arg(a.kind).arg(b.kind);
+    if (compareCode && a.commandCode != b.commandCode)
+        return QStringLiteral("commandCode %1 against %2").arg(a.commandCode).arg(b.commandCode);
+    return QString();
+}
+
+// A record that has held another message before: the receiving loop reuses
+// one record for every line of a read.
+SMsg usedRecord()
+{
+    SMsg msg;
+    msg.Parse(QStringLiteral("term1.ui>cam1.ccd SetExpTime 10 20"));
+    return msg;
+}
+
+QString parseFault(const QString& line)
+{
+    SMsg fresh;
+    const int kind = fresh.Parse(line);
+    if (kind != fresh.kind)
+        return QStringLiteral("Parse returned %1, kind is %2").arg(kind).arg(fresh.kind);
+    QString fault = messageFault(fresh);
+    if (!fault.isEmpty())
+        return fault;
+
+    SMsg again = fresh;
+    again.Parse(line);
+    fault = messageDifference(again, fresh);
+    if (!fault.isEmpty())
+        return QStringLiteral("parsed twice: ") + fault;
+
+    SMsg used = usedRecord();
+    used.Parse(line);
+    const bool invalid = fresh.kind == SMsg::MsgInvalid;
+    fault = messageDifference(used, fresh, !invalid);
+    if (!fault.isEmpty())
+        return QStringLiteral("parsed into a used record: ") + fault;
+    return QString();
+}
+
+// ---- line framing ----
+
+struct Framing
+{
+    QList<QByteArray> lines;
+    int pending = 0;
+};
+
+QString lineFault(const QByteArray& line)
+{
+    if (line.isEmpty())
+        return QStringLiteral("empty line handed out");
+    if (line.size() > LineReader::MaxLineBytes)
+        return QStringLiteral("line of %1 bytes").arg(line.size());
+    const int lf = line.indexOf('\n');
+    if (lf >= 0 && lf != line.size() - 1)
+        return QStringLiteral("line feed inside a line at %1 of %2").arg(lf).arg(line.size());
+    if (lf < 0 && line.size() != LineReader::MaxLineBytes)
+        return QStringLiteral("piece of %1 bytes without a line feed").arg(line.size());
+    return QString();
+}
+
+// Feeds stream in chunks of the given sizes (used in turn), taking every
+// line after each chunk, as the client does after each read.
+QString feed(const QByteArray& stream, const QList<int>& sizes, Framing& out)
+{
+    LineReader reader;
+    qint64 appended = 0;
+    qint64 handedOut = 0;
+    int at = 0;
+    int turn = 0;
+    while (at < stream.size()) {
+        int size = sizes.isEmpty() ? stream.size() : sizes.at(turn++ % sizes.size());
+        if (size <= 0)
+            size = 1;
+        if (size > stream.size() - at)
+            size = stream.size() - at;
+        reader.append(stream.constData() + at, size);
+        at += size;
+        appended += size;
+        while (reader.hasLine()) {
+            const QByteArray line = reader.takeLine();
+            const QString fault = lineFault(line);
+            if (!fault.isEmpty())
+                return fault;
+            handedOut += line.size();
+            out.lines.append(line);
+        }
+        if (handedOut + reader.pending() != appended)
+            return QStringLiteral("%1 bytes in, %2 handed out, %3 pending")
+                .arg(appended)
+                .arg(handedOut)
+                .arg(reader.pending());
+        if (reader.pending() >= LineReader::MaxLineBytes)
+            return QStringLiteral("%1 bytes pending without a line").arg(reader.pending());
+        if (!reader.takeLine().isEmpty())
+            return QStringLiteral("takeLine gave a line while hasLine said none");
+    }
+    out.pending = reader.pending();
+    QByteArray joined;
+    for (const QByteArray& line : out.lines)
+        joined += line;
+    if (joined != stream.left(stream.size() - out.pending))
+        return QStringLiteral("the lines handed out are not the bytes put in");
+    return QString();
+}
+
+QString decodeFault(const QByteArray& line, SMsg& reused)
+{
+    const int kind = Stars::decodeLine(line, reused);
+    if (kind != reused.kind)
+        return QStringLiteral("decodeLine returned %1, kind is %2").arg(kind).arg(reused.kind);
+    QString fault = messageFault(reused);
+    if (!fault.isEmpty())
+        return fault;
+    for (const QString* field : {&reused.from, &reused.to, &reused.command, &reused.params}) {
+        if (field->contains(QChar(0)))
+            return QStringLiteral("zero character in %1").arg(quoted(*field));
+    }
+    SMsg fresh;
+    Stars::decodeLine(line, fresh);
+    fault = messageDifference(reused, fresh, fresh.kind != SMsg::MsgInvalid);
+    if (!fault.isEmpty())
+        return QStringLiteral("decoded into a used record: ") + fault;
+    if (line.endsWith('\n')) {
+        SMsg bare;
+        Stars::decodeLine(line.left(line.size() - 1), bare);
+        fault = messageDifference(bare, fresh);
+        if (!fault.isEmpty())
+            return QStringLiteral("with and without the line feed: ") + fault;
+    }
+    return QString();
+}
+
+// ---- configuration and key files ----
+
+QString configFault(const QMap<QString, QString>& map)
+{
+    for (auto it = map.cbegin(); it != map.cend(); ++it) {
+        const QString& key = it.key();
+        if (key.isEmpty())
+            return QStringLiteral("empty key");
+        if (key != key.toUpper())
+            return QStringLiteral("key %1 is not upper case").arg(quoted(key));
+        if (hasSpace(key))
+            return QStringLiteral("key %1 holds white space").arg(quoted(key));
+        if (key.startsWith(QLatin1Char('#')))
+            return QStringLiteral("comment %1 read as a key").arg(quoted(key));
+        if (hasSpace(it.value()))
+            return QStringLiteral("value %1 of %2 holds white space").arg(quoted(it.value()), quoted(key));
+        if (it.value().startsWith(QLatin1Char('#')))
+            return QStringLiteral("comment %1 read as the value of %2").arg(quoted(it.value()), quoted(key));
+    }
+    return QString();
+}
+
+QString wordsFault(const QStringList& words)
+{
+    for (const QString& word : words) {
+        if (word.isEmpty())
+            return QStringLiteral("empty key word");
+        if (hasSpace(word))
+            return QStringLiteral("key word %1 holds white space").arg(quoted(word));
+    }
+    return QString();
+}
+
+QString codecName(QTextCodec* codec)
+{
+    return QString::fromLatin1(codec->name());
+}
+
+} // namespace
+
+QString checkParse(const QByteArray& input)
+{
+    const struct {
+        const char* name;
+        QString text;
+    } views[] = {
+        {"UTF-8", QString::fromUtf8(input)},
+        {"Latin-1", QString::fromLatin1(input)},
+        {"UTF-16", fromUtf16Bytes(input)},
+    };
+    for (const auto& view : views) {
+        const QString fault = parseFault(view.text);
+        if (!fault.isEmpty())
+            return QStringLiteral("%1 %2: %3").arg(QLatin1String(view.name), quoted(view.text), fault);
+    }
+    return QString();
+}
+
+QString checkConfig(const QByteArray& input)
+{
+    for (QTextCodec* codec : fileCodecs()) {
+        QBuffer buffer;
+        buffer.setData(input);
+        buffer.open(QIODevice::ReadOnly | QIODevice::Text);
+        QTextStream stream(&buffer);
+        stream.setCodec(codec);
+        QMap<QString, QString> map;
+        Body::readConfigLines(stream, map);
+        QString fault = configFault(map);
+        if (!fault.isEmpty())
+            return codecName(codec) + QStringLiteral(": ") + fault;
+
+        // What was read, written out as a configuration again, reads the same.
+        QString written;
+        for (auto it = map.cbegin(); it != map.cend(); ++it)
+            written += it.key() + QLatin1Char(' ') + (it.value().isEmpty() ? QStringLiteral("#") : it.value()) +
+                       QLatin1Char('\n');
+        QTextStream again(&written);
+        QMap<QString, QString> reread;
+        Body::readConfigLines(again, reread);
+        if (reread != map)
+            return codecName(codec) + QStringLiteral(": written out and read again differs: ") + quoted(written);
+    }
+    return QString();
+}
+
+QString checkKeys(const QByteArray& input)
+{
+    for (QTextCodec* codec : fileCodecs()) {
+        QBuffer buffer;
+        buffer.setData(input);
+        buffer.open(QIODevice::ReadOnly | QIODevice::Text);
+        QTextStream stream(&buffer);
+        stream.setCodec(codec);
+        const QStringList words = Stars::parseKeys(stream);
+        const QString fault = wordsFault(words);
+        if (!fault.isEmpty())
+            return codecName(codec) + QStringLiteral(": ") + fault;
+
+        // The key number counts words: one per line or all on one line is
+        // the same key file.
+        for (const QLatin1String separator : {QLatin1String(" "), QLatin1String("\n")}) {
+            QString written = words.join(separator);
+            QTextStream again(&written);
+            const QStringList reread = Stars::parseKeys(again);
+            if (reread != words)
+                return codecName(codec) + QStringLiteral(": written out and read again differs: ") +
+                       quoted(words.join(QLatin1Char('|'))) + QStringLiteral(" against ") +
+                       quoted(reread.join(QLatin1Char('|')));
+        }
+    }
+    return QString();
+}
+
+QByteArray fileNameInput(bool useSeqFileNo, int encoding, qint32 seqFileNo, qint32 imageIndex, qint32 alternative,
+                         const QByteArray& name)
+{
+    QByteArray bytes;
+    bytes.append(char((useSeqFileNo ? 1 : 0) | ((encoding & 3) << 1)));
+    appendInt32(bytes, seqFileNo);
+    appendInt32(bytes, imageIndex);
+    appendInt32(bytes, alternative);
+    return bytes + name;
+}
+
+QString checkFileName(const QByteArray& input)
+{
+    const quint8 flags = input.isEmpty() ? 0 : quint8(input.at(0));
+    const bool useSeqFileNo = flags & 1;
+    const qint32 seqBefore = readInt32(input, 1);
+    const qint32 imageIndex = readInt32(input, 5);
+    const qint32 alternative = readInt32(input, 9);
+    const QByteArray nameBytes = input.mid(13);
+    QString fileName;
+    switch ((flags >> 1) & 3) {
+    case 1:
+        fileName = QString::fromLatin1(nameBytes);
+        break;
+    case 2:
+        fileName = fromUtf16Bytes(nameBytes);
+        break;
+    default:
+        fileName = QString::fromUtf8(nameBytes);
+        break;
+    }
+
+    int seqFileNo = seqBefore;
+    const QString name = imagefile::composeName(fileName, useSeqFileNo, seqFileNo, imageIndex);
+    const QString what = quoted(fileName) + QStringLiteral(" gave ") + quoted(name) + QStringLiteral(": ");
+
+    if (name.contains(QLatin1Char('/')) || QFile::encodeName(name).contains('/'))
+        return what + QStringLiteral("'/' in the name");
+    if (name.isEmpty() || name == QLatin1String(".") || name == QLatin1String(".."))
+        return what + QStringLiteral("not a file name");
+    if (useSeqFileNo) {
+        // Past the largest number the count starts again at 0.
+        const bool advanced = qint64(seqFileNo) - qint64(seqBefore) == 1 || (seqBefore == INT_MAX && seqFileNo == 0);
+        if (!advanced)
+            return what + QStringLiteral("sequence number %1 became %2").arg(seqBefore).arg(seqFileNo);
+        if (!name.contains(QString::asprintf("%04d-%04d.", seqBefore, imageIndex)))
+            return what + QStringLiteral("sequence and picture numbers %1, %2 missing").arg(seqBefore).arg(imageIndex);
+    } else {
+        if (seqFileNo != seqBefore)
+            return what + QStringLiteral("unused sequence number %1 became %2").arg(seqBefore).arg(seqFileNo);
+        if (!name.contains(QString::asprintf("-%04d.", imageIndex)))
+            return what + QStringLiteral("picture number %1 missing").arg(imageIndex);
+    }
+    const QString component = fileName.mid(fileName.lastIndexOf(QLatin1Char('/')) + 1);
+    const int dot = component.lastIndexOf(QLatin1Char('.'));
+    if (dot >= 0 && !name.endsWith(component.mid(dot)))
+        return what + QStringLiteral("extension %1 lost").arg(quoted(component.mid(dot)));
+
+    const QString alt = imagefile::alternativeName(name, alternative);
+    const QString altWhat = what + QStringLiteral("alternative %1 is %2: ").arg(alternative).arg(quoted(alt));
+    if (alt.contains(QLatin1Char('/')) || QFile::encodeName(alt).contains('/'))
+        return altWhat + QStringLiteral("'/' in the name");
+    if (alt == name)
+        return altWhat + QStringLiteral("same as the taken name");
+    if (!alt.contains(QString::asprintf("-%04d", imageIndex)))
+        return altWhat + QStringLiteral("picture number missing");
+    if (dot >= 0 && !alt.endsWith(component.mid(dot)))
+        return altWhat + QStringLiteral("extension lost");
+    if (alternative < INT_MAX && imagefile::alternativeName(name, alternative + 1) == alt)
+        return altWhat + QStringLiteral("the next alternative is the same");
+    return QString();
+}
+
+QByteArray receiveInput(const QList<int>& chunkSizes, int repeats, const QByteArray& stream)
+{
+    QByteArray bytes;
+    const int n = qMin(chunkSizes.size(), 15);
+    bytes.append(char(n | (((qBound(1, repeats, 8) - 1) & 7) << 4)));
+    for (int i = 0; i < n; ++i) {
+        bytes.append(char(chunkSizes.at(i) & 0xff));
+        bytes.append(char((chunkSizes.at(i) >> 8) & 0xff));
+    }
+    return bytes + stream;
+}
+
+QString checkReceive(const QByteArray& input)
+{
+    const quint8 head = input.isEmpty() ? 0 : quint8(input.at(0));
+    const int n = head & 15;
+    const int repeats = ((head >> 4) & 7) + 1;
+    QList<int> sizes;
+    for (int i = 0; i < n; ++i) {
+        const int at = 1 + 2 * i;
+        const int lo = at < input.size() ? quint8(input.at(at)) : 0;
+        const int hi = at + 1 < input.size() ? quint8(input.at(at + 1)) : 0;
+        sizes.append((lo | (hi << 8)) % 8192);
+    }
+    const QByteArray stream = input.mid(1 + 2 * n).repeated(repeats);
+
+    Framing whole;
+    QString fault = feed(stream, QList<int>(), whole);
+    if (!fault.isEmpty())
+        return QStringLiteral("fed whole: ") + fault;
+    if (!sizes.isEmpty()) {
+        Framing chunked;
+        fault = feed(stream, sizes, chunked);
+        if (!fault.isEmpty())
+            return QStringLiteral("fed in chunks: ") + fault;
+        if (chunked.lines != whole.lines || chunked.pending != whole.pending)
+            return QStringLiteral("fed in chunks: %1 lines, %2 pending; fed whole: %3 lines, %4 pending")
+                .arg(chunked.lines.size())
+                .arg(chunked.pending)
+                .arg(whole.lines.size())
+                .arg(whole.pending);
+    }
+    if (stream.size() <= 512) {
+        Framing bytewise;
+        fault = feed(stream, QList<int>{1}, bytewise);
+        if (!fault.isEmpty())
+            return QStringLiteral("fed byte by byte: ") + fault;
+        if (bytewise.lines != whole.lines || bytewise.pending != whole.pending)
+            return QStringLiteral("fed byte by byte: other lines than fed whole");
+    }
+
+    SMsg reused;
+    for (const QByteArray& line : whole.lines) {
+        fault = decodeFault(line, reused);
+        if (!fault.isEmpty())
+            return QStringLiteral("line %1: %2")
+                .arg(quoted(QString::fromLatin1(line.left(200))), fault);
+    }
+    return QString();
+}
+
+QString check(const QString& target, const QByteArray& input)
+{
+    if (target == QLatin1String("parse"))
+        return checkParse(input);
+    if (target == QLatin1String("config"))
+        return checkConfig(input);
+    if (target == QLatin1String("keys"))
+        return checkKeys(input);
+    if (target == QLatin1String("filename"))
+        return checkFileName(input);
+    if (target == QLatin1String("receive"))
+        return checkReceive(input);
+    return QStringLiteral("no target named ") + target;
+}
+
+void abortOn(const QString& violation)
+{
+    if (violation.isEmpty())
+        return;
+    std::fprintf(stderr, "invariant violated: %s\n", violation.toUtf8().constData());
+    std::fflush(stderr);
+    std::abort();
+}
+
+} // namespace fuzzchecks

@@ -1,0 +1,13 @@
+// Any bytes as config.cfg through Body::readConfigLines.
+// The invariants are in FuzzChecks.cpp, shared with tests/fuzzregressions.
+#include "FuzzChecks.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QByteArray input(reinterpret_cast<const char*>(data), int(size));
+    fuzzchecks::abortOn(fuzzchecks::checkConfig(input));
+    return 0;
+}

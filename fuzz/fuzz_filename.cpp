@@ -1,0 +1,13 @@
+// Image file names: composeName and alternativeName on any name and numbers.
+// The invariants are in FuzzChecks.cpp, shared with tests/fuzzregressions.
+#include "FuzzChecks.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QByteArray input(reinterpret_cast<const char*>(data), int(size));
+    fuzzchecks::abortOn(fuzzchecks::checkFileName(input));
+    return 0;
+}

@@ -1,0 +1,13 @@
+// Any bytes as a key file through Stars::parseKeys.
+// The invariants are in FuzzChecks.cpp, shared with tests/fuzzregressions.
+#include "FuzzChecks.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QByteArray input(reinterpret_cast<const char*>(data), int(size));
+    fuzzchecks::abortOn(fuzzchecks::checkKeys(input));
+    return 0;
+}

@@ -1,0 +1,13 @@
+// The receiving path: a byte stream cut into lines in chunks, each line decoded.
+// The invariants are in FuzzChecks.cpp, shared with tests/fuzzregressions.
+#include "FuzzChecks.h"
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QByteArray input(reinterpret_cast<const char*>(data), int(size));
+    fuzzchecks::abortOn(fuzzchecks::checkReceive(input));
+    return 0;
+}
