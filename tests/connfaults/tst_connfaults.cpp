@@ -1,0 +1,292 @@
+// Faults of the bus connection: the server closing it during the log-in,
+// during a read-out and during a sequence, never answering the key, and
+// sending its verdict twice. The service ends with status 0 when the
+// connection goes, never hangs or crashes, and otherwise keeps serving.
+// Every case runs several times: a race shows up only now and then.
+#include "BusNode.h"
+#include "ServiceProcess.h"
+#include "StarsTestServer.h"
+#include "TestWait.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+constexpr int Runs = 3;
+const QString busy1 = QStringLiteral("cam1>System _ChangedIsBusy 1");
+
+void addRuns()
+{
+    QTest::addColumn<int>("run");
+    for (int run = 1; run <= Runs; ++run)
+        QTest::newRow(qPrintable(QStringLiteral("run %1").arg(run))) << run;
+}
+
+} // namespace
+
+class tst_ConnFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void closedBeforeKeyNumber_data() { addRuns(); }
+    void closedBeforeKeyNumber();
+    void closedWhenKeyArrives_data() { addRuns(); }
+    void closedWhenKeyArrives();
+    void serverEnds_data() { addRuns(); }
+    void serverEnds();
+    void closedDuringReadOut_data() { addRuns(); }
+    void closedDuringReadOut();
+    void closedDuringSequence_data() { addRuns(); }
+    void closedDuringSequence();
+    void resetWhileAnswering_data() { addRuns(); }
+    void resetWhileAnswering();
+    void noVerdict_data();
+    void noVerdict();
+    void doubleVerdict_data() { addRuns(); }
+    void doubleVerdict();
+
+private:
+    // Waits for the end and checks it is the orderly one.
+    static void verifyEndedWithStatusZero(ServiceProcess& service);
+    // Logs in, subscribed to cam1's events.
+    static void logIn(StarsTestServer& server, BusNode& term);
+};
+
+void tst_ConnFaults::verifyEndedWithStatusZero(ServiceProcess& service)
+{
+    QVERIFY2(service.waitForExit(20000), "the service did not end");
+    QVERIFY2(service.exitStatus() == QProcess::NormalExit, qPrintable(service.log().right(3000)));
+    QCOMPARE(service.exitCode(), 0);
+}
+
+void tst_ConnFaults::logIn(StarsTestServer& server, BusNode& term)
+{
+    QVERIFY(server.addKeys("term1", {"t"}));
+    QVERIFY(term.login(server.port(), "term1", {"t"}));
+    QCOMPARE(term.request("System", "flgon cam1"), QStringLiteral("System>term1 @flgon Ok:"));
+}
+
+void tst_ConnFaults::closedBeforeKeyNumber()
+{
+    // A server that takes the connection and closes it without a word.
+    QTcpServer listener;
+    QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+    int accepted = 0;
+    connect(&listener, &QTcpServer::newConnection, this, [&] {
+        while (QTcpSocket* s = listener.nextPendingConnection()) {
+            ++accepted;
+            s->close();
+            s->deleteLater();
+        }
+    });
+    StarsTestServer keys; // holds the keys only; never started
+    ServiceProcess service(keys);
+    service.setConfigValue("STARS_PORT", QString::number(listener.serverPort()));
+    QVERIFY(service.start());
+    verifyEndedWithStatusZero(service);
+    QCOMPARE(accepted, 1);
+}
+
+void tst_ConnFaults::closedWhenKeyArrives()
+{
+    StarsTestServer server(StarsTestServer::DropAfterKey);
+    QVERIFY(server.start());
+    ServiceProcess service(server);
+    service.setConfigValue("CAMERA_NO", "0");
+    QVERIFY(service.start());
+    verifyEndedWithStatusZero(service);
+    QVERIFY2(service.log().contains("closed by the server"), qPrintable(service.log()));
+}
+
+void tst_ConnFaults::serverEnds()
+{
+    StarsTestServer server;
+    QVERIFY(server.start());
+    ServiceProcess service(server);
+    service.setConfigValue("CAMERA_NO", "0");
+    QVERIFY(service.start());
+    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+    QVERIFY(server.terminate());
+    verifyEndedWithStatusZero(service);
+}
+
+void tst_ConnFaults::closedDuringReadOut()
+{
+    // A full frame read at 2 ms a row takes about 2 s, during which the
+    // service does nothing else; the server drops it meanwhile.
+    StarsTestServer server;
+    QVERIFY(server.start());
+    ServiceProcess service(server);
+    service.setConfigValue("CAMERA_NO", "0");
+    service.setConfigValue("SIM_ROW_US", "2000");
+    QVERIFY(service.start());
+    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+    BusNode term;
+    logIn(server, term);
+    QCOMPARE(term.request("cam1", "SetExpTime 0"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
+    term.send("term1>cam1 Exposure");
+    QCOMPARE(term.nextLine(), busy1);
+    QCOMPARE(term.nextLine(), QStringLiteral("cam1>term1 @Exposure Ok:"));
+    // The state trace says when the read-out begins.
+    QVERIFY(TestWait::until([&] { return service.log().contains("Exp DownLoad"); }, 20000));
+    QCOMPARE(term.request("System", "disconnect cam1"), QStringLiteral("System>term1 @disconnect Ok:"));
+    verifyEndedWithStatusZero(service);
+
+    // The image read before the loss was noticed is stored whole.
+    QCOMPARE(service.files().filter("DefaultFileName"), QStringList{"DefaultFileName0000-0000.dat"});
+    QCOMPARE(QFileInfo(service.filePath("DefaultFileName0000-0000.dat")).size(), qint64(1536 * 1024 * 2));
+    QVERIFY(term.receivesNothing(200)); // neither a reply nor the end of the sequence
+}
+
+void tst_ConnFaults::closedDuringSequence()
+{
+    StarsTestServer server;
+    QVERIFY(server.start());
+    ServiceProcess service(server);
+    service.setConfigValue("CAMERA_NO", "0");
+    QVERIFY(service.start());
+    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+    BusNode term;
+    logIn(server, term);
+    for (const char* setting : {"SetImages 20", "SetExpTime 200", "SetBin 4 4 4"})
+        QVERIFY(term.request("cam1", setting).endsWith(" Ok:"));
+    term.send("term1>cam1 Exposure");
+    QCOMPARE(term.nextLine(), busy1);
+    QCOMPARE(term.nextLine(), QStringLiteral("cam1>term1 @Exposure Ok:"));
+    // Between pictures: after the first one is stored.
+    QVERIFY(TestWait::until([&] { return !service.files().filter("DefaultFileName").isEmpty(); }, 20000));
+    QCOMPARE(term.request("System", "disconnect cam1"), QStringLiteral("System>term1 @disconnect Ok:"));
+    verifyEndedWithStatusZero(service);
+    const QStringList images = service.files().filter("DefaultFileName");
+    QVERIFY(!images.isEmpty() && images.size() < 20);
+    for (const QString& f : images)
+        QCOMPARE(QFileInfo(service.filePath(f)).size(), qint64(384 * 256 * 2));
+}
+
+void tst_ConnFaults::resetWhileAnswering()
+{
+    // A server that logs the node in, routes it thousands of requests at once
+    // and resets the connection while the answers flow: writing to the dead
+    // connection must not kill the service (SIGPIPE) or make it hang.
+    QTcpServer listener;
+    QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+    QTcpSocket* peer = nullptr;
+    QByteArray received;
+    bool wasReset = false;
+    connect(&listener, &QTcpServer::newConnection, this, [&] {
+        peer = listener.nextPendingConnection();
+        peer->write("0\n");
+        connect(peer, &QTcpSocket::readyRead, this, [&] {
+            const bool loggingIn = received.isEmpty();
+            received += peer->readAll();
+            if (loggingIn) {
+                QByteArray flood = "System>cam1 Ok:\n";
+                for (int i = 0; i < 20000; ++i)
+                    flood += "term1>cam1 GetTemp\n";
+                peer->write(flood);
+            } else if (!wasReset && received.count('\n') > 1000) {
+                wasReset = true;
+                peer->abort();
+            }
+        });
+    });
+    StarsTestServer keys; // holds the keys only; never started
+    ServiceProcess service(keys);
+    service.setConfigValue("CAMERA_NO", "0");
+    service.setConfigValue("STARS_PORT", QString::number(listener.serverPort()));
+    QVERIFY(service.start());
+    QVERIFY2(TestWait::until([&] { return wasReset || !service.isRunning(); }, 20000), received.right(300).constData());
+    QVERIFY(wasReset);
+    verifyEndedWithStatusZero(service);
+}
+
+void tst_ConnFaults::noVerdict_data()
+{
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<QStringList>("answers"); // to the first line
+    for (int run = 1; run <= Runs; ++run) {
+        QTest::newRow(qPrintable(QStringLiteral("query, run %1").arg(run)))
+            << "GetBin" << QStringList{"cam1>term1 @GetBin 1 1 1"};
+    }
+    QTest::newRow("exposure start") << "StartExposure"
+                                    << QStringList{busy1, "cam1>term1 @StartExposure Ok:"};
+    QTest::newRow("unknown command") << "Hello" << QStringList{"cam1>term1 Er: Undefined Command"};
+}
+
+void tst_ConnFaults::noVerdict()
+{
+    QFETCH(QString, first);
+    QFETCH(QStringList, answers);
+    StarsTestServer server(StarsTestServer::NoVerdict);
+    QVERIFY(server.start());
+    ServiceProcess service(server);
+    service.setConfigValue("CAMERA_NO", "0");
+    QVERIFY(service.start());
+
+    // Logged in the server's way: no verdict comes, to us either.
+    QVERIFY(server.addKeys("term1", {"t"}));
+    BusNode term;
+    QVERIFY(term.connectTo(server.port()));
+    bool isNumber = false;
+    term.nextLine().toInt(&isNumber);
+    QVERIFY(isNumber);
+    term.send("term1 t");
+    QVERIFY2(TestWait::until([&] {
+        term.send("term1>System listnodes");
+        const QString nodes = term.nextLine(2000);
+        return nodes.split(' ').contains("cam1") || !service.isRunning();
+    }, 15000), qPrintable(service.log()));
+    QVERIFY(service.isRunning());
+    term.send("term1>System flgon cam1");
+    QCOMPARE(term.nextLine(), QStringLiteral("System>term1 @flgon Ok:"));
+
+    term.send("term1>cam1 " + first);
+    for (const QString& answer : answers)
+        QCOMPARE(term.nextLine(), answer);
+    QVERIFY2(service.log().contains("No log-in answer from the server; serving its first line"),
+             qPrintable(service.log()));
+    term.send("term1>cam1 GetImages");
+    QCOMPARE(term.nextLine(), QStringLiteral("cam1>term1 @GetImages 1"));
+    term.send("term1>cam1 IsBusy");
+    QVERIFY(term.nextLine().startsWith("cam1>term1 @IsBusy "));
+    QVERIFY(service.isRunning());
+}
+
+void tst_ConnFaults::doubleVerdict()
+{
+    StarsTestServer server(StarsTestServer::DoubleVerdict);
+    server.setVerbose(true);
+    QVERIFY(server.start());
+    ServiceProcess service(server);
+    service.setConfigValue("CAMERA_NO", "0");
+    QVERIFY(service.start());
+    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+    BusNode term;
+    // The tester gets two verdicts as well: the second is its first line.
+    QVERIFY(server.addKeys("term1", {"t"}));
+    QVERIFY(term.login(server.port(), "term1", {"t"}));
+    QCOMPARE(term.nextLine(), QStringLiteral("System>term1 Ok:"));
+
+    QCOMPARE(term.request("cam1", "GetBin"), QStringLiteral("cam1>term1 @GetBin 1 1 1"));
+    QCOMPARE(term.request("cam1", "GetImages"), QStringLiteral("cam1>term1 @GetImages 1"));
+    QVERIFY(term.syncWithServer());
+    // Give a storm, if any, time to build up; then count what cam1 sent.
+    QTest::qWait(300);
+    QVERIFY(term.pendingLines().isEmpty());
+    QStringList fromCam1;
+    for (const QString& line : server.output().split('\n')) {
+        if (line.startsWith("cam1 -> ") && !line.contains("listnodes"))
+            fromCam1 << line.mid(8);
+    }
+    QCOMPARE(fromCam1, (QStringList{"cam1>System Er: Undefined Command", "cam1>term1 @GetBin 1 1 1",
+                                    "cam1>term1 @GetImages 1"}));
+    QVERIFY(service.isRunning());
+}
+
+QTEST_GUILESS_MAIN(tst_ConnFaults)
+#include "tst_connfaults.moc"

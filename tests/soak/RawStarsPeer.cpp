@@ -1,0 +1,74 @@
+#include "RawStarsPeer.h"
+
+#include <QHostAddress>
+#include <QTcpSocket>
+
+RawStarsPeer::RawStarsPeer(QObject* parent) : QObject(parent)
+{
+    connect(&m_server, &QTcpServer::newConnection, this, &RawStarsPeer::acceptConnection);
+}
+
+bool RawStarsPeer::listen()
+{
+    return m_server.listen(QHostAddress::LocalHost, 0);
+}
+
+void RawStarsPeer::expectLogin(const QString& node, const QStringList& keys)
+{
+    m_expectedLogin = (node + QLatin1Char(' ') + keys.value(KeyNumber % qMax(1, keys.size()))).toLatin1();
+}
+
+bool RawStarsPeer::isConnected() const
+{
+    return m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+void RawStarsPeer::write(const QByteArray& bytes)
+{
+    if (!isConnected())
+        return;
+    m_socket->write(bytes);
+    m_socket->flush();
+}
+
+qint64 RawStarsPeer::bytesToWrite() const
+{
+    return m_socket ? m_socket->bytesToWrite() : 0;
+}
+
+void RawStarsPeer::acceptConnection()
+{
+    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        if (m_socket) {
+            // One node only: a second connection is a fault of the test.
+            socket->abort();
+            socket->deleteLater();
+            continue;
+        }
+        m_socket = socket;
+        m_socket->setParent(this);
+        connect(m_socket, &QTcpSocket::readyRead, this, &RawStarsPeer::readAvailable);
+        m_socket->write(QByteArray::number(KeyNumber) + '\n');
+    }
+}
+
+void RawStarsPeer::readAvailable()
+{
+    m_buffer += m_socket->readAll();
+    int start = 0;
+    for (int end; (end = m_buffer.indexOf('\n', start)) >= 0; start = end + 1) {
+        const QByteArray line = m_buffer.mid(start, end - start);
+        if (!m_loggedIn) {
+            m_loginLine = line;
+            if (line != m_expectedLogin) {
+                m_socket->disconnectFromHost();
+                break;
+            }
+            m_loggedIn = true;
+            m_socket->write("System>" + line.left(line.indexOf(' ')) + " Ok:\n");
+            continue;
+        }
+        emit lineReceived(line);
+    }
+    m_buffer.remove(0, start);
+}
