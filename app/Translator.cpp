@@ -30,10 +30,16 @@ QString num(bool v)
     return v ? QStringLiteral("1") : QStringLiteral("0");
 }
 
-// "@<command> v1 v2 ..."
+// "@<command> v1 v2 ...", built in one piece: every reply goes through here.
 QString values(const SMsg& msg, std::initializer_list<QString> items)
 {
-    QString text = QLatin1Char('@') + msg.command;
+    int size = 1 + msg.command.size();
+    for (const QString& item : items)
+        size += 1 + item.size();
+    QString text;
+    text.reserve(size);
+    text += QLatin1Char('@');
+    text += msg.command;
     for (const QString& item : items) {
         text += QLatin1Char(' ');
         text += item;
@@ -43,12 +49,12 @@ QString values(const SMsg& msg, std::initializer_list<QString> items)
 
 QString ok(const SMsg& msg)
 {
-    return QLatin1Char('@') + msg.command + QStringLiteral(" Ok:");
+    return values(msg, {QStringLiteral("Ok:")});
 }
 
 QString err(const SMsg& msg, const char* reason)
 {
-    return QLatin1Char('@') + msg.command + QStringLiteral(" Err: ") + QLatin1String(reason);
+    return values(msg, {QStringLiteral("Err:"), QLatin1String(reason)});
 }
 
 } // namespace

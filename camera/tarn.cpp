@@ -5,6 +5,7 @@
 
 #include <QDebug>
 #include <QFile>
+#include <QLoggingCategory>
 #include <QTimer>
 #include <QtEndian>
 
@@ -28,6 +29,15 @@ constexpr std::size_t ListTextSize = 1024;
 
 // Rows written to a file per write call.
 constexpr int RowsPerWrite = 256;
+
+// Whether qDebug() lines reach the output. A qDebug() line is formatted even
+// when the logging rules drop it, so the two lines per image row are only
+// made when they will be shown (the same test Qt applies before printing).
+bool debugLinesShown()
+{
+    const QLoggingCategory* category = QLoggingCategory::defaultCategory();
+    return !category || category->isDebugEnabled();
+}
 
 } // namespace
 
@@ -224,6 +234,12 @@ bool Tarn::allocImageRows(int rows, int width)
 {
     rows = std::max(rows, 0);
     width = std::max(width, 0);
+    // The same frame as last time (the usual case): keep the buffer. A new
+    // one costs a mapping at every start and fresh pages at every read-out.
+    if (imageData && rows == allocRows && width == allocWidth) {
+        imageSized = true;
+        return true;
+    }
     const std::size_t pixels = std::size_t(rows) * std::size_t(width);
     std::unique_ptr<std::uint16_t[]> data(new (std::nothrow) std::uint16_t[pixels ? pixels : 1]);
     if (!data) {
@@ -431,10 +447,12 @@ bool Tarn::expDownLoad()
     // is no image: an empty file must not pass for one.
     if (!deviceOpen || imgHeight > allocRows || imgWidth > allocWidth)
         return false;
+    const bool logRows = debugLinesShown();
     for (int row = 0; row < imgHeight; ++row) {
         if (lib.grabRow(devHandle, imageRows[std::size_t(row)], std::size_t(imgWidth)) != 0)
             return false;
-        qDebug() << "Downloading row No. " << row;
+        if (logRows)
+            qDebug() << "Downloading row No. " << row;
     }
     return true;
 }
@@ -508,10 +526,11 @@ bool Tarn::writeData()
 
     qDebug() << "before writing";
     bool ok = true;
+    const bool logRows = debugLinesShown();
     const std::size_t rowBytes = std::size_t(imgWidth) * sizeof(std::uint16_t);
     for (int first = 0; ok && first < imgHeight; first += RowsPerWrite) {
         const int last = std::min(imgHeight, first + RowsPerWrite);
-        for (int row = first; row < last; ++row)
+        for (int row = first; logRows && row < last; ++row)
             qDebug() << "drawing a row No. " << row;
         // Rows are contiguous in memory; the file holds them least significant byte first.
         const std::uint16_t* data = imageRows[std::size_t(first)];

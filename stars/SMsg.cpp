@@ -1,5 +1,7 @@
 #include "SMsg.h"
 
+#include <QHash>
+
 const CommandTableEntry CommandTable[] = {
     {"IsBusy", 0},         {"GetLibVer", 1},      {"GetModel", 2},       {"GetSerialSTR", 3},
     {"GetHWRev", 4},       {"GetPixSize", 5},     {"GetArrayArea", 6},   {"GetVisArea", 7},
@@ -26,8 +28,8 @@ int SMsg::Parse(QString line)
     paramList.clear();
 
     // QString::simplified() treats every Unicode space (tab, CR, no-break
-    // space ...) as white space.
-    const QString s = line.simplified();
+    // space ...) as white space. The line is ours: simplified in place.
+    const QString s = std::move(line).simplified();
 
     const int e = s.indexOf(QLatin1Char('>'));
     if (e < 0) {
@@ -83,13 +85,19 @@ int SMsg::Parse(QString line)
 
 void SMsg::LookUpCommandCode()
 {
-    commandCode = UnknownCommand;
-    for (const CommandTableEntry* entry = CommandTable; entry->code != UnknownCommand; ++entry) {
-        if (command == QLatin1String(entry->name)) {
-            commandCode = entry->code;
-            return;
+    // Every request is looked up: a hash of the table, built once, instead of
+    // comparing the word with each name in turn. The empty closing entry is
+    // left out, so an empty word stays unknown.
+    static const QHash<QString, int> codes = [] {
+        QHash<QString, int> table;
+        for (const CommandTableEntry* entry = CommandTable; entry->code != UnknownCommand; ++entry) {
+            const QString name = QLatin1String(entry->name);
+            if (!table.contains(name))
+                table.insert(name, entry->code);
         }
-    }
+        return table;
+    }();
+    commandCode = codes.value(command, UnknownCommand);
 }
 
 bool SMsg::isAnswer() const

@@ -168,7 +168,13 @@ void Stars::ReceiveMessageFromStars()
     // A handler may run for long (an image download); keep draining what
     // arrived meanwhile so no line waits for the next readyRead().
     while (socket && socket->bytesAvailable() > 0) {
-        reader.append(socket->readAll());
+        // Read into one kept buffer: readAll() allocates a new array (and
+        // shrinks it) for every read.
+        readChunk.resize(int(qMin<qint64>(socket->bytesAvailable(), MaxReadChunk)));
+        const qint64 got = socket->read(readChunk.data(), readChunk.size());
+        if (got <= 0)
+            break;
+        reader.append(readChunk.constData(), int(got));
         bool progress = true;
         while (progress && reader.hasLine()) {
             switch (connectState) {
@@ -231,18 +237,19 @@ void Stars::refuseLogIn(const char* why)
     socket->disconnectFromHost();
 }
 
-int Stars::decodeLine(const QByteArray& line, SMsg& msg)
+int Stars::decodeLine(QByteArray line, SMsg& msg)
 {
-    QByteArray bytes = line.simplified();
+    // Simplified in place when the caller hands its line over.
+    QByteArray bytes = std::move(line).simplified();
     const int zero = bytes.indexOf('\0');
     if (zero >= 0)
         bytes.truncate(zero);
     return msg.Parse(QString::fromUtf8(bytes));
 }
 
-void Stars::dispatch(const QByteArray& line, SMsg& msg)
+void Stars::dispatch(QByteArray line, SMsg& msg)
 {
-    const int kind = decodeLine(line, msg);
+    const int kind = decodeLine(std::move(line), msg);
 
     if (kind == SMsg::MsgEvent) {
         SendReply(msg, QStringLiteral("Er: Undefined Event"));
@@ -263,21 +270,31 @@ void Stars::dispatch(const QByteArray& line, SMsg& msg)
     SendReply(msg, QStringLiteral("Er: Undefined Command"));
 }
 
-void Stars::writeLine(const QString& text)
+void Stars::writeLine(QString text)
 {
     if (!socket || socket->state() != QAbstractSocket::ConnectedState) {
         qDebug() << "Not connected, line dropped:" << text.trimmed();
         return;
     }
-    socket->write(text.toLatin1());
+    // Converted in place: the text is ours and Latin-1 needs less room.
+    socket->write(std::move(text).toLatin1());
 }
 
-void Stars::SendReply(SMsg msg, QString text)
+void Stars::SendReply(const SMsg& msg, const QString& text)
 {
-    writeLine(msg.to + QLatin1Char('>') + msg.from + QLatin1Char(' ') + text + QLatin1Char('\n'));
+    // Built in one piece: this runs for every request served.
+    QString line;
+    line.reserve(msg.to.size() + msg.from.size() + text.size() + 3);
+    line += msg.to;
+    line += QLatin1Char('>');
+    line += msg.from;
+    line += QLatin1Char(' ');
+    line += text;
+    line += QLatin1Char('\n');
+    writeLine(std::move(line));
 }
 
-void Stars::SendEvent(QString sender, QString text)
+void Stars::SendEvent(const QString& sender, const QString& text)
 {
     writeLine(sender + QStringLiteral(">System ") + text + QLatin1Char('\n'));
 }

@@ -34,14 +34,14 @@ public:
 
     // Writes "to>from text" for the request msg: the receiver of the request
     // answers its sender. One write, ISO 8859-1 ('?' for what it cannot hold).
-    void SendReply(SMsg msg, QString text);
+    void SendReply(const SMsg& msg, const QString& text);
     // Writes "sender>System text"; event texts begin with '_'.
-    void SendEvent(QString sender, QString text);
+    void SendEvent(const QString& sender, const QString& text);
 
     // Turns one received line (line feed included or not) into msg: white
     // space simplified, cut at the first zero byte, decoded as UTF-8, parsed.
     // Returns the message kind.
-    static int decodeLine(const QByteArray& line, SMsg& msg);
+    static int decodeLine(QByteArray line, SMsg& msg);
 
     // The words of a key file, in order (any white space separates them).
     static QStringList parseKeys(QTextStream& stream);
@@ -108,8 +108,8 @@ public slots:
 private:
     void reset();
     void answerKeyNumber(const QByteArray& line);
-    void dispatch(const QByteArray& line, SMsg& msg);
-    void writeLine(const QString& text);
+    void dispatch(QByteArray line, SMsg& msg);
+    void writeLine(QString text);
     void refuseLogIn(const char* why);
 
     QString nodeName;
@@ -121,4 +121,6 @@ private:
     bool connectAllowed = true;
     qint32 connectState = WaitKeyNumber;
     LineReader reader;
+    QByteArray readChunk; // what one read took from the socket
+    static constexpr qint64 MaxReadChunk = 1 << 20;
 };

@@ -1,0 +1,130 @@
+#include "BusLink.h"
+
+#include "Clock.h"
+
+#include <cerrno>
+#include <cstring>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+BusLink::BusLink(int fd) : fd(fd), buffer(1 << 20) {}
+
+BusLink::~BusLink()
+{
+    if (fd >= 0)
+        ::close(fd);
+}
+
+bool BusLink::logIn(const QString& node, const QStringList& keys, int keyNumber, std::int64_t* keyLineNs,
+                    int timeoutMs, QString* why)
+{
+    if (!send(QByteArray::number(keyNumber) + '\n')) {
+        *why = QStringLiteral("cannot send the key number");
+        return false;
+    }
+    QByteArray line;
+    if (!waitLine(line, timeoutMs)) {
+        *why = QStringLiteral("no key line from the node");
+        return false;
+    }
+    if (keyLineNs)
+        *keyLineNs = nowNs();
+    const QByteArray expected = node.toLatin1() + ' ' + keys.at(keyNumber % keys.size()).toLatin1();
+    if (line.trimmed() != expected) {
+        *why = QStringLiteral("wrong key line \"%1\"").arg(QString::fromLatin1(line));
+        return false;
+    }
+    return send("System>" + node.toLatin1() + " Ok:\n");
+}
+
+bool BusLink::send(const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+        if (n > 0) {
+            data += n;
+            size -= std::size_t(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            pollfd p{fd, POLLOUT, 0};
+            ::poll(&p, 1, 1000);
+            continue;
+        }
+        closed = true;
+        return false;
+    }
+    return true;
+}
+
+int BusLink::receive(std::int64_t timeoutNs)
+{
+    if (closed)
+        return -1;
+    // Keep the unread rest at the front and make room for more.
+    if (head > 0) {
+        std::memmove(buffer.data(), buffer.data() + head, tail - head);
+        tail -= head;
+        head = 0;
+    }
+    if (buffer.size() - tail < 65536)
+        buffer.resize(buffer.size() * 2);
+
+    pollfd p{fd, POLLIN, 0};
+    timespec wait{time_t(timeoutNs / 1000000000), long(timeoutNs % 1000000000)};
+    int ready;
+    do {
+        ready = ::ppoll(&p, 1, timeoutNs < 0 ? nullptr : &wait, nullptr);
+    } while (ready < 0 && errno == EINTR);
+    if (ready <= 0)
+        return 0;
+
+    int total = 0;
+    for (;;) {
+        const ssize_t n = ::recv(fd, buffer.data() + tail, buffer.size() - tail, 0);
+        if (n > 0) {
+            tail += std::size_t(n);
+            total += int(n);
+            if (tail < buffer.size())
+                break; // took all there was
+            buffer.resize(buffer.size() * 2);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            break;
+        closed = true;
+        return total > 0 ? total : -1;
+    }
+    return total;
+}
+
+bool BusLink::nextLine(const char*& begin, int& size)
+{
+    const char* start = buffer.data() + head;
+    const void* lf = std::memchr(start, '\n', tail - head);
+    if (!lf)
+        return false;
+    begin = start;
+    size = int(static_cast<const char*>(lf) - start);
+    head += std::size_t(size) + 1;
+    return true;
+}
+
+bool BusLink::waitLine(QByteArray& line, int timeoutMs)
+{
+    const std::int64_t deadline = nowNs() + std::int64_t(timeoutMs) * 1000000;
+    const char* begin;
+    int size;
+    while (!nextLine(begin, size)) {
+        const std::int64_t left = deadline - nowNs();
+        if (left <= 0 || receive(left) < 0)
+            return false;
+    }
+    line = QByteArray(begin, size);
+    return true;
+}
