@@ -8,6 +8,8 @@
 
 #include <QDebug>
 
+#include <cmath>
+
 namespace {
 
 QString num(int v)
@@ -23,6 +25,14 @@ QString num(long v)
 QString num(double v)
 {
     return QStringLiteral("%1").arg(v);
+}
+
+// A real parameter; text that is no finite number counts as 0, like any
+// other text that is no number ("nan" or "inf" must not reach the cooler).
+double real(const QString& text)
+{
+    const double v = text.toDouble();
+    return std::isfinite(v) ? v : 0.0;
 }
 
 QString num(bool v)
@@ -221,7 +231,7 @@ void Body::AnsGetUseSeqFNo(SMsg msg)
 
 void Body::AnsSetTemp(SMsg msg)
 {
-    if (camera->setTemperature(msg.params.toDouble()))
+    if (camera->setTemperature(real(msg.params)))
         reply(msg, ok(msg));
     else
         reply(msg, err(msg, "Set Temperature"));
@@ -272,7 +282,7 @@ void Body::AnsSetExpTime(SMsg msg)
 
 void Body::AnsSetInterval(SMsg msg)
 {
-    interval = msg.params.toDouble();
+    interval = real(msg.params);
     reply(msg, ok(msg));
 }
 

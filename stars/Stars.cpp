@@ -276,8 +276,24 @@ void Stars::writeLine(QString text)
         qDebug() << "Not connected, line dropped:" << text.trimmed();
         return;
     }
+    if (socket->bytesToWrite() > MaxPendingWriteBytes) {
+        if (!dropping)
+            qDebug() << "The server reads nothing:" << socket->bytesToWrite()
+                     << "bytes wait to be sent; dropping lines until it reads again";
+        dropping = true;
+        return;
+    }
+    if (dropping) {
+        qDebug() << "The server reads again; lines are sent again";
+        dropping = false;
+    }
     // Converted in place: the text is ours and Latin-1 needs less room.
     socket->write(std::move(text).toLatin1());
+}
+
+qint64 Stars::pendingWriteBytes() const
+{
+    return socket ? socket->bytesToWrite() : 0;
 }
 
 void Stars::SendReply(const SMsg& msg, const QString& text)

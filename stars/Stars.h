@@ -55,6 +55,12 @@ public:
     quint16 getServerPort() const { return serverPort; }
     QStringList getKeys() const { return keys; }
     int getConnectState() const { return connectState; }
+    // Bytes written and not yet taken by the network.
+    qint64 pendingWriteBytes() const;
+
+    // The most bytes left waiting for a server that does not read; lines
+    // beyond it are dropped (and logged) instead of growing memory for ever.
+    static constexpr qint64 MaxPendingWriteBytes = 16 * 1024 * 1024;
 
 signals:
     void ConnectionIsReady(Stars* s);
@@ -122,5 +128,6 @@ private:
     qint32 connectState = WaitKeyNumber;
     LineReader reader;
     QByteArray readChunk; // what one read took from the socket
+    bool dropping = false; // lines are being dropped: the server does not read
     static constexpr qint64 MaxReadChunk = 1 << 20;
 };

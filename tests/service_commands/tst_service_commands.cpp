@@ -151,6 +151,11 @@ void tst_ServiceCommands::repliesWithCameraOpen_data()
     row("small in exponent form", "term1>cam1 GetInterval", "cam1>term1 @GetInterval 1.2e-05");
     row("interval large", "term1>cam1 SetInterval 1234567", "cam1>term1 @SetInterval Ok:");
     row("large rounded", "term1>cam1 GetInterval", "cam1>term1 @GetInterval 1.23457e+06");
+    row("interval nan", "term1>cam1 SetInterval nan", "cam1>term1 @SetInterval Ok:");
+    row("nan is no number", "term1>cam1 GetInterval", "cam1>term1 @GetInterval 0");
+    row("interval inf", "term1>cam1 SetInterval -inf", "cam1>term1 @SetInterval Ok:");
+    row("inf is no number", "term1>cam1 GetInterval", "cam1>term1 @GetInterval 0");
+    row("set temp inf", "term1>cam1 SetTemp inf", "cam1>term1 @SetTemp Ok:");
 
     // SetBin needs three entries; each entry converts on its own.
     row("bin two", "term1>cam1 SetBin 2 2",

@@ -73,6 +73,7 @@ private slots:
     void serverSettings();
     void lossOfConnectionIsSignalled();
     void writingWithoutConnectionIsHarmless();
+    void serverThatDoesNotReadCannotExhaustMemory();
 
 private:
     // Logs a client in as cam1 with the given keys; returns it ready.
@@ -335,6 +336,25 @@ void tst_Stars::writingWithoutConnectionIsHarmless()
     stars.SendReply(msg, "@GetTemp 1 2");
     stars.SendEvent("b", "_ChangedIsBusy 1");
     stars.ReConnect(); // no socket yet: nothing to reset
+}
+
+void tst_Stars::serverThatDoesNotReadCannotExhaustMemory()
+{
+    FakeServer server;
+    std::unique_ptr<Stars> stars(loggedIn(server));
+    SMsg msg;
+    msg.Parse("term1>cam1 GetModel");
+    const QString text = QStringLiteral("@GetModel ") + QString(200, QLatin1Char('x'));
+    // Without the event loop nothing leaves the process: 40 MB of replies.
+    for (int i = 0; i < 200000; ++i)
+        stars->SendReply(msg, text);
+    QVERIFY(stars->pendingWriteBytes() <= Stars::MaxPendingWriteBytes + 300);
+    QVERIFY(stars->pendingWriteBytes() > Stars::MaxPendingWriteBytes / 2);
+    // Once the server reads, lines flow again.
+    QTRY_VERIFY_WITH_TIMEOUT(stars->pendingWriteBytes() == 0, 20000);
+    server.received.clear();
+    stars->SendReply(msg, "@GetModel after");
+    QCOMPARE(server.lines(1), QList<QByteArray>{"cam1>term1 @GetModel after"});
 }
 
 QTEST_GUILESS_MAIN(tst_Stars)
