@@ -263,11 +263,11 @@ bool Tarn::allocImageRows(int rows, int width)
     return true;
 }
 
-bool Tarn::allocRbiRowBuf(int width)
+bool Tarn::allocRbiRowBuf(int width, int flushes)
 {
     rbiRowBuf.reset();
     rbiBufWidth = std::max(width, 0);
-    if (rbiFlushes > 0) {
+    if (flushes > 0) {
         rbiRowBuf.reset(new (std::nothrow) std::uint16_t[rbiBufWidth ? rbiBufWidth : 1]);
         if (!rbiRowBuf) {
             qDebug() << "Cannot allocate an RBI row of" << width << "pixels";
@@ -296,15 +296,13 @@ bool Tarn::startExpSequence(int hbin, int vbin, int rbin, int rbiFlushes, int rb
         return false;
     }
     const int w = visLrX - visUlX, h = visLrY - visUlY;
-    // Allocate first so that a refusal changes nothing.
-    const int oldFlushes = this->rbiFlushes;
+    // Without flushes rbin is not used and may be anything.
     const int rbinUsed = rbin >= 1 ? rbin : 1;
-    this->rbiFlushes = rbiFlushes;
-    if (!allocImageRows(h / vbin, w / hbin) || !allocRbiRowBuf(w / rbinUsed)) {
-        this->rbiFlushes = oldFlushes;
+    // Allocate before anything is announced: a refusal sends no busy event.
+    if (!allocImageRows(h / vbin, w / hbin) || !allocRbiRowBuf(w / rbinUsed, rbiFlushes))
         return false;
-    }
     setBusy(true);
+    this->rbiFlushes = rbiFlushes;
     this->interval = interval;
     this->tdiRate = tdiRate;
     this->hbin = hbin;
@@ -356,13 +354,10 @@ bool Tarn::startRbiSequence(int rbin, int flushes, int rbiExpTime)
         return false;
     }
     const int w = visLrX - visUlX, h = visLrY - visUlY;
-    const int oldFlushes = rbiFlushes;
-    rbiFlushes = flushes;
-    if (!allocRbiRowBuf(w / rbin)) {
-        rbiFlushes = oldFlushes;
+    if (!allocRbiRowBuf(w / rbin, flushes))
         return false;
-    }
     setBusy(true);
+    rbiFlushes = flushes;
     this->rbin = rbin;
     this->rbiExpTime = rbiExpTime;
     rbiWidth = w / rbin;

@@ -133,7 +133,8 @@ private slots:
 
 private:
     bool allocImageRows(int rows, int width);
-    bool allocRbiRowBuf(int width);
+    // One RBI row of width pixels, or none when there are no flushes.
+    bool allocRbiRowBuf(int width, int flushes);
     // Sets up and starts an RBI frame of the given type: TDI off first, the
     // image area last.
     bool startRbiFrame(long frameType, long expTimeMs);

@@ -51,6 +51,15 @@ public:
     QByteArray received;
 };
 
+// Loads cam1's keys and starts the client's attempt to reach the server.
+static void connectClient(Stars& stars, const FakeServer& server)
+{
+    stars.ReadStarsKeys("cam1", "cam1");
+    stars.SetNewSVAddress("127.0.0.1");
+    stars.SetNewSVPort(QString::number(server.port()));
+    stars.ConnectToServer();
+}
+
 class tst_Stars : public QObject
 {
     Q_OBJECT
@@ -109,10 +118,7 @@ Stars* tst_Stars::loggedIn(FakeServer& server, const QStringList& keys)
 {
     writeKeys("cam1", keys.join(' ').toLatin1());
     auto* stars = new Stars;
-    stars->ReadStarsKeys("cam1", "cam1");
-    stars->SetNewSVAddress("127.0.0.1");
-    stars->SetNewSVPort(QString::number(server.port()));
-    stars->ConnectToServer();
+    connectClient(*stars, server);
     if (!server.waitPeer())
         return stars;
     server.send("0\n");
@@ -151,10 +157,7 @@ void tst_Stars::answersKeyChallenge()
     writeKeys("cam1", "k0 k1\nk2");
     FakeServer server;
     Stars stars;
-    stars.ReadStarsKeys("cam1", "cam1");
-    stars.SetNewSVAddress("127.0.0.1");
-    stars.SetNewSVPort(QString::number(server.port()));
-    stars.ConnectToServer();
+    connectClient(stars, server);
     QVERIFY(server.waitPeer());
     for (const QByteArray& piece : challenge) {
         server.send(piece);
@@ -182,10 +185,7 @@ void tst_Stars::refusesLogInWithoutUsableKey()
     writeKeys("cam1", keys);
     FakeServer server;
     Stars stars;
-    stars.ReadStarsKeys("cam1", "cam1");
-    stars.SetNewSVAddress("127.0.0.1");
-    stars.SetNewSVPort(QString::number(server.port()));
-    stars.ConnectToServer();
+    connectClient(stars, server);
     QVERIFY(server.waitPeer());
     QSignalSpy gone(&stars, &Stars::Disconnected);
     server.send(challenge);
@@ -198,10 +198,7 @@ void tst_Stars::requestWithVerdictIsServed()
     writeKeys("cam1", "k0");
     FakeServer server;
     Stars stars;
-    stars.ReadStarsKeys("cam1", "cam1");
-    stars.SetNewSVAddress("127.0.0.1");
-    stars.SetNewSVPort(QString::number(server.port()));
-    stars.ConnectToServer();
+    connectClient(stars, server);
     QVERIFY(server.waitPeer());
     QSignalSpy asks(&stars, &Stars::AskGetBin);
     server.send("0\n");
@@ -215,10 +212,7 @@ void tst_Stars::requestWithoutVerdictIsServed()
     writeKeys("cam1", "k0");
     FakeServer server;
     Stars stars;
-    stars.ReadStarsKeys("cam1", "cam1");
-    stars.SetNewSVAddress("127.0.0.1");
-    stars.SetNewSVPort(QString::number(server.port()));
-    stars.ConnectToServer();
+    connectClient(stars, server);
     QVERIFY(server.waitPeer());
     QSignalSpy asks(&stars, &Stars::AskGetBin);
     QSignalSpy ready(&stars, &Stars::ConnectionIsReady);
