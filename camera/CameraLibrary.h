@@ -80,6 +80,13 @@ public:
     virtual long getDeviceStatus(long handle, unsigned long& status) = 0;
     virtual long getExposureStatus(long handle, long& timeLeftMs) = 0;
     virtual long grabRow(long handle, std::uint16_t* buffer, std::size_t width) = 0;
+
+    // Ends the exposure in progress; its image is discarded. Harmless when
+    // nothing is exposing.
+    virtual long cancelExposure(long handle) = 0;
+    // Closes the device that open() gave the handle for; the handle is not
+    // valid afterwards.
+    virtual long close(long handle) = 0;
 };
 
 // Chooses and builds the backend named by the CAMERA_LIBRARY configuration

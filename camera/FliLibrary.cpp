@@ -40,6 +40,8 @@ using FLIExposeFrameFn = long (*)(long);
 using FLIGetDeviceStatusFn = long (*)(long, long*);
 using FLIGetExposureStatusFn = long (*)(long, long*);
 using FLIGrabRowFn = long (*)(long, void*, std::size_t);
+using FLICancelExposureFn = long (*)(long);
+using FLICloseFn = long (*)(long);
 
 // One list of the functions used, so the table, the binding and the header
 // check cannot drift apart.
@@ -68,7 +70,9 @@ using FLIGrabRowFn = long (*)(long, void*, std::size_t);
     X(FLIExposeFrame)                                                                              \
     X(FLIGetDeviceStatus)                                                                          \
     X(FLIGetExposureStatus)                                                                        \
-    X(FLIGrabRow)
+    X(FLIGrabRow)                                                                                  \
+    X(FLICancelExposure)                                                                           \
+    X(FLIClose)
 
 template <typename Fn>
 void bind(QLibrary& library, const char* symbol, Fn& slot, QStringList& missing)
@@ -271,6 +275,16 @@ long FliLibrary::getExposureStatus(long handle, long& timeLeftMs)
 long FliLibrary::grabRow(long handle, std::uint16_t* buffer, std::size_t width)
 {
     return api ? api->FLIGrabRow(handle, buffer, width) : none.grabRow(handle, buffer, width);
+}
+
+long FliLibrary::cancelExposure(long handle)
+{
+    return api ? api->FLICancelExposure(handle) : none.cancelExposure(handle);
+}
+
+long FliLibrary::close(long handle)
+{
+    return api ? api->FLIClose(handle) : none.close(handle);
 }
 
 } // namespace camlib

@@ -63,6 +63,8 @@ public:
     long getDeviceStatus(long handle, unsigned long& status) override;
     long getExposureStatus(long handle, long& timeLeftMs) override;
     long grabRow(long handle, std::uint16_t* buffer, std::size_t width) override;
+    long cancelExposure(long handle) override;
+    long close(long handle) override;
 
 private:
     struct Api; // the resolved SDK functions

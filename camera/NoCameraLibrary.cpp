@@ -142,4 +142,14 @@ long NoCameraLibrary::grabRow(long, std::uint16_t*, std::size_t)
     return Status;
 }
 
+long NoCameraLibrary::cancelExposure(long)
+{
+    return Status;
+}
+
+long NoCameraLibrary::close(long)
+{
+    return Status;
+}
+
 } // namespace camlib

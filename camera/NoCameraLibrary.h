@@ -40,6 +40,8 @@ public:
     long getDeviceStatus(long handle, unsigned long& status) override;
     long getExposureStatus(long handle, long& timeLeftMs) override;
     long grabRow(long handle, std::uint16_t* buffer, std::size_t width) override;
+    long cancelExposure(long handle) override;
+    long close(long handle) override;
 };
 
 } // namespace camlib

@@ -220,6 +220,16 @@ QString RecordingLibrary::operationOf(const QString& call)
     return paren < 0 ? call : call.left(paren);
 }
 
+long RecordingLibrary::cancelExposure(long handle)
+{
+    return record(QStringLiteral("cancelExposure"), {num(handle)}, m_inner.cancelExposure(handle));
+}
+
+long RecordingLibrary::close(long handle)
+{
+    return record(QStringLiteral("close"), {num(handle)}, m_inner.close(handle));
+}
+
 void RecordingLibrary::setCaptureRows(bool on)
 {
     std::lock_guard<std::mutex> lock(m_mutex);

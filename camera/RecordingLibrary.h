@@ -48,6 +48,8 @@ public:
     long getDeviceStatus(long handle, unsigned long& status) override;
     long getExposureStatus(long handle, long& timeLeftMs) override;
     long grabRow(long handle, std::uint16_t* buffer, std::size_t width) override;
+    long cancelExposure(long handle) override;
+    long close(long handle) override;
 
     QStringList calls() const;
     // Only the calls of the named operations, or all but them (e.g. all but

@@ -496,6 +496,29 @@ long SimCamera::grabRow(long handle, std::uint16_t* buffer, std::size_t width)
     return 0;
 }
 
+long SimCamera::cancelExposure(long handle)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long status = enterOpen(CancelExposure, handle))
+        return status;
+    // The frame is gone: nothing is ready to read any more.
+    m_phase = Phase::Idle;
+    m_rowsRead = 0;
+    return 0;
+}
+
+long SimCamera::close(long handle)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (const long status = enterOpen(Close, handle))
+        return status;
+    m_handle = 0;
+    m_device = -1;
+    m_phase = Phase::Idle;
+    qDebug().noquote() << QStringLiteral("camera simulator: closed handle %1").arg(handle);
+    return 0;
+}
+
 bool SimCamera::addFault(const SimFault& fault)
 {
     if (!SimFault::operationNames().contains(fault.operation) || fault.atCall < 1 || fault.status == 0)

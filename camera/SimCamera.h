@@ -91,6 +91,8 @@ public:
     long getDeviceStatus(long handle, unsigned long& status) override;
     long getExposureStatus(long handle, long& timeLeftMs) override;
     long grabRow(long handle, std::uint16_t* buffer, std::size_t width) override;
+    long cancelExposure(long handle) override;
+    long close(long handle) override;
 
     // Test hooks. Operation names are the method names above; an unknown name
     // is refused (false).
@@ -119,7 +121,7 @@ private:
         GetSerialString, GetHWRevision, GetPixelSize, GetArrayArea, GetVisibleArea,
         SetTemperature, ReadTemperature, GetCoolerPower, SetExposureTime, SetFrameType,
         SetHBin, SetVBin, SetImageArea, SetTDI, ExposeFrame, GetDeviceStatus,
-        GetExposureStatus, GrabRow, OpCount
+        GetExposureStatus, GrabRow, CancelExposure, Close, OpCount
     };
     enum class Phase { Idle, Exposing, Reading };
 

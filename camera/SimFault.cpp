@@ -17,7 +17,8 @@ const QStringList& SimFault::operationNames()
         QStringLiteral("setVBin"),         QStringLiteral("setImageArea"),
         QStringLiteral("setTDI"),          QStringLiteral("exposeFrame"),
         QStringLiteral("getDeviceStatus"), QStringLiteral("getExposureStatus"),
-        QStringLiteral("grabRow"),
+        QStringLiteral("grabRow"),         QStringLiteral("cancelExposure"),
+        QStringLiteral("close"),
     };
     return names;
 }

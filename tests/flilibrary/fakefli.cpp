@@ -197,6 +197,18 @@ long FLISetTDI(long dev, long rate, long flags)
     return 0;
 }
 
+long FLICancelExposure(long dev)
+{
+    note("FLICancelExposure", {dev});
+    return 0;
+}
+
+long FLIClose(long dev)
+{
+    note("FLIClose", {dev});
+    return 0;
+}
+
 long FLIExposeFrame(long dev)
 {
     note("FLIExposeFrame", {dev});

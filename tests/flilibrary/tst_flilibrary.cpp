@@ -84,6 +84,8 @@ const std::vector<OperationCase>& operations()
         {"getExposureStatus", [](CameraLibrary& c) { return c.getExposureStatus(77, l1); },
          "FLIGetExposureStatus(77)"},
         {"grabRow", [](CameraLibrary& c) { return c.grabRow(77, row, 8); }, "FLIGrabRow(77,8)"},
+        {"cancelExposure", [](CameraLibrary& c) { return c.cancelExposure(77); }, "FLICancelExposure(77)"},
+        {"close", [](CameraLibrary& c) { return c.close(77); }, "FLIClose(77)"},
     };
     return cases;
 }

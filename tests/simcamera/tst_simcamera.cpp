@@ -68,6 +68,8 @@ long callOp(CameraLibrary& lib, const QString& op, long handle)
     if (op == "getDeviceStatus") return lib.getDeviceStatus(handle, status);
     if (op == "getExposureStatus") return lib.getExposureStatus(handle, a);
     if (op == "grabRow") return lib.grabRow(handle, row, 32);
+    if (op == "cancelExposure") return lib.cancelExposure(handle);
+    if (op == "close") return lib.close(handle);
     qFatal("unknown operation %s", qPrintable(op));
     return -1;
 }
@@ -414,6 +416,34 @@ private slots:
         now = 1600;
         QCOMPARE(grab(cam, h, 16).size(), std::size_t(16));
         QCOMPARE(cam.frameNumber(), quint64(2));
+    }
+
+    // A cancelled frame is gone, whether it was exposing or being read out;
+    // a closed device answers nothing until it is opened again.
+    void cancelAndClose()
+    {
+        qint64 now = 0;
+        SimCamera cam(SimSettings(), [&] { return now; });
+        const long h = openSim(cam);
+        cam.setImageArea(h, 14, 4, 30, 8);
+        cam.setExposureTime(h, 1000);
+        for (bool reading : {false, true}) {
+            QCOMPARE(cam.exposeFrame(h), 0L);
+            now += reading ? 1000 : 500;
+            if (reading)
+                QCOMPARE(grab(cam, h, 16).size(), std::size_t(16));
+            QCOMPARE(cam.cancelExposure(h), 0L);
+            unsigned long status = 0;
+            QCOMPARE(cam.getDeviceStatus(h, status), 0L);
+            QCOMPARE(status, (unsigned long)SimCamera::IdleStatus);
+            now += 1000;
+            QVERIFY(grab(cam, h, 16).empty());
+        }
+        QCOMPARE(cam.cancelExposure(h), 0L); // nothing exposing: harmless
+        QCOMPARE(cam.close(h), 0L);
+        QVERIFY(cam.exposeFrame(h) != 0);
+        QVERIFY(cam.close(h) != 0);
+        QVERIFY(openSim(cam) != 0);
     }
 
     void rows_data()
