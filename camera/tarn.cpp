@@ -41,7 +41,8 @@ bool debugLinesShown()
 
 } // namespace
 
-Tarn::Tarn(int cameraNo, camlib::CameraLibrary& library) : QObject(nullptr), lib(library)
+Tarn::Tarn(int cameraNo, camlib::CameraLibrary& library, const TarnOptions& tarnOptions)
+    : QObject(nullptr), lib(library), options(tarnOptions)
 {
     // The timers, states and file numbering get their values whatever camera
     // number is given: the bus may start a sequence without an open device.

@@ -6,12 +6,27 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class QTimer;
 namespace camlib {
 class CameraLibrary;
 }
+
+// What the configuration says about the camera beyond its number. The
+// defaults give the behaviour of a configuration that says nothing.
+struct TarnOptions
+{
+    // Select the camera by its serial number instead of its place in the list.
+    QString serial;
+    // Cooler set point at start-up; none leaves the camera's set point as it is.
+    std::optional<double> startUpSetPoint = 20.0;
+    // Where image files go; empty is the working directory.
+    QString imageDir;
+    // Tags this node's temporary files, so nodes sharing a directory keep apart.
+    QString nodeName;
+};
 
 // The camera object: opens the camera at construction, answers the identity,
 // geometry and temperature queries, and runs the three exposure sequences on
@@ -43,7 +58,7 @@ public:
     // Lists the cameras, opens number cameraNo (none when negative or not
     // listed), logs its identity and geometry and sets the cooler to 20 C.
     // Never fails: what went wrong shows in the log and in isDeviceOpen().
-    Tarn(int cameraNo, camlib::CameraLibrary& library);
+    Tarn(int cameraNo, camlib::CameraLibrary& library, const TarnOptions& options = TarnOptions());
     ~Tarn() override;
 
     // Text queries answer the library's text, or their error text
@@ -142,6 +157,7 @@ private:
     void finish(QTimer* timer, int& state);
 
     camlib::CameraLibrary& lib;
+    TarnOptions options;
 
     bool deviceOpen = false;
     bool busy = false;
