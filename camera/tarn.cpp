@@ -254,51 +254,11 @@ bool Tarn::getCoolerPower(double& p)
 
 // ---- buffers and start operations ----
 
-bool Tarn::allocImageRows(int rows, int width)
-{
-    rows = std::max(rows, 0);
-    width = std::max(width, 0);
-    // The same frame as last time (the usual case): keep the buffer. A new
-    // one costs a mapping at every start and fresh pages at every read-out.
-    if (imageData && rows == allocRows && width == allocWidth) {
-        imageSized = true;
-        return true;
-    }
-    const std::size_t pixels = std::size_t(rows) * std::size_t(width);
-    std::unique_ptr<std::uint16_t[]> data(new (std::nothrow) std::uint16_t[pixels ? pixels : 1]);
-    if (!data) {
-        qDebug() << "Cannot allocate an image of" << width << "x" << rows << "pixels";
-        return false;
-    }
-    std::vector<std::uint16_t*> pointers;
-    try {
-        pointers.resize(std::size_t(rows));
-    } catch (const std::bad_alloc&) {
-        qDebug() << "Cannot allocate" << rows << "row pointers";
-        return false;
-    }
-    for (int r = 0; r < rows; ++r)
-        pointers[std::size_t(r)] = data.get() + std::size_t(r) * std::size_t(width);
-    imageData = std::move(data);
-    imageRows = std::move(pointers);
-    allocRows = rows;
-    allocWidth = width;
-    imageSized = true;
-    return true;
-}
-
 bool Tarn::allocRbiRowBuf(int width, int flushes)
 {
-    rbiRowBuf.reset();
-    rbiBufWidth = std::max(width, 0);
-    if (flushes > 0) {
-        rbiRowBuf.reset(new (std::nothrow) std::uint16_t[rbiBufWidth ? rbiBufWidth : 1]);
-        if (!rbiRowBuf) {
-            qDebug() << "Cannot allocate an RBI row of" << width << "pixels";
-            rbiBufWidth = 0;
-            return false;
-        }
-    }
+    if (flushes > 0)
+        return rbiRowBuf.reshape(1, width);
+    rbiRowBuf.release();
     return true;
 }
 
@@ -323,7 +283,7 @@ bool Tarn::startExpSequence(int hbin, int vbin, int rbin, int rbiFlushes, int rb
     // Without flushes rbin is not used and may be anything.
     const int rbinUsed = rbin >= 1 ? rbin : 1;
     // Allocate before anything is announced: a refusal sends no busy event.
-    if (!allocImageRows(h / vbin, w / hbin) || !allocRbiRowBuf(w / rbinUsed, rbiFlushes))
+    if (!imageRows.reshape(h / vbin, w / hbin) || !allocRbiRowBuf(w / rbinUsed, rbiFlushes))
         return false;
     setBusy(true);
     this->rbiFlushes = rbiFlushes;
@@ -356,7 +316,7 @@ bool Tarn::startExp2Sequence(int hbin, int vbin, int expTime, const QString& fil
         return false;
     }
     const int w = visLrX - visUlX, h = visLrY - visUlY;
-    if (!allocImageRows(h / vbin, w / hbin))
+    if (!imageRows.reshape(h / vbin, w / hbin))
         return false;
     setBusy(true);
     this->tdiRate = tdiRate;
@@ -592,11 +552,11 @@ bool Tarn::expDownLoad()
 {
     // Never read past what the last start allocated. Without a camera there
     // is no image: an empty file must not pass for one.
-    if (!deviceOpen || imgHeight > allocRows || imgWidth > allocWidth)
+    if (!deviceOpen || imgHeight > imageRows.rows() || imgWidth > imageRows.width())
         return false;
     const bool logRows = debugLinesShown();
     for (int row = 0; row < imgHeight; ++row) {
-        if (lib.grabRow(devHandle, imageRows[std::size_t(row)], std::size_t(imgWidth)) != 0)
+        if (lib.grabRow(devHandle, imageRows.row(row), std::size_t(imgWidth)) != 0)
             return false;
         if (logRows)
             qDebug() << "Downloading row No. " << row;
@@ -606,11 +566,11 @@ bool Tarn::expDownLoad()
 
 bool Tarn::readRbiRows()
 {
-    if (!rbiRowBuf || rbiHeight < 1)
+    if (!rbiRowBuf.held() || rbiHeight < 1)
         return true;
-    const std::size_t width = std::size_t(std::min(rbiWidth, rbiBufWidth));
+    const std::size_t width = std::size_t(std::min(rbiWidth, rbiRowBuf.width()));
     for (int row = 0; row < rbiHeight; ++row) {
-        if (lib.grabRow(devHandle, rbiRowBuf.get(), width) != 0)
+        if (lib.grabRow(devHandle, rbiRowBuf.row(0), width) != 0)
             return false;
     }
     return true;
@@ -623,30 +583,13 @@ Tarn::DownLoadResult Tarn::downLoadSingle()
         qDebug() << "The last exposure was cancelled: nothing to download";
         return DownLoadResult::ReadFailed;
     }
-    if (!imageSized) {
+    if (!imageRows.held()) {
         qDebug() << "No exposure has been started: nothing to download";
         return DownLoadResult::ReadFailed;
     }
     if (!expDownLoad())
         return DownLoadResult::ReadFailed;
     return writeData() ? DownLoadResult::Stored : DownLoadResult::NotStored;
-}
-
-const std::uint16_t* Tarn::imageRow(int row) const
-{
-    return (row >= 0 && row < allocRows) ? imageRows[std::size_t(row)] : nullptr;
-}
-
-int Tarn::getSeqState(int which) const
-{
-    switch (which) {
-    case 0:
-        return expState;
-    case 1:
-        return rbiState;
-    default:
-        return exp2State;
-    }
 }
 
 // ---- file writer ----
@@ -713,7 +656,7 @@ bool Tarn::writeData()
 
 // ---- sequences ----
 
-void Tarn::finish(QTimer* timer, int& state)
+void Tarn::finish(QTimer* timer, SeqState& state)
 {
     state = None;
     timer->stop();

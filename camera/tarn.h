@@ -1,13 +1,13 @@
 #pragma once
 
+#include "ImageBuffer.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QString>
 
 #include <cstdint>
-#include <memory>
 #include <optional>
-#include <vector>
 
 class QTimer;
 namespace camlib {
@@ -26,6 +26,9 @@ struct TarnOptions
     QString imageDir;
     // Tags this node's temporary files, so nodes sharing a directory keep apart.
     QString nodeName;
+    // How long past its expected length a frame may stay unfinished before it
+    // is cancelled and the picture given up (a camera that never says ready).
+    int exposureGraceMs = 60000;
 };
 
 // The camera object: opens the camera at construction, answers the identity,
@@ -37,18 +40,21 @@ class Tarn : public QObject
     Q_OBJECT
 
 public:
-    // Steps of the three sequences; every machine rests in None.
+    // Steps of the three sequences. Each machine has its own state: exp, the
+    // multi-image sequence (expSequence); rbi, the RBI flushes alone
+    // (rbiSequence); exp2, the single exposure (exp2Sequence). A state names
+    // the step the machine's next timer tick runs.
     enum SeqState {
-        Start = 0,
-        NextPic = 1,
-        RBIFlood = 2,
-        RBIFlushing = 3,
-        Exposing = 4,
-        DownLoad = 5,
-        StartExp = 6,
-        Done = 7,
-        End = 8,
-        None = 10,
+        Start = 0,       // all: a start operation has just set the machine going
+        NextPic = 1,     // exp: begin the next picture, or End when all are taken
+        RBIFlood = 2,    // exp, rbi: start the RBI flood frame
+        RBIFlushing = 3, // exp, rbi: start an RBI flush frame
+        Exposing = 4,    // all: poll the frame until it is finished, failed or overdue
+        DownLoad = 5,    // exp, rbi: read the finished frame out; exp's main frame is also written to its file
+        StartExp = 6,    // exp: start the picture's main exposure
+        Done = 7,        // all: the picture or frame is over; exp goes on to NextPic, rbi and exp2 end
+        End = 8,         // exp: no picture left; ends
+        None = 10,       // all: at rest, timer stopped (9 is not used)
     };
 
     static constexpr int DeviceListMax = 20;
@@ -84,9 +90,11 @@ public:
 
     // Start operations: false, changing nothing and emitting nothing, while
     // a sequence runs, when a bin factor they use is below 1, when the buffers
-    // cannot be had, and (RBI) with no flushes. Otherwise busy is set,
-    // changedIsBusy(true) emitted, the settings copied, the buffers sized from
-    // the visible area and the sequence's timer started.
+    // cannot be had, and (RBI) with no flushes. Otherwise busy is set and
+    // changedIsBusy(true) emitted inside the call, before it returns (so a
+    // listener's busy event goes out before the caller's reply), the settings
+    // copied, the buffers sized from the visible area and the sequence's
+    // timer started.
     bool startExpSequence(int hbin, int vbin, int rbin, int rbiFlushes, int rbiExpTime, int images,
                           int expTime, double interval, const QString& fileName, int tdiRate);
     bool startExp2Sequence(int hbin, int vbin, int expTime, const QString& fileName, int tdiRate);
@@ -151,12 +159,11 @@ public:
     int getImgHeight() const { return imgHeight; }
     int getRbiWidth() const { return rbiWidth; }
     int getRbiHeight() const { return rbiHeight; }
-    int getRbiBufWidth() const { return rbiBufWidth; }
-    bool hasRbiRowBuf() const { return rbiRowBuf != nullptr; }
+    bool hasRbiRowBuf() const { return rbiRowBuf.held(); }
     int getImageIndex() const { return imageIndex; }
-    int getSeqState(int which) const; // 0 exp, 1 rbi, 2 exp2
-    const std::uint16_t* imageRow(int row) const;
-    long getTimeLeft() const { return timeLeft; }
+    SeqState expSeqState() const { return expState; }
+    SeqState rbiSeqState() const { return rbiState; }
+    SeqState exp2SeqState() const { return exp2State; }
     std::uint32_t getDeviceStatus() const { return deviceStatus; }
     QString lastFileWritten() const { return lastFile; }
 
@@ -169,14 +176,13 @@ private slots:
     void exp2Sequence();
 
 private:
-    bool allocImageRows(int rows, int width);
     // One RBI row of width pixels, or none when there are no flushes.
     bool allocRbiRowBuf(int width, int flushes);
     // Sets up and starts an RBI frame of the given type: TDI off first, the
     // image area last.
     bool startRbiFrame(long frameType, long expTimeMs);
     void setBusy(bool f);
-    void finish(QTimer* timer, int& state);
+    void finish(QTimer* timer, SeqState& state);
     // Cancels the frame the camera is exposing, logging a failure.
     void cancelFrame();
     QString abandonExpSequence();
@@ -195,16 +201,13 @@ private:
     int visUlX = 0, visLrX = 0, visUlY = 0, visLrY = 0;
     int imgWidth = 0, imgHeight = 0;
     int rbiWidth = 0, rbiHeight = 0;
-    std::unique_ptr<std::uint16_t[]> rbiRowBuf;
-    // The main image: one block, rows addressed through imageRows.
-    std::unique_ptr<std::uint16_t[]> imageData;
-    std::vector<std::uint16_t*> imageRows;
+    ImageBuffer rbiRowBuf{"an RBI row"};
+    // The main image; held once a start has sized it.
+    ImageBuffer imageRows{"an image"};
     QTimer* expTimer = nullptr;
     QTimer* rbiTimer = nullptr;
     QTimer* exp2Timer = nullptr;
-    int expState = None, rbiState = None, exp2State = None;
-    int allocRows = 0, allocWidth = 0;
-    int rbiBufWidth = 0;
+    SeqState expState = None, rbiState = None, exp2State = None;
     long timeLeft = 0;
     std::uint32_t deviceStatus = 0;
     int rbiCount = 0;
@@ -220,7 +223,6 @@ private:
     bool useSeqFileNo = true;
     int seqFileNo = 0;
     QString lastFile;
-    bool imageSized = false; // a start has sized the image buffer
     // The last exposure was cancelled or never made: the camera holds no image.
     bool imageDiscarded = false;
     // finishSequence() asked the running sequence to end after its current picture.

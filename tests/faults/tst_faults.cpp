@@ -356,7 +356,8 @@ void tst_Faults::everyCallFailingOnce()
     QCOMPARE(busy.size(), 2);
     QCOMPARE(busy.at(0).at(0).toBool(), true);
     QCOMPARE(busy.at(1).at(0).toBool(), false);
-    QCOMPARE(rig.tarn.getSeqState(machineOf(sc.seq)), int(Tarn::None));
+    const Tarn::SeqState states[] = {rig.tarn.expSeqState(), rig.tarn.rbiSeqState(), rig.tarn.exp2SeqState()};
+    QCOMPARE(states[machineOf(sc.seq)], Tarn::None);
 
     QCOMPARE(imageFiles(), expected.files);
     for (const QString& f : expected.files)

@@ -52,16 +52,21 @@ QStringList argsOf(const RecordingLibrary& rec, const QString& op)
 
 const char* const stepSlots[] = {"expSequence", "rbiSequence", "exp2Sequence"};
 
+Tarn::SeqState stateOf(const Tarn& tarn, int which)
+{
+    return which == 0 ? tarn.expSeqState() : which == 1 ? tarn.rbiSeqState() : tarn.exp2SeqState();
+}
+
 // Runs the steps of machine `which` (0 exp, 1 rbi, 2 exp2) by hand, without
 // the event loop, until it has entered `state` for the `occurrence`th time;
 // the step of that state is then pending.
 bool stepTo(Tarn& tarn, int which, int state, int occurrence)
 {
-    int prev = tarn.getSeqState(which);
+    int prev = stateOf(tarn, which);
     int seen = prev == state ? 1 : 0;
     for (int i = 0; i < 100000 && seen < occurrence; ++i) {
         QMetaObject::invokeMethod(&tarn, stepSlots[which], Qt::DirectConnection);
-        const int now = tarn.getSeqState(which);
+        const int now = stateOf(tarn, which);
         if (now == Tarn::None)
             return false;
         seen += now == state && now != prev;
@@ -129,6 +134,8 @@ private slots:
     void singleExposureThenDownload();
     void rbiSequenceCountsFrames();
     void takenNameKeepsOldFileAndNewImage();
+
+    void imageBufferReshapes();
 
     void stopWithStepPending_data();
     void stopWithStepPending();
@@ -521,7 +528,7 @@ void tst_Tarn::sequenceTakesRbiFramesThenImage()
     // Every RBI row and every image row was read, and nothing more.
     const int rbiRows = (1024 / 8) * flushes * images;
     QCOMPARE(rig.rec.callsNamed({"grabRow"}).size(), rbiRows + (1024 / 4) * images);
-    QCOMPARE(rig.tarn.getSeqState(0), int(Tarn::None));
+    QCOMPARE(rig.tarn.expSeqState(), Tarn::None);
 }
 
 void tst_Tarn::zeroImagesEndsAtOnce()
@@ -627,6 +634,36 @@ void tst_Tarn::takenNameKeepsOldFileAndNewImage()
     QCOMPARE(rig.tarn.lastFileWritten(), QStringLiteral("same-0000_1.dat"));
 }
 
+void tst_Tarn::imageBufferReshapes()
+{
+    ImageBuffer b("an image");
+    QVERIFY(!b.held());
+    QCOMPARE(b.row(0), nullptr);
+    QVERIFY(b.reshape(3, 5));
+    std::uint16_t* const first = b.row(0);
+    QCOMPARE(b.row(2), first + 10);
+    QCOMPARE(b[std::size_t(1)], first + 5);
+    QCOMPARE(b.row(3), nullptr);
+    QCOMPARE(b.row(-1), nullptr);
+    b.row(2)[4] = 77;
+    QVERIFY(b.reshape(3, 5)); // same shape: same block, pixels kept
+    QCOMPARE(b.row(0), first);
+    QCOMPARE(b.row(2)[4], quint16(77));
+
+    // Memory that cannot be had: false, a log line, the old block kept.
+    QVERIFY(!b.reshape(std::numeric_limits<int>::max(), std::numeric_limits<int>::max()));
+    QVERIFY(logLines.last().startsWith("Cannot allocate an image of"));
+    QCOMPARE(b.rows(), 3);
+    QCOMPARE(b.row(2)[4], quint16(77));
+
+    QVERIFY(b.reshape(-4, 2)); // nothing to hold, yet held
+    QVERIFY(b.held());
+    QCOMPARE(b.rows(), 0);
+    QCOMPARE(b.row(0), nullptr);
+    b.release();
+    QVERIFY(!b.held());
+}
+
 void tst_Tarn::stopWithStepPending_data()
 {
     QTest::addColumn<int>("which");
@@ -701,7 +738,7 @@ void tst_Tarn::stopWithStepPending()
         QCOMPARE(rig.sim.callCount("cancelExposure"), cancelled ? 1 : 0);
         QCOMPARE(busy.size(), 2);
         QCOMPARE(busy.at(1).at(0).toBool(), false);
-        QCOMPARE(rig.tarn.getSeqState(which), int(Tarn::None));
+        QCOMPARE(stateOf(rig.tarn, which), Tarn::None);
         QVERIFY(rig.tarn.abandonSequence().isEmpty());
         QTest::qWait(4 * Tarn::StepIntervalMs); // no step is left to run
         QCOMPARE(busy.size(), 2);
