@@ -28,6 +28,8 @@ Body::Body(std::unique_ptr<camlib::CameraLibrary> library) : QObject(nullptr)
     expTime = 500;
     interval = 0.0;
     fileName = QStringLiteral("DefaultFileName.dat");
+    // A key that is present wins even with an empty value.
+    nodeName = configMap.value(QStringLiteral("NAME_ON_STARS"), QLatin1String(DefaultNodeName));
 
     createCamera(std::move(library));
     connect(camera, &Tarn::changedIsBusy, this, &Body::changedIsBusy, Qt::UniqueConnection);
@@ -44,7 +46,19 @@ void Body::createCamera(std::unique_ptr<camlib::CameraLibrary> library)
     const auto no = configMap.constFind(QStringLiteral("CAMERA_NO"));
     const int cameraNo = no != configMap.constEnd() ? no.value().toInt() : -1;
     cameraLibrary = library ? std::move(library) : camlib::createCameraLibrary(configMap);
-    camera = new Tarn(cameraNo, *cameraLibrary);
+    TarnOptions options;
+    options.nodeName = nodeName;
+    const auto grace = configMap.constFind(QStringLiteral("EXPOSURE_GRACE_MS"));
+    if (grace != configMap.constEnd()) {
+        bool ok = false;
+        const int ms = grace.value().toInt(&ok);
+        if (ok && ms >= 0)
+            options.exposureGraceMs = ms;
+        else
+            qDebug() << "EXPOSURE_GRACE_MS" << grace.value() << "is no number of milliseconds, keeping"
+                     << options.exposureGraceMs;
+    }
+    camera = new Tarn(cameraNo, *cameraLibrary, options);
 }
 
 void Body::createStarsClient()
@@ -52,12 +66,9 @@ void Body::createStarsClient()
     starsClient = new Stars();
 
     QString keyFileName = QLatin1String(DefaultNodeName);
-    nodeName = QLatin1String(DefaultNodeName);
     // A key that is present wins even with an empty value.
     if (configMap.contains(QStringLiteral("KEY_FILE_NAME")))
         keyFileName = configMap.value(QStringLiteral("KEY_FILE_NAME"));
-    if (configMap.contains(QStringLiteral("NAME_ON_STARS")))
-        nodeName = configMap.value(QStringLiteral("NAME_ON_STARS"));
     starsClient->ReadStarsKeys(keyFileName, nodeName);
 
     using AnsSlot = void (Body::*)(SMsg);

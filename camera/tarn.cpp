@@ -30,13 +30,15 @@ constexpr std::size_t ListTextSize = 1024;
 // Rows written to a file per write call.
 constexpr int RowsPerWrite = 256;
 
-// Whether qDebug() lines reach the output. A qDebug() line is formatted even
-// when the logging rules drop it, so the two lines per image row are only
-// made when they will be shown (the same test Qt applies before printing).
+// The per-tick sequence lines and the per-row lines; on unless a logging
+// rule turns "starscam.steps.debug" off.
+Q_LOGGING_CATEGORY(steps, "starscam.steps")
+
+// Whether the per-row lines reach the output: they are only made when they
+// will be shown (the same test Qt applies before printing).
 bool debugLinesShown()
 {
-    const QLoggingCategory* category = QLoggingCategory::defaultCategory();
-    return !category || category->isDebugEnabled();
+    return steps().isDebugEnabled();
 }
 
 // "none", "picture 2" or "pictures 0 to 3" for the numbers first..last.
@@ -481,67 +483,116 @@ void Tarn::closeDevice()
 
 // ---- exposure primitives ----
 
+bool Tarn::succeeded(const char* op, long status)
+{
+    if (status == 0)
+        return true;
+    failure = QStringLiteral("%1 failed (%2)").arg(QLatin1String(op)).arg(status);
+    return false;
+}
+
+void Tarn::logFailure(const char* consequence)
+{
+    QString who = QStringLiteral("Single exposure");
+    if (expState != None) {
+        who = QStringLiteral("Picture %1").arg(imageIndex);
+        if (*frameKind)
+            who += QLatin1Char(' ') + QLatin1String(frameKind);
+    } else if (rbiState != None) {
+        who = QStringLiteral("RBI frame %1").arg(rbiFlushes - rbiCount);
+    }
+    qDebug().noquote() << QStringLiteral("%1: %2%3").arg(who, failure, QLatin1String(consequence));
+}
+
 bool Tarn::startExposure()
 {
-    if (lib.setImageArea(devHandle, visUlX, visUlY, visUlX + imgWidth, visUlY + imgHeight) != 0)
+    frameKind = "";
+    if (!succeeded("setImageArea",
+                   lib.setImageArea(devHandle, visUlX, visUlY, visUlX + imgWidth, visUlY + imgHeight)))
         return false;
-    if (lib.setExposureTime(devHandle, expTime) != 0)
+    if (!succeeded("setExposureTime", lib.setExposureTime(devHandle, expTime)))
         return false;
-    qDebug() << "Setting ExpTime to " << expTime;
-    if (lib.setFrameType(devHandle, camlib::FrameNormal) != 0)
+    qCDebug(steps) << "Setting ExpTime to " << expTime;
+    if (!succeeded("setFrameType", lib.setFrameType(devHandle, camlib::FrameNormal)))
         return false;
-    if (lib.setHBin(devHandle, hbin) != 0)
+    if (!succeeded("setHBin", lib.setHBin(devHandle, hbin)))
         return false;
-    if (lib.setVBin(devHandle, vbin) != 0)
+    if (!succeeded("setVBin", lib.setVBin(devHandle, vbin)))
         return false;
     if (tdiRate > 0) {
-        if (lib.setTDI(devHandle, tdiRate, 0) != 0)
+        if (!succeeded("setTDI", lib.setTDI(devHandle, tdiRate, 0)))
             return false;
     } else {
         lib.setTDI(devHandle, 0, 0); // TDI off; a camera without TDI may refuse
     }
-    return lib.exposeFrame(devHandle) == 0;
+    if (!succeeded("exposeFrame", lib.exposeFrame(devHandle)))
+        return false;
+    frameClock.start();
+    frameExpectedMs = tdiRate > 0 ? -1 : std::max(expTime, 0);
+    return true;
 }
 
 bool Tarn::startRbiFrame(long frameType, long expTimeMs)
 {
     lib.setTDI(devHandle, 0, 0); // TDI off; a camera without TDI may refuse
-    if (lib.setExposureTime(devHandle, expTimeMs) != 0)
+    if (!succeeded("setExposureTime", lib.setExposureTime(devHandle, expTimeMs)))
         return false;
-    if (lib.setFrameType(devHandle, frameType) != 0)
+    if (!succeeded("setFrameType", lib.setFrameType(devHandle, frameType)))
         return false;
-    if (lib.setHBin(devHandle, rbin) != 0)
+    if (!succeeded("setHBin", lib.setHBin(devHandle, rbin)))
         return false;
-    if (lib.setVBin(devHandle, rbin) != 0)
+    if (!succeeded("setVBin", lib.setVBin(devHandle, rbin)))
         return false;
-    if (lib.setImageArea(devHandle, visUlX, visUlY, visUlX + rbiWidth, visUlY + rbiHeight) != 0)
+    if (!succeeded("setImageArea",
+                   lib.setImageArea(devHandle, visUlX, visUlY, visUlX + rbiWidth, visUlY + rbiHeight)))
         return false;
-    return lib.exposeFrame(devHandle) == 0;
+    if (!succeeded("exposeFrame", lib.exposeFrame(devHandle)))
+        return false;
+    frameClock.start();
+    frameExpectedMs = std::max(expTimeMs, 0L);
+    return true;
 }
 
 bool Tarn::startRbiFlood()
 {
+    frameKind = "RBI flood";
     return startRbiFrame(camlib::FrameRbiFlood, rbiExpTime);
 }
 
 bool Tarn::startRbiFlush()
 {
+    frameKind = "RBI flush";
     return startRbiFrame(camlib::FrameRbiFlush, 0);
+}
+
+bool Tarn::frameOverdue()
+{
+    if (frameExpectedMs < 0 || !frameClock.isValid())
+        return false;
+    const qint64 elapsed = frameClock.elapsed();
+    if (elapsed <= frameExpectedMs + qint64(std::max(options.exposureGraceMs, 0)))
+        return false;
+    cancelFrame();
+    failure = QStringLiteral("not ready %1 ms after its start (expected %2 ms + grace %3 ms), exposure cancelled")
+                  .arg(elapsed)
+                  .arg(frameExpectedMs)
+                  .arg(options.exposureGraceMs);
+    return true;
 }
 
 bool Tarn::checkExposing(int& ok)
 {
     ok = 0;
     unsigned long status = 0;
-    if (lib.getDeviceStatus(devHandle, status) != 0)
+    if (!succeeded("getDeviceStatus", lib.getDeviceStatus(devHandle, status)))
         return false;
     // The library's word may be wider than the 32 bits it carries.
     deviceStatus = std::uint32_t(status & 0xFFFFFFFFul);
     long left = 0;
-    if (lib.getExposureStatus(devHandle, left) != 0)
+    if (!succeeded("getExposureStatus", lib.getExposureStatus(devHandle, left)))
         return false;
     timeLeft = left;
-    qDebug() << "Exposing status" << deviceStatus << timeLeft;
+    qCDebug(steps) << "Exposing status" << deviceStatus << timeLeft;
     ok = 1;
     if (deviceStatus == camlib::StatusUnknown)
         return timeLeft == 0;
@@ -552,14 +603,17 @@ bool Tarn::expDownLoad()
 {
     // Never read past what the last start allocated. Without a camera there
     // is no image: an empty file must not pass for one.
-    if (!deviceOpen || imgHeight > imageRows.rows() || imgWidth > imageRows.width())
+    if (!deviceOpen || imgHeight > imageRows.rows() || imgWidth > imageRows.width()) {
+        failure = deviceOpen ? QStringLiteral("read-out beyond the image buffer refused")
+                             : QStringLiteral("read-out without an open camera refused");
         return false;
-    const bool logRows = debugLinesShown();
+    }
     for (int row = 0; row < imgHeight; ++row) {
-        if (lib.grabRow(devHandle, imageRows.row(row), std::size_t(imgWidth)) != 0)
+        if (!succeeded("grabRow", lib.grabRow(devHandle, imageRows.row(row), std::size_t(imgWidth)))) {
+            failure += QStringLiteral(" at row %1").arg(row);
             return false;
-        if (logRows)
-            qDebug() << "Downloading row No. " << row;
+        }
+        qCDebug(steps) << "Downloading row No. " << row;
     }
     return true;
 }
@@ -570,8 +624,10 @@ bool Tarn::readRbiRows()
         return true;
     const std::size_t width = std::size_t(std::min(rbiWidth, rbiRowBuf.width()));
     for (int row = 0; row < rbiHeight; ++row) {
-        if (lib.grabRow(devHandle, rbiRowBuf.row(0), width) != 0)
+        if (!succeeded("grabRow", lib.grabRow(devHandle, rbiRowBuf.row(0), width))) {
+            failure += QStringLiteral(" at row %1").arg(row);
             return false;
+        }
     }
     return true;
 }
@@ -587,8 +643,10 @@ Tarn::DownLoadResult Tarn::downLoadSingle()
         qDebug() << "No exposure has been started: nothing to download";
         return DownLoadResult::ReadFailed;
     }
-    if (!expDownLoad())
+    if (!expDownLoad()) {
+        logFailure(", no file");
         return DownLoadResult::ReadFailed;
+    }
     return writeData() ? DownLoadResult::Stored : DownLoadResult::NotStored;
 }
 
@@ -625,7 +683,7 @@ bool Tarn::writeData()
     for (int first = 0; ok && first < imgHeight; first += RowsPerWrite) {
         const int last = std::min(imgHeight, first + RowsPerWrite);
         for (int row = first; logRows && row < last; ++row)
-            qDebug() << "drawing a row No. " << row;
+            qCDebug(steps) << "drawing a row No. " << row;
         // Rows are contiguous in memory; the file holds them least significant byte first.
         const std::uint16_t* data = imageRows[std::size_t(first)];
         const std::size_t bytes = rowBytes * std::size_t(last - first);
@@ -663,22 +721,30 @@ void Tarn::finish(QTimer* timer, SeqState& state)
     setBusy(false);
 }
 
+Tarn::SeqState Tarn::afterStart(bool started, const char* consequence)
+{
+    if (started)
+        return Exposing;
+    logFailure(consequence);
+    return Done;
+}
+
 void Tarn::expSequence()
 {
-    qDebug() << "in Exp Seq";
+    qCDebug(steps) << "in Exp Seq";
     bool sameTick = true;
     while (sameTick) {
         sameTick = false;
         int ok = 0;
         switch (expState) {
         case Start:
-            qDebug() << "Exp Start";
+            qCDebug(steps) << "Exp Start";
             imageIndex = -1;
             expState = NextPic;
             sameTick = true;
             break;
         case NextPic:
-            qDebug() << "Exp NextPic";
+            qCDebug(steps) << "Exp NextPic";
             ++imageIndex;
             if (imageIndex >= images || finishRequested) {
                 expState = End;
@@ -690,53 +756,58 @@ void Tarn::expSequence()
             }
             break;
         case RBIFlood:
-            qDebug() << "Exp RBIFlood";
-            expState = startRbiFlood() ? Exposing : Done;
+            qCDebug(steps) << "Exp RBIFlood";
+            expState = afterStart(startRbiFlood(), ", no file");
             break;
         case RBIFlushing:
-            qDebug() << "Exp RBI Flush";
-            expState = startRbiFlush() ? Exposing : Done;
+            qCDebug(steps) << "Exp RBI Flush";
+            expState = afterStart(startRbiFlush(), ", no file");
             break;
         case StartExp:
-            qDebug() << "Exp StartExp";
-            expState = startExposure() ? Exposing : Done;
+            qCDebug(steps) << "Exp StartExp";
+            expState = afterStart(startExposure(), ", no file");
             break;
         case Exposing:
-            qDebug() << "Exp Exposing";
-            if (checkExposing(ok))
+            qCDebug(steps) << "Exp Exposing";
+            if (checkExposing(ok)) {
                 expState = DownLoad;
-            else if (ok == 0)
+            } else if (ok == 0 || frameOverdue()) {
+                logFailure(", no file");
                 expState = Done;
+            }
             break;
         case DownLoad:
-            qDebug() << "Exp DownLoad" << rbiCount;
+            qCDebug(steps) << "Exp DownLoad" << rbiCount;
             if (rbiCount <= 0) {
-                qDebug() << "RBI Count <= 0";
+                qCDebug(steps) << "RBI Count <= 0";
                 if (expDownLoad())
                     writeData();
+                else
+                    logFailure(", no file");
                 expState = Done;
             } else {
-                qDebug() << "RBI Count > 0";
+                qCDebug(steps) << "RBI Count > 0";
                 if (readRbiRows()) {
                     --rbiCount;
                     expState = rbiCount > 0 ? RBIFlushing : StartExp;
                 } else {
+                    logFailure(", no file");
                     expState = Done;
                 }
             }
             break;
         case Done:
-            qDebug() << "Exp Done";
+            qCDebug(steps) << "Exp Done";
             expState = NextPic;
             break;
         case End:
-            qDebug() << "Exp End";
+            qCDebug(steps) << "Exp End";
             expState = None;
             sameTick = true;
             break;
         case None:
         default:
-            qDebug() << "Exp None";
+            qCDebug(steps) << "Exp None";
             finish(expTimer, expState);
             break;
         }
@@ -745,31 +816,35 @@ void Tarn::expSequence()
 
 void Tarn::exp2Sequence()
 {
-    qDebug() << "in Exp2 Seq";
+    qCDebug(steps) << "in Exp2 Seq";
     bool sameTick = true;
     while (sameTick) {
         sameTick = false;
         int ok = 0;
         switch (exp2State) {
         case Start:
-            qDebug() << "Exp2 Start";
+            qCDebug(steps) << "Exp2 Start";
             timeLeft = 0;
             deviceStatus = 0;
-            exp2State = startExposure() ? Exposing : Done;
+            exp2State = afterStart(startExposure(), ", no image");
             break;
         case Exposing:
-            qDebug() << "Exp2 Exposing";
-            if (checkExposing(ok) || ok == 0)
+            qCDebug(steps) << "Exp2 Exposing";
+            if (checkExposing(ok)) {
                 exp2State = Done;
+            } else if (ok == 0 || frameOverdue()) {
+                logFailure(", no image");
+                exp2State = Done;
+            }
             break;
         case Done:
-            qDebug() << "Exp2 End/Abort/Done";
+            qCDebug(steps) << "Exp2 End/Abort/Done";
             exp2State = None;
             sameTick = true;
             break;
         case None:
         default:
-            qDebug() << "Exp None";
+            qCDebug(steps) << "Exp None";
             finish(exp2Timer, exp2State);
             break;
         }
@@ -778,48 +853,51 @@ void Tarn::exp2Sequence()
 
 void Tarn::rbiSequence()
 {
-    qDebug() << "in Rbi Seq";
+    qCDebug(steps) << "in Rbi Seq";
     bool sameTick = true;
     while (sameTick) {
         sameTick = false;
         int ok = 0;
         switch (rbiState) {
         case Start:
-            qDebug() << "Rbi Start";
+            qCDebug(steps) << "Rbi Start";
             rbiCount = rbiFlushes;
             rbiState = RBIFlood;
             sameTick = true;
             break;
         case RBIFlood:
-            qDebug() << "Rbi RBIFlood";
-            rbiState = startRbiFlood() ? Exposing : Done;
+            qCDebug(steps) << "Rbi RBIFlood";
+            rbiState = afterStart(startRbiFlood(), ", RBI flush ends");
             break;
         case RBIFlushing:
-            qDebug() << "Exp RBI Flush";
-            rbiState = startRbiFlush() ? Exposing : Done;
+            qCDebug(steps) << "Exp RBI Flush";
+            rbiState = afterStart(startRbiFlush(), ", RBI flush ends");
             break;
         case Exposing:
-            qDebug() << "Rbi Exposing";
-            if (checkExposing(ok))
+            qCDebug(steps) << "Rbi Exposing";
+            if (checkExposing(ok)) {
                 rbiState = DownLoad;
-            else if (ok == 0)
+            } else if (ok == 0 || frameOverdue()) {
+                logFailure(", RBI flush ends");
                 rbiState = Done;
+            }
             break;
         case DownLoad:
-            qDebug() << "Rbi DownLoad" << rbiCount;
-            qDebug() << "RBI Count > 0";
-            readRbiRows(); // a failed RBI read-out still counts the frame
+            qCDebug(steps) << "Rbi DownLoad" << rbiCount;
+            qCDebug(steps) << "RBI Count > 0";
+            if (!readRbiRows())
+                logFailure(", frame counted"); // a failed RBI read-out still counts the frame
             --rbiCount;
             rbiState = rbiCount > 0 && !finishRequested ? RBIFlushing : Done;
             break;
         case Done:
-            qDebug() << "Rbi End / Abort / Done";
+            qCDebug(steps) << "Rbi End / Abort / Done";
             rbiState = None;
             sameTick = true;
             break;
         case None:
         default:
-            qDebug() << "Exp None";
+            qCDebug(steps) << "Exp None";
             finish(rbiTimer, rbiState);
             break;
         }

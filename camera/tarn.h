@@ -3,6 +3,7 @@
 #include "ImageBuffer.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -123,11 +124,22 @@ public:
     void closeDevice();
 
     // Exposure primitives: one frame set up and started, polled, read out.
+    // A failing library call ends a primitive with false; what failed, with
+    // the library's value, is kept for the sequence's log line.
+    // A started frame is given its expected length plus the grace to finish:
+    // the main frame expTime, the flood frame rbiExpTime, a flush frame 0. A
+    // TDI frame (tdiRate > 0) has no bound: its length follows from the rate
+    // and the rows in the camera's own units, so no bound could be sure never
+    // to cut a good frame short.
     bool startExposure();
     bool startRbiFlood();
     bool startRbiFlush();
     // True when the frame is finished; ok is 0 when a status query failed.
     bool checkExposing(int& ok);
+    // True (after cancelling the frame through cancelExposure) when the frame
+    // started last is still unfinished past its expected length plus the
+    // grace; a single exposure cancelled so cannot be downloaded.
+    bool frameOverdue();
     bool expDownLoad();
     bool readRbiRows();
 
@@ -135,7 +147,8 @@ public:
     enum class DownLoadResult { Stored, ReadFailed, NotStored };
     // Reads the single exposure's image into the buffer the last start sized
     // and writes its file; ReadFailed touches no file (and no memory when no
-    // exposure has sized the buffers yet).
+    // exposure has sized the buffers yet). Also ReadFailed, reading nothing,
+    // when the last exposure was cancelled (abandoned or overdue).
     DownLoadResult downLoadSingle();
     bool exp2DownLoad() { return downLoadSingle() != DownLoadResult::ReadFailed; }
 
@@ -185,6 +198,12 @@ private:
     void finish(QTimer* timer, SeqState& state);
     // Cancels the frame the camera is exposing, logging a failure.
     void cancelFrame();
+    // Keeps "<op> failed (<status>)" for the log when status is a failure.
+    bool succeeded(const char* op, long status);
+    // Logs the kept failure for the frame of the running sequence.
+    void logFailure(const char* consequence);
+    // The state after a frame start: Exposing, or Done with the failure logged.
+    SeqState afterStart(bool started, const char* consequence);
     QString abandonExpSequence();
     QString abandonRbiSequence();
 
@@ -209,6 +228,12 @@ private:
     QTimer* exp2Timer = nullptr;
     SeqState expState = None, rbiState = None, exp2State = None;
     long timeLeft = 0;
+    // The frame started last: its kind for log lines ("" for a main frame),
+    // its clock and expected length (-1: no bound).
+    const char* frameKind = "";
+    QElapsedTimer frameClock;
+    long frameExpectedMs = -1;
+    QString failure; // what failed last in a primitive
     std::uint32_t deviceStatus = 0;
     int rbiCount = 0;
     int tdiRate = 0;

@@ -24,6 +24,7 @@ private slots:
     void exposureCommandsRefusedWhileBusy();
     void rbiFlushWithoutFlushesIsRefusedWithoutEvent();
     void downloadBeforeExposureEndsIsBusy();
+    void neverReadyCameraIsGivenUpAfterGrace();
     void commandsServedWhileSequenceRuns();
     void sequenceNumberChangedDuringSequence();
     void downloadToTakenNameKeepsBothFiles();
@@ -137,6 +138,20 @@ void tst_ServiceExposure::downloadBeforeExposureEndsIsBusy()
     QCOMPARE(QFileInfo(service->filePath("DefaultFileName0000-0000.dat")).size(), qint64(384 * 256 * 2));
     // The image was read: a second download has nothing to read.
     QCOMPARE(ask("DownLoadImage"), QStringLiteral("cam1>term1 @DownLoadImage Err: Busy"));
+}
+
+void tst_ServiceExposure::neverReadyCameraIsGivenUpAfterGrace()
+{
+    startService({{"CAMERA_LIBRARY", "sim"}, {"SIM_FORCE_STATUS", "2"}, {"EXPOSURE_GRACE_MS", "100"}});
+    QCOMPARE(ask("SetExpTime 10"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
+    term->send("term1>cam1 StartExposure");
+    QCOMPARE(term->nextLine(), busy1);
+    QCOMPARE(term->nextLine(), QStringLiteral("cam1>term1 @StartExposure Ok:"));
+    QCOMPARE(term->nextLine(20000), busy0);
+    // The cancelled exposure left nothing to read.
+    QCOMPARE(ask("DownLoadImage"), QStringLiteral("cam1>term1 @DownLoadImage Err: Busy"));
+    QVERIFY(service->files().filter(".dat").isEmpty());
+    QVERIFY2(service->log().contains("Single exposure: not ready"), qPrintable(service->log()));
 }
 
 void tst_ServiceExposure::commandsServedWhileSequenceRuns()

@@ -18,8 +18,8 @@ void collect(QtMsgType, const QMessageLogContext&, const QString& text)
 // A simulator, the recording layer over it, and a camera object on top.
 struct Rig
 {
-    explicit Rig(int cameraNo = 0, SimSettings settings = SimSettings())
-        : sim(settings), rec(sim), tarn(cameraNo, rec)
+    explicit Rig(int cameraNo = 0, SimSettings settings = SimSettings(), const TarnOptions& options = {})
+        : sim(settings), rec(sim), tarn(cameraNo, rec, options)
     {
     }
     SimCamera sim;
@@ -140,6 +140,12 @@ private slots:
     void stopWithStepPending_data();
     void stopWithStepPending();
     void stopWhenIdleAndClose();
+
+    void overdueFrameIsCancelled_data();
+    void overdueFrameIsCancelled();
+    void failuresInSequencesAreLogged_data();
+    void failuresInSequencesAreLogged();
+    void stepLinesCanBeSilenced();
 
 private:
     QTemporaryDir* dir = nullptr;
@@ -800,6 +806,129 @@ void tst_Tarn::stopWhenIdleAndClose()
     tarn.reset();
     QCOMPARE(sim.callCount("close"), 1);
     QVERIFY(otherBusy.isEmpty());
+}
+
+void tst_Tarn::overdueFrameIsCancelled_data()
+{
+    QTest::addColumn<int>("which");
+    QTest::addColumn<int>("flushes");
+    QTest::addColumn<int>("tdi");
+    QTest::addColumn<int>("cancels"); // 0: no bound, still exposing
+    QTest::addColumn<QString>("firstLine");
+
+    const QString late = ": not ready ";
+    QTest::newRow("two pictures") << 0 << 0 << 0 << 2 << "Picture 0" + late;
+    QTest::newRow("flood frame of each picture") << 0 << 1 << 0 << 2 << "Picture 0 RBI flood" + late;
+    QTest::newRow("rbi flush") << 1 << 2 << 0 << 1 << "RBI frame 0" + late;
+    QTest::newRow("single") << 2 << 0 << 0 << 1 << "Single exposure" + late;
+    QTest::newRow("single with TDI") << 2 << 0 << 5 << 0 << QString();
+}
+
+void tst_Tarn::overdueFrameIsCancelled()
+{
+    QFETCH(int, which);
+    QFETCH(int, flushes);
+    QFETCH(int, tdi);
+    QFETCH(int, cancels);
+    QFETCH(QString, firstLine);
+
+    TarnOptions options;
+    options.exposureGraceMs = 30;
+    Rig rig(0, SimSettings(), options);
+    rig.sim.setForcedStatus(2); // exposing, for ever
+    QSignalSpy busy(&rig.tarn, &Tarn::changedIsBusy);
+    if (which == 0)
+        QVERIFY(rig.tarn.startExpSequence(8, 8, 8, flushes, 0, 2, 0, 0, "late.dat", tdi));
+    else if (which == 1)
+        QVERIFY(rig.tarn.startRbiSequence(8, flushes, 0));
+    else
+        QVERIFY(rig.tarn.startExp2Sequence(8, 8, 0, "late.dat", tdi));
+    if (cancels == 0) {
+        QTest::qWait(10 * options.exposureGraceMs);
+        QVERIFY(rig.tarn.isBusy());
+        QVERIFY(!rig.tarn.abandonSequence().isEmpty());
+    }
+    QVERIFY(waitIdle(rig.tarn));
+    QCOMPARE(busy.size(), 2);
+    QCOMPARE(rig.sim.callCount("cancelExposure"), qMax(cancels, 1));
+    const QStringList lines = logLines.filter(": not ready ");
+    QCOMPARE(lines.size(), cancels);
+    if (cancels > 0) {
+        QVERIFY2(lines.first().startsWith(firstLine), qPrintable(lines.first()));
+        QVERIFY2(lines.first().contains("grace 30 ms), exposure cancelled"), qPrintable(lines.first()));
+    }
+    QVERIFY(filesHere().isEmpty());
+    QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::ReadFailed);
+
+    rig.sim.setForcedStatus(std::nullopt);
+    QVERIFY(rig.tarn.startExp2Sequence(8, 8, 0, "next.dat", 0));
+    QVERIFY(waitIdle(rig.tarn));
+    QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::Stored);
+}
+
+void tst_Tarn::failuresInSequencesAreLogged_data()
+{
+    QTest::addColumn<int>("which"); // 0 exp, 1 rbi, 2 exp2, 3 download of a single exposure
+    QTest::addColumn<int>("flushes");
+    QTest::addColumn<QString>("failing");
+    QTest::addColumn<QString>("line");
+
+    QTest::newRow("exp start") << 0 << 0 << "exposeFrame" << "Picture 0: exposeFrame failed (-5), no file";
+    QTest::newRow("exp status") << 0 << 0 << "getDeviceStatus" << "Picture 0: getDeviceStatus failed (-5), no file";
+    QTest::newRow("exp read-out") << 0 << 0 << "grabRow" << "Picture 0: grabRow failed (-5) at row 0, no file";
+    QTest::newRow("exp flood start") << 0 << 2 << "setVBin" << "Picture 0 RBI flood: setVBin failed (-5), no file";
+    QTest::newRow("exp RBI read-out") << 0 << 1 << "grabRow"
+                                      << "Picture 0 RBI flood: grabRow failed (-5) at row 0, no file";
+    QTest::newRow("rbi start") << 1 << 2 << "setFrameType"
+                               << "RBI frame 0: setFrameType failed (-5), RBI flush ends";
+    QTest::newRow("rbi read-out") << 1 << 2 << "grabRow" << "RBI frame 0: grabRow failed (-5) at row 0, frame counted";
+    QTest::newRow("single start") << 2 << 0 << "setImageArea"
+                                  << "Single exposure: setImageArea failed (-5), no image";
+    QTest::newRow("single status") << 2 << 0 << "getExposureStatus"
+                                   << "Single exposure: getExposureStatus failed (-5), no image";
+    QTest::newRow("single download") << 3 << 0 << "grabRow" << "Single exposure: grabRow failed (-5) at row 0, no file";
+}
+
+void tst_Tarn::failuresInSequencesAreLogged()
+{
+    QFETCH(int, which);
+    QFETCH(int, flushes);
+    QFETCH(QString, failing);
+    QFETCH(QString, line);
+
+    Rig rig(0);
+    if (which == 3) {
+        QVERIFY(rig.tarn.startExp2Sequence(8, 8, 0, "x.dat", 0));
+        QVERIFY(waitIdle(rig.tarn));
+    }
+    rig.sim.failOnce(failing, rig.sim.callCount(failing) + 1);
+    if (which == 0)
+        QVERIFY(rig.tarn.startExpSequence(8, 8, 8, flushes, 0, 1, 0, 0, "x.dat", 0));
+    else if (which == 1)
+        QVERIFY(rig.tarn.startRbiSequence(8, flushes, 0));
+    else if (which == 2)
+        QVERIFY(rig.tarn.startExp2Sequence(8, 8, 0, "x.dat", 0));
+    else
+        QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::ReadFailed);
+    QVERIFY(waitIdle(rig.tarn));
+    QCOMPARE(logLines.filter(" failed (").size(), 1);
+    QVERIFY2(logLines.contains(line), qPrintable(logLines.filter(" failed (").join('\n')));
+    QVERIFY(filesHere().isEmpty());
+}
+
+void tst_Tarn::stepLinesCanBeSilenced()
+{
+    Rig rig(0);
+    for (const bool silenced : {false, true}) {
+        QLoggingCategory::setFilterRules(silenced ? "starscam.steps.debug=false" : "");
+        logLines.clear();
+        QVERIFY(rig.tarn.startExpSequence(8, 8, 8, 0, 0, 1, 0, 0, "x.dat", 0));
+        QVERIFY(waitIdle(rig.tarn));
+        for (const char* step : {"in Exp Seq", "Exp Exposing", "Downloading row No.  0", "drawing a row No.  0"})
+            QVERIFY2(logLines.contains(step) != silenced, step);
+        QVERIFY(!logLines.filter("Writing file name ").isEmpty());
+    }
+    QLoggingCategory::setFilterRules(QString());
 }
 
 QTEST_GUILESS_MAIN(tst_Tarn)
