@@ -441,7 +441,8 @@ int Tarn::finishSequence()
     if (expState != None) {
         finishRequested = true;
         if (expState == Start) {
-            qDebug() << "Finishing the exposure sequence before its first picture:" << images << "not taken";
+            qDebug() << "Finishing the exposure sequence before its first picture:" << std::max(images, 0)
+                     << "not taken";
             return std::max(images, 0);
         }
         const bool inProgress = expState != NextPic && expState != Done && expState != End;
