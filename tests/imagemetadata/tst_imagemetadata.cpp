@@ -170,7 +170,8 @@ void tst_ImageMetadata::refuses_data()
 
     QTest::newRow("cut short") << QByteArray("\"serviceVersion\": \"0.1\"\n}") << QByteArray("\"serviceVersion\"")
                                << "not JSON";
-    QTest::newRow("required key missing") << QByteArray("\"hbin\"") << QByteArray("\"hbinning\"") << "\"hbin\" is missing";
+    QTest::newRow("required key missing")
+        << QByteArray("\"hbin\"") << QByteArray("\"hbinning\"") << "\"hbin\" is missing";
     QTest::newRow("required key null") << QByteArray("\"width\": 768") << QByteArray("\"width\": null")
                                        << "\"width\" is missing";
     QTest::newRow("number as text") << QByteArray("\"height\": 341") << QByteArray("\"height\": \"341\"")

@@ -1,4 +1,5 @@
 #include "ConvertOptions.h"
+#include "ImageMetadata.h"
 #include "PercentileStretch.h"
 #include "RawConverter.h"
 #include "RawImage.h"
@@ -64,6 +65,36 @@ int convert(const QStringList& args, QString* err = nullptr)
     return status;
 }
 
+// Each key's value as cfitsio reads it: numbers compared as numbers, other
+// values as (long) strings, "" for a key that must be absent.
+void compareKeys(fitsfile* f, const Keys& keys)
+{
+    for (auto it = keys.cbegin(); it != keys.cend(); ++it) {
+        int status = 0;
+        const QByteArray key = it.key().toLatin1();
+        bool numeric = false;
+        const double expected = it.value().toDouble(&numeric);
+        if (!numeric && !it.value().isEmpty()) {
+            char* value = nullptr;
+            fits_read_key_longstr(f, key.constData(), &value, nullptr, &status);
+            QVERIFY2(status == 0, key.constData());
+            const QString got = QString::fromUtf8(value);
+            fits_free_memory(value, &status);
+            QCOMPARE(got, it.value());
+            continue;
+        }
+        double value = 0;
+        fits_read_key(f, TDOUBLE, key.constData(), &value, nullptr, &status);
+        if (!numeric) {
+            QVERIFY2(status == KEY_NO_EXIST, key.constData());
+            fits_clear_errmsg();
+            continue;
+        }
+        QVERIFY2(status == 0, key.constData());
+        QCOMPARE(value, expected);
+    }
+}
+
 } // namespace
 
 class tst_RawConv : public QObject
@@ -86,6 +117,8 @@ private slots:
     void pngPixels();
     void fitsRoundTrip_data();
     void fitsRoundTrip();
+    void fitsFromMetadata_data();
+    void fitsFromMetadata();
     void directory_data();
     void directory();
     void neverOverwrites_data();
@@ -391,27 +424,9 @@ void tst_RawConv::fitsRoundTrip()
     fits_read_key(f, TLONG, "BZERO", &bzero, nullptr, &status);
     QCOMPARE(bzero, 32768L);
 
-    for (auto it = keys.cbegin(); it != keys.cend(); ++it) {
-        status = 0;
-        const QByteArray key = it.key().toLatin1();
-        if (key == "ORIGFILE") {
-            char* value = nullptr;
-            fits_read_key_longstr(f, key.constData(), &value, nullptr, &status);
-            QCOMPARE(status, 0);
-            QCOMPARE(QString::fromUtf8(value), it.value());
-            fits_free_memory(value, &status);
-            continue;
-        }
-        double value = 0;
-        fits_read_key(f, TDOUBLE, key.constData(), &value, nullptr, &status);
-        if (it.value().isEmpty()) {
-            QVERIFY2(status == KEY_NO_EXIST, key.constData());
-            fits_clear_errmsg();
-            continue;
-        }
-        QVERIFY2(status == 0, key.constData());
-        QCOMPARE(value, it.value().toDouble());
-    }
+    compareKeys(f, keys);
+    if (QTest::currentTestFailed())
+        return;
 
     char text[FLEN_VALUE] = {};
     status = 0;
@@ -420,6 +435,100 @@ void tst_RawConv::fitsRoundTrip()
     fits_read_key(f, TSTRING, "CREATOR", text, nullptr, &status);
     QVERIFY(QString::fromLatin1(text).startsWith(QStringLiteral("starscam-rawconv")));
     QCOMPARE(status, 0);
+}
+
+void tst_RawConv::fitsFromMetadata_data()
+{
+    QTest::addColumn<QByteArray>("json"); // beside the raw file; empty: none
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("errPart"); // empty: nothing on stderr
+    QTest::addColumn<Keys>("keys");       // "" for absent
+
+    // A 4 x 3 image binned 2 x 3, as the service describes it.
+    imagemeta::ImageMetadata m;
+    m.imageFile = QStringLiteral("run0001-0002.dat");
+    m.exposureStart = QDateTime(QDate(2026, 12, 7), QTime(17, 48, 0, 250), Qt::UTC);
+    m.exposureTimeMs = 1500;
+    m.hbin = 2;
+    m.vbin = 3;
+    m.width = 4;
+    m.height = 3;
+    m.atStart.ccdTemperature = -20.5;
+    m.setPoint = -20.0;
+    m.cameraModel = QStringLiteral("MicroLine \u00b5 8300");
+    m.pixelWidth = 9e-06;
+    m.pixelHeight = 5.4e-06;
+    const QByteArray json = imagemeta::toJson(m);
+
+    QTest::newRow("metadata alone")
+        << json << QStringList() << 0 << ""
+        << Keys{{"XBINNING", "2"}, {"YBINNING", "3"}, {"EXPTIME", "1.5"}, {"DATE-OBS", "2026-12-07T17:48:00.250"},
+                {"CCD-TEMP", "-20.5"}, {"SET-TEMP", "-20"}, {"XPIXSZ", "18"}, {"YPIXSZ", "16.2"},
+                {"INSTRUME", "MicroLine ? 8300"}, {"IMAGETYP", "Light Frame"}, {"VISULX", ""},
+                {"BUNIT", "ADU"}, {"ORIGFILE", "run0001-0002.dat"}};
+    QTest::newRow("command line wins")
+        << json << QStringList{"--bin", "1", "1", "--width", "4", "--height", "3", "--exptime", "200"} << 0 << ""
+        << Keys{{"XBINNING", "1"}, {"EXPTIME", "0.2"}, {"XPIXSZ", "9"}, {"YPIXSZ", "5.4"}, {"CCD-TEMP", "-20.5"}};
+
+    imagemeta::ImageMetadata unread = m;
+    unread.exposureStart = QDateTime();
+    unread.atStart = {};
+    unread.setPoint.reset();
+    unread.cameraModel.reset();
+    unread.pixelWidth.reset();
+    QTest::newRow("failed readings leave keys out")
+        << imagemeta::toJson(unread) << QStringList() << 0 << ""
+        << Keys{{"XBINNING", "2"}, {"EXPTIME", "1.5"}, {"DATE-OBS", ""}, {"CCD-TEMP", ""}, {"SET-TEMP", ""},
+                {"INSTRUME", ""}, {"XPIXSZ", ""}, {"YPIXSZ", "16.2"}};
+
+    const Keys none{{"XBINNING", ""}, {"EXPTIME", ""}, {"DATE-OBS", ""}, {"IMAGETYP", ""}, {"CCD-TEMP", ""}};
+    const QStringList size{"--width", "4", "--height", "3"};
+    QTest::newRow("broken metadata: options used")
+        << json.left(40) << size << 0 << "run0001-0002.json: not JSON" << none;
+    imagemeta::ImageMetadata wider = m;
+    wider.width = 5;
+    QTest::newRow("metadata of another size: options used")
+        << imagemeta::toJson(wider) << size << 0
+        << "does not fit run0001-0002.dat: size is 24 bytes, expected 30 bytes for 5 x 3 pixels; metadata ignored"
+        << none;
+    // The size check still refuses what the fallback geometry does not fit.
+    QTest::newRow("broken metadata, no options")
+        << QByteArray("[]") << QStringList() << int(RawConverter::BadInput) << "not a JSON object" << Keys();
+}
+
+void tst_RawConv::fitsFromMetadata()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(QStringList, args);
+    QFETCH(int, status);
+    QFETCH(QString, errPart);
+    QFETCH(Keys, keys);
+    QTemporaryDir dir;
+    const QString raw = dir.filePath(QStringLiteral("run0001-0002.dat"));
+    writeRaw(raw, ramp(12));
+    if (!json.isEmpty()) {
+        QFile file(dir.filePath(QStringLiteral("run0001-0002.json")));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(json);
+    }
+    QString err;
+    QCOMPARE(convert(QStringList{"--fits", raw} + args, &err), status);
+    QVERIFY2(errPart.isEmpty() ? err.isEmpty() : err.contains(errPart), qPrintable(err));
+    const QByteArray fitsPath = QFile::encodeName(dir.filePath(QStringLiteral("run0001-0002.fits")));
+    if (status != 0) {
+        QVERIFY(!QFile::exists(QString::fromLocal8Bit(fitsPath)));
+        return;
+    }
+
+    fitsfile* f = nullptr;
+    int fitsStatus = 0;
+    QVERIFY(fits_open_diskfile(&f, fitsPath.constData(), READONLY, &fitsStatus) == 0);
+    auto closer = qScopeGuard([&] {
+        int s = 0;
+        fits_close_file(f, &s);
+    });
+    compareKeys(f, keys);
 }
 
 void tst_RawConv::directory_data()
