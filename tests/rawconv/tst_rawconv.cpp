@@ -1,4 +1,5 @@
 #include "ConvertOptions.h"
+#include "ImageMetadata.h"
 #include "PercentileStretch.h"
 #include "RawConverter.h"
 #include "RawImage.h"
@@ -62,6 +63,36 @@ int convert(const QStringList& args, QString* err = nullptr)
     if (err)
         *err = errText;
     return status;
+}
+
+// Each key's value as cfitsio reads it: numbers compared as numbers, other
+// values as (long) strings, "" for a key that must be absent.
+void compareKeys(fitsfile* f, const Keys& keys)
+{
+    for (auto it = keys.cbegin(); it != keys.cend(); ++it) {
+        int status = 0;
+        const QByteArray key = it.key().toLatin1();
+        bool numeric = false;
+        const double expected = it.value().toDouble(&numeric);
+        if (!numeric && !it.value().isEmpty()) {
+            char* value = nullptr;
+            fits_read_key_longstr(f, key.constData(), &value, nullptr, &status);
+            QVERIFY2(status == 0, key.constData());
+            const QString got = QString::fromUtf8(value);
+            fits_free_memory(value, &status);
+            QCOMPARE(got, it.value());
+            continue;
+        }
+        double value = 0;
+        fits_read_key(f, TDOUBLE, key.constData(), &value, nullptr, &status);
+        if (!numeric) {
+            QVERIFY2(status == KEY_NO_EXIST, key.constData());
+            fits_clear_errmsg();
+            continue;
+        }
+        QVERIFY2(status == 0, key.constData());
+        QCOMPARE(value, expected);
+    }
 }
 
 } // namespace
@@ -217,6 +248,17 @@ void tst_RawConv::refusesWrongSize()
     QCOMPARE(convert({"--png", "--fits", "--width", "4", "--height", "3", path}), int(RawConverter::BadInput));
     QVERIFY(!QFile::exists(tmp_.filePath(QStringLiteral("wrong.png"))));
     QVERIFY(!QFile::exists(tmp_.filePath(QStringLiteral("wrong.fits"))));
+
+    // Nor does metadata saying 4 x 3: it disagrees with the size and is set aside.
+    imagemeta::ImageMetadata m;
+    m.width = 4;
+    m.height = 3;
+    QFile json(imagemeta::fileNameFor(path));
+    QVERIFY(json.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    json.write(imagemeta::toJson(m));
+    json.close();
+    QCOMPARE(convert({"--png", path}), int(RawConverter::BadInput));
+    QVERIFY(!QFile::exists(tmp_.filePath(QStringLiteral("wrong.png"))));
 }
 
 void tst_RawConv::percentiles_data()
@@ -330,35 +372,92 @@ void tst_RawConv::pngPixels()
 void tst_RawConv::fitsRoundTrip_data()
 {
     QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("json"); // metadata beside the raw file; empty: none
     QTest::addColumn<QStringList>("args");
-    QTest::addColumn<Keys>("keys"); // expected keyword values, "" for absent
+    QTest::addColumn<QString>("errPart"); // empty: nothing on stderr
+    QTest::addColumn<Keys>("keys");       // expected keyword values, "" for absent
 
     QTest::newRow("binned, with exposure")
-        << "run0003-0002.dat" << QStringList{"--bin", "2", "1", "--visible", "10", "20", "18", "23", "--exptime", "1500"}
+        << "run0003-0002.dat" << QByteArray()
+        << QStringList{"--bin", "2", "1", "--visible", "10", "20", "18", "23", "--exptime", "1500"} << ""
         << Keys{{"XBINNING", "2"}, {"YBINNING", "1"}, {"EXPTIME", "1.5"}, {"VISULX", "10"},
                                   {"VISULY", "20"}, {"VISLRX", "18"}, {"VISLRY", "23"},
                                   {"ORIGFILE", "run0003-0002.dat"}};
     QTest::newRow("size given, nothing else known")
-        << "frame.raw" << QStringList{"--width", "4", "--height", "3"}
+        << "frame.raw" << QByteArray() << QStringList{"--width", "4", "--height", "3"} << ""
         << Keys{{"XBINNING", ""}, {"EXPTIME", ""}, {"VISULX", ""}, {"ORIGFILE", "frame.raw"}};
     const QString longName = QString(80, QLatin1Char('n')) + QStringLiteral(".dat");
     QTest::newRow("long source name")
-        << longName << QStringList{"--width", "4", "--height", "3", "--bin", "3", "3", "--exptime", "0"}
-        << Keys{{"XBINNING", "3"}, {"EXPTIME", "0"}, {"VISULX", ""}, {"ORIGFILE", longName}};
+        << longName << QByteArray() << QStringList{"--width", "4", "--height", "3", "--bin", "3", "3", "--exptime", "0"}
+        << "" << Keys{{"XBINNING", "3"}, {"EXPTIME", "0"}, {"VISULX", ""}, {"ORIGFILE", longName}};
+
+    // A 4 x 3 image binned 2 x 3, as the service describes it.
+    imagemeta::ImageMetadata m;
+    m.exposureStart = QDateTime(QDate(2026, 12, 7), QTime(17, 48, 0, 250), Qt::UTC);
+    m.exposureTimeMs = 1500;
+    m.hbin = 2;
+    m.vbin = 3;
+    m.width = 4;
+    m.height = 3;
+    m.atStart.ccdTemperature = -20.5;
+    m.setPoint = -20.0;
+    m.cameraModel = QStringLiteral("MicroLine \u00b5 8300");
+    m.pixelWidth = 9e-06;
+    m.pixelHeight = 5.4e-06;
+    const QByteArray json = imagemeta::toJson(m);
+    const QString name = QStringLiteral("run0001-0002.dat");
+    QTest::newRow("metadata alone")
+        << name << json << QStringList() << ""
+        << Keys{{"XBINNING", "2"}, {"YBINNING", "3"}, {"EXPTIME", "1.5"}, {"DATE-OBS", "2026-12-07T17:48:00.250"},
+                {"CCD-TEMP", "-20.5"}, {"SET-TEMP", "-20"}, {"XPIXSZ", "18"}, {"YPIXSZ", "16.2"},
+                {"INSTRUME", "MicroLine ? 8300"}, {"IMAGETYP", "Light Frame"}, {"VISULX", ""}, {"BUNIT", "ADU"}};
+    QTest::newRow("command line wins")
+        << name << json << QStringList{"--bin", "1", "1", "--width", "4", "--height", "3", "--exptime", "200"} << ""
+        << Keys{{"XBINNING", "1"}, {"EXPTIME", "0.2"}, {"XPIXSZ", "9"}, {"YPIXSZ", "5.4"}, {"CCD-TEMP", "-20.5"}};
+
+    imagemeta::ImageMetadata unread = m;
+    unread.exposureStart = QDateTime();
+    unread.atStart = {};
+    unread.setPoint.reset();
+    unread.cameraModel.reset();
+    unread.pixelWidth.reset();
+    QTest::newRow("failed readings leave keys out")
+        << name << imagemeta::toJson(unread) << QStringList() << ""
+        << Keys{{"XBINNING", "2"}, {"EXPTIME", "1.5"}, {"DATE-OBS", ""}, {"CCD-TEMP", ""}, {"SET-TEMP", ""},
+                {"INSTRUME", ""}, {"XPIXSZ", ""}, {"YPIXSZ", "16.2"}};
+
+    const Keys none{{"XBINNING", ""}, {"EXPTIME", ""}, {"DATE-OBS", ""}, {"IMAGETYP", ""}, {"CCD-TEMP", ""}};
+    const QStringList size{"--width", "4", "--height", "3"};
+    QTest::newRow("broken metadata: options used")
+        << name << json.left(40) << size << "run0001-0002.json: not JSON" << none;
+    imagemeta::ImageMetadata wider = m;
+    wider.width = 5;
+    QTest::newRow("metadata of another size: options used")
+        << name << imagemeta::toJson(wider) << size
+        << "does not fit run0001-0002.dat: size is 24 bytes, expected 30 bytes for 5 x 3 pixels; metadata ignored"
+        << none;
 }
 
 void tst_RawConv::fitsRoundTrip()
 {
     QFETCH(QString, name);
+    QFETCH(QByteArray, json);
     QFETCH(QStringList, args);
+    QFETCH(QString, errPart);
     QFETCH(Keys, keys);
     // Every width here is 4 and every height 3; the values probe the BZERO
     // offset and both ends of the range.
     const Pixels raw{0, 1, 32767, 32768, 32769, 65534, 65535, 1000, 2, 40000, 12345, 54321};
     QTemporaryDir dir;
     writeRaw(dir.filePath(name), raw);
+    if (!json.isEmpty()) {
+        QFile file(imagemeta::fileNameFor(dir.filePath(name)));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(json);
+    }
     QString err;
     QCOMPARE(convert(QStringList{"--fits", dir.filePath(name)} + args, &err), 0);
+    QVERIFY2(errPart.isEmpty() ? err.isEmpty() : err.contains(errPart), qPrintable(err));
     const QString fitsPath = dir.filePath(name.left(name.lastIndexOf(QLatin1Char('.'))) + ".fits");
 
     fitsfile* f = nullptr;
@@ -391,27 +490,10 @@ void tst_RawConv::fitsRoundTrip()
     fits_read_key(f, TLONG, "BZERO", &bzero, nullptr, &status);
     QCOMPARE(bzero, 32768L);
 
-    for (auto it = keys.cbegin(); it != keys.cend(); ++it) {
-        status = 0;
-        const QByteArray key = it.key().toLatin1();
-        if (key == "ORIGFILE") {
-            char* value = nullptr;
-            fits_read_key_longstr(f, key.constData(), &value, nullptr, &status);
-            QCOMPARE(status, 0);
-            QCOMPARE(QString::fromUtf8(value), it.value());
-            fits_free_memory(value, &status);
-            continue;
-        }
-        double value = 0;
-        fits_read_key(f, TDOUBLE, key.constData(), &value, nullptr, &status);
-        if (it.value().isEmpty()) {
-            QVERIFY2(status == KEY_NO_EXIST, key.constData());
-            fits_clear_errmsg();
-            continue;
-        }
-        QVERIFY2(status == 0, key.constData());
-        QCOMPARE(value, it.value().toDouble());
-    }
+    keys.insert(QStringLiteral("ORIGFILE"), name);
+    compareKeys(f, keys);
+    if (QTest::currentTestFailed())
+        return;
 
     char text[FLEN_VALUE] = {};
     status = 0;

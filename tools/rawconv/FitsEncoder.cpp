@@ -29,6 +29,28 @@ void writeLong(fitsfile* f, const char* key, long value, const char* comment, in
     fits_write_key_lng(f, key, value, comment, status);
 }
 
+void writeReal(fitsfile* f, const char* key, const std::optional<double>& value, const char* comment, int* status)
+{
+    // 15 significant digits: the reading as it was, without binary noise.
+    if (value)
+        fits_write_key_dbl(f, key, *value, -15, comment, status);
+}
+
+// Header values must be printable ASCII; cfitsio would pass other bytes on
+// and leave a file that strict readers refuse. Long texts continue over
+// several cards (the long-string convention).
+void writeText(fitsfile* f, const char* key, const QString& value, const char* comment, int* status)
+{
+    if (value.isEmpty())
+        return;
+    QByteArray text;
+    for (const QChar c : value)
+        text += c.unicode() >= 0x20 && c.unicode() <= 0x7e ? char(c.unicode()) : '?';
+    if (text.size() > 68)
+        fits_write_key_longwarn(f, status);
+    fits_write_key_longstr(f, key, text.constData(), comment, status);
+}
+
 } // namespace
 
 QString FitsEncoder::creator()
@@ -53,25 +75,30 @@ bool FitsEncoder::encode(const RawImage& image, const Keywords& keywords, QByteA
     long axes[2] = {long(image.width()), long(image.height())};
     fits_create_img(f, USHORT_IMG, 2, axes, &status);
     fits_write_key_str(f, "BUNIT", "ADU", "pixel values are raw camera counts", &status);
+    writeText(f, "IMAGETYP", keywords.imageType, "type of image", &status);
+    if (keywords.exposureStart.isValid()) {
+        const QString format = QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz");
+        const QByteArray start = keywords.exposureStart.toUTC().toString(format).toLatin1();
+        fits_write_key_str(f, "DATE-OBS", start.constData(), "[UTC] start of the exposure", &status);
+    }
     if (keywords.xBinning)
         writeLong(f, "XBINNING", *keywords.xBinning, "horizontal binning factor", &status);
     if (keywords.yBinning)
         writeLong(f, "YBINNING", *keywords.yBinning, "vertical binning factor", &status);
+    writeReal(f, "XPIXSZ", keywords.pixelWidthUm, "[um] pixel width, binning included", &status);
+    writeReal(f, "YPIXSZ", keywords.pixelHeightUm, "[um] pixel height, binning included", &status);
     if (keywords.exposureMs)
         fits_write_key_fixdbl(f, "EXPTIME", *keywords.exposureMs / 1000.0, 3, "[s] exposure time", &status);
+    writeReal(f, "CCD-TEMP", keywords.ccdTemperature, "[degC] CCD temperature at the start", &status);
+    writeReal(f, "SET-TEMP", keywords.setTemperature, "[degC] cooler set point", &status);
+    writeText(f, "INSTRUME", keywords.instrument, "camera model", &status);
     if (keywords.hasVisibleArea) {
         writeLong(f, "VISULX", keywords.visibleUlx, "visible area upper-left x, unbinned CCD pixels", &status);
         writeLong(f, "VISULY", keywords.visibleUly, "visible area upper-left y, unbinned CCD pixels", &status);
         writeLong(f, "VISLRX", keywords.visibleLrx, "visible area lower-right x, unbinned CCD pixels", &status);
         writeLong(f, "VISLRY", keywords.visibleLry, "visible area lower-right y, unbinned CCD pixels", &status);
     }
-    if (!keywords.sourceFile.isEmpty()) {
-        const QByteArray name = keywords.sourceFile.toUtf8();
-        // Names longer than a card need the long-string convention.
-        if (name.size() > 68)
-            fits_write_key_longwarn(f, &status);
-        fits_write_key_longstr(f, "ORIGFILE", name.constData(), "raw file converted", &status);
-    }
+    writeText(f, "ORIGFILE", keywords.sourceFile, "raw file converted", &status);
     fits_write_date(f, &status);
     fits_write_key_str(f, "CREATOR", creator().toUtf8().constData(), "program that wrote this file", &status);
 

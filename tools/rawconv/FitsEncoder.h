@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QDateTime>
 #include <QString>
 
 #include <optional>
@@ -27,7 +28,14 @@ public:
         int visibleUly = 0;
         int visibleLrx = 0;
         int visibleLry = 0;
-        QString sourceFile; // name of the raw file, without directories
+        QString sourceFile;                   // name of the raw file, without directories
+        QDateTime exposureStart;              // DATE-OBS, in UTC
+        QString imageType;                    // IMAGETYP ("Light Frame")
+        std::optional<double> ccdTemperature; // CCD-TEMP, degrees Celsius at the start
+        std::optional<double> setTemperature; // SET-TEMP, the cooler set point
+        std::optional<double> pixelWidthUm;   // XPIXSZ, one image pixel (binned) in micrometres
+        std::optional<double> pixelHeightUm;  // YPIXSZ
+        QString instrument;                   // INSTRUME, the camera model
     };
 
     // The file's bytes, built in memory so that nothing partial ever lands on

@@ -5,6 +5,7 @@
 #include "PercentileStretch.h"
 #include "PngEncoder.h"
 #include "RawImage.h"
+#include "RawMetadata.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -62,9 +63,13 @@ int RawConverter::convert(const QString& input, QTextStream& out, QTextStream& e
         return Failed;
     }
 
-    RawImage image;
     QString error;
-    switch (RawImage::read(input, options_.geometry(), image, error)) {
+    const std::optional<imagemeta::ImageMetadata> metadata = readMetadataBeside(input, info.size(), error);
+    if (!error.isEmpty())
+        err << error << "\n";
+
+    RawImage image;
+    switch (RawImage::read(input, geometryFor(options_, metadata), image, error)) {
     case RawImage::ReadStatus::Ok:
         break;
     case RawImage::ReadStatus::SizeMismatch:
@@ -77,14 +82,15 @@ int RawConverter::convert(const QString& input, QTextStream& out, QTextStream& e
 
     int status = Ok;
     if (options_.png)
-        status = std::max(status, writeOutput(input, QStringLiteral("png"), image, out, err));
+        status = std::max(status, writeOutput(input, QStringLiteral("png"), image, metadata, out, err));
     if (options_.fits)
-        status = std::max(status, writeOutput(input, QStringLiteral("fits"), image, out, err));
+        status = std::max(status, writeOutput(input, QStringLiteral("fits"), image, metadata, out, err));
     return status;
 }
 
 int RawConverter::writeOutput(const QString& input, const QString& extension, const RawImage& image,
-                              QTextStream& out, QTextStream& err)
+                              const std::optional<imagemeta::ImageMetadata>& metadata, QTextStream& out,
+                              QTextStream& err)
 {
     const QString output = OutputFile::nameFor(input, extension, options_.outDir);
     const QString absolute = QFileInfo(output).absoluteFilePath();
@@ -113,19 +119,7 @@ int RawConverter::writeOutput(const QString& input, const QString& extension, co
         if (bytes.isEmpty())
             error = QStringLiteral("PNG encoding failed");
     } else {
-        FitsEncoder::Keywords keywords;
-        if (options_.binGiven || !options_.sizeGiven) {
-            keywords.xBinning = options_.hbin;
-            keywords.yBinning = options_.vbin;
-        }
-        keywords.exposureMs = options_.exposureMs;
-        keywords.hasVisibleArea = options_.visibleGiven || !options_.sizeGiven;
-        keywords.visibleUlx = options_.ulx;
-        keywords.visibleUly = options_.uly;
-        keywords.visibleLrx = options_.lrx;
-        keywords.visibleLry = options_.lry;
-        keywords.sourceFile = QFileInfo(input).fileName();
-        FitsEncoder::encode(image, keywords, bytes, error);
+        FitsEncoder::encode(image, keywordsFor(options_, metadata, QFileInfo(input).fileName()), bytes, error);
     }
     if (!error.isEmpty()) {
         err << input << ": " << error << "\n";

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "ConvertOptions.h"
+#include "ImageMetadata.h"
 
 #include <QSet>
 #include <QString>
 #include <QStringList>
 #include <QTextStream>
+
+#include <optional>
 
 namespace rawconv {
 
@@ -30,8 +33,8 @@ public:
 
 private:
     int convert(const QString& input, QTextStream& out, QTextStream& err);
-    int writeOutput(const QString& input, const QString& extension, const RawImage& image, QTextStream& out,
-                    QTextStream& err);
+    int writeOutput(const QString& input, const QString& extension, const RawImage& image,
+                    const std::optional<imagemeta::ImageMetadata>& metadata, QTextStream& out, QTextStream& err);
 
     ConvertOptions options_;
     QSet<QString> written_; // absolute paths made by this run
