@@ -12,6 +12,7 @@
 #include "LineEditor.h"
 #include "StarsCtl.h"
 #include "StdinReader.h"
+#include "Version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -47,6 +48,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("starsctl"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(STARSCAM_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -68,6 +70,7 @@ int main(int argc, char *argv[])
         "From a pipe each line is printed after the prompt as it is taken.\n"
         "Exit status: 0, 1 when a :wait or the last replies timed out, 2 connection lost."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption hostOption(QStringLiteral("host"), QStringLiteral("STARS server address (default 127.0.0.1)."),
                                         QStringLiteral("H"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("STARS server port (default 6057)."),
