@@ -44,7 +44,7 @@ void Body::createCamera(std::unique_ptr<camlib::CameraLibrary> library)
     const auto no = configMap.constFind(QStringLiteral("CAMERA_NO"));
     const int cameraNo = no != configMap.constEnd() ? no.value().toInt() : -1;
     cameraLibrary = library ? std::move(library) : camlib::createCameraLibrary(configMap);
-    camera = new Tarn(cameraNo, *cameraLibrary);
+    camera = new Tarn(cameraNo, *cameraLibrary, tarnOptions(configMap));
 }
 
 void Body::createStarsClient()
