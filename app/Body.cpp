@@ -46,18 +46,8 @@ void Body::createCamera(std::unique_ptr<camlib::CameraLibrary> library)
     const auto no = configMap.constFind(QStringLiteral("CAMERA_NO"));
     const int cameraNo = no != configMap.constEnd() ? no.value().toInt() : -1;
     cameraLibrary = library ? std::move(library) : camlib::createCameraLibrary(configMap);
-    TarnOptions options;
+    TarnOptions options = tarnOptions(configMap);
     options.nodeName = nodeName;
-    const auto grace = configMap.constFind(QStringLiteral("EXPOSURE_GRACE_MS"));
-    if (grace != configMap.constEnd()) {
-        bool ok = false;
-        const int ms = grace.value().toInt(&ok);
-        if (ok && ms >= 0)
-            options.exposureGraceMs = ms;
-        else
-            qDebug() << "EXPOSURE_GRACE_MS" << grace.value() << "is no number of milliseconds, keeping"
-                     << options.exposureGraceMs;
-    }
     camera = new Tarn(cameraNo, *cameraLibrary, options);
 }
 

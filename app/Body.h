@@ -12,6 +12,7 @@
 class QTextStream;
 class Stars;
 class Tarn;
+struct TarnOptions;
 
 // The service's top-level object: reads config.cfg, keeps the exposure
 // settings the bus sets, owns the camera object and the STARS client, and
@@ -33,6 +34,15 @@ public:
     // Parses configuration lines into map: "KEY value [ignored...]" per line,
     // '#' starts a comment line, keys upper-cased, a later key wins.
     static void readConfigLines(QTextStream& stream, QMap<QString, QString>& map);
+
+    // Logs every key of config the service does not know, with the known key
+    // it was probably meant to be (a typing error would otherwise pass unseen).
+    static void logUnknownKeys(const QMap<QString, QString>& config);
+
+    // The camera object's options from config: START_SET_POINT (degrees C, or
+    // "keep" for none) and IMAGE_DIR. An invalid set point is logged and the
+    // default kept; a missing or unwritable image directory is logged.
+    static TarnOptions tarnOptions(const QMap<QString, QString>& config);
 
     Tarn* getCamera() const { return camera; }
     Stars* getStarsClient() const { return starsClient; }

@@ -117,8 +117,8 @@ Tarn::Tarn(int cameraNo, camlib::CameraLibrary& library, const TarnOptions& tarn
     int ulX, ulY, lrX, lrY;
     ok = getArrayArea(ulX, ulY, lrX, lrY);
     qDebug() << "Array Area: " << check(ok) << ulX << ulY << lrX << lrY;
-    ok = setTemperature(StartUpSetPoint);
-    qDebug() << "Set Temp.: " << check(ok);
+    ok = !options.startUpSetPoint || setTemperature(*options.startUpSetPoint); // none: keep the camera's own
+    qDebug() << "Set Temp.: " << (options.startUpSetPoint ? check(ok) : "kept");
     double ccd = 0.0, base = 0.0;
     ok = getTemperatures(ccd, base);
     qDebug() << "Read Temp: " << check(ok) << ccd << base;

@@ -1,8 +1,20 @@
 #include "Body.h"
+#include "tarn.h"
 
 #include <QtTest>
 
 using Config = QMap<QString, QString>;
+
+namespace {
+
+QStringList logLines;
+
+void collect(QtMsgType, const QMessageLogContext&, const QString& text)
+{
+    logLines.append(text);
+}
+
+} // namespace
 
 class tst_ReadConfig : public QObject
 {
@@ -12,6 +24,10 @@ private slots:
     void parsesLines_data();
     void parsesLines();
     void readsConfigFromWorkingDirectory();
+    void unknownKeysNameTheNearest_data();
+    void unknownKeysNameTheNearest();
+    void cameraOptions_data();
+    void cameraOptions();
 };
 
 void tst_ReadConfig::parsesLines_data()
@@ -56,6 +72,71 @@ void tst_ReadConfig::readsConfigFromWorkingDirectory()
         QVERIFY(!idle.getStarsClient());
     }
     QDir::setCurrent(old);
+}
+
+void tst_ReadConfig::unknownKeysNameTheNearest_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("log"); // empty: nothing logged
+
+    QTest::newRow("known") << "CAMERA_NO" << "";
+    QTest::newRow("simulator key") << "SIM_COOLER_TAU_MS" << "";
+    QTest::newRow("letter missing") << "CAMERA_LIBARY" << "unknown key CAMERA_LIBARY in config.cfg (did you mean CAMERA_LIBRARY?)";
+    QTest::newRow("letters swapped") << "STARS_PROT" << "unknown key STARS_PROT in config.cfg (did you mean STARS_PORT?)";
+    QTest::newRow("underscore missing") << "IMAGEDIR" << "unknown key IMAGEDIR in config.cfg (did you mean IMAGE_DIR?)";
+    QTest::newRow("short key, one slip") << "SIM_SEEF" << "unknown key SIM_SEEF in config.cfg (did you mean SIM_SEED?)";
+    QTest::newRow("nothing near") << "COLOUR" << "unknown key COLOUR in config.cfg";
+}
+
+void tst_ReadConfig::unknownKeysNameTheNearest()
+{
+    QFETCH(QString, key);
+    QFETCH(QString, log);
+    logLines.clear();
+    const QtMessageHandler old = qInstallMessageHandler(collect);
+    Body::logUnknownKeys(Config{{key, "1"}});
+    qInstallMessageHandler(old);
+    QCOMPARE(logLines, log.isEmpty() ? QStringList() : QStringList{log});
+}
+
+void tst_ReadConfig::cameraOptions_data()
+{
+    QTest::addColumn<Config>("config");
+    QTest::addColumn<QVariant>("setPoint"); // null: leave the camera's set point
+    QTest::addColumn<QString>("imageDir");
+    QTest::addColumn<QString>("log"); // part of the one line logged, empty: none
+
+    const QString missing = QStringLiteral("/nonexistent/images");
+    QTest::newRow("defaults") << Config{} << QVariant(20.0) << "" << "";
+    QTest::newRow("set point") << Config{{"START_SET_POINT", "-25.5"}} << QVariant(-25.5) << "" << "";
+    QTest::newRow("keep, any case") << Config{{"START_SET_POINT", "Keep"}} << QVariant() << "" << "";
+    QTest::newRow("not a number") << Config{{"START_SET_POINT", "cold"}} << QVariant(20.0) << ""
+                                  << "START_SET_POINT \"cold\" is neither degrees C nor keep: 20 is used";
+    QTest::newRow("not finite") << Config{{"START_SET_POINT", "nan"}} << QVariant(20.0) << "" << "\"nan\"";
+    QTest::newRow("empty value") << Config{{"START_SET_POINT", ""}} << QVariant(20.0) << "" << "\"\"";
+    QTest::newRow("image directory") << Config{{"IMAGE_DIR", "."}} << QVariant(20.0) << "." << "";
+    QTest::newRow("missing image directory") << Config{{"IMAGE_DIR", missing}} << QVariant(20.0) << missing
+                                             << "IMAGE_DIR \"/nonexistent/images\" is not a directory";
+}
+
+void tst_ReadConfig::cameraOptions()
+{
+    QFETCH(Config, config);
+    QFETCH(QVariant, setPoint);
+    QFETCH(QString, imageDir);
+    QFETCH(QString, log);
+    logLines.clear();
+    const QtMessageHandler old = qInstallMessageHandler(collect);
+    const TarnOptions options = Body::tarnOptions(config);
+    qInstallMessageHandler(old);
+    QCOMPARE(options.startUpSetPoint.has_value(), !setPoint.isNull());
+    if (setPoint.isValid())
+        QCOMPARE(*options.startUpSetPoint, setPoint.toDouble());
+    QCOMPARE(options.imageDir, imageDir);
+    if (log.isEmpty())
+        QVERIFY2(logLines.isEmpty(), qPrintable(logLines.join('\n')));
+    else
+        QVERIFY2(logLines.size() == 1 && logLines.first().contains(log), qPrintable(logLines.join('\n')));
 }
 
 QTEST_GUILESS_MAIN(tst_ReadConfig)

@@ -3,6 +3,7 @@
 #include "BusNode.h"
 #include "ServiceProcess.h"
 #include "StarsTestServer.h"
+#include "Version.h"
 
 #include <QtTest>
 
@@ -21,6 +22,8 @@ private slots:
     void answersToAnswersSettleAfterOneRound_data();
     void answersToAnswersSettleAfterOneRound();
     void onlyAddressAndPortConfiguredStillConnects();
+    void commandLine_data();
+    void commandLine();
 };
 
 void tst_ServiceProcess::withoutConfigIdlesAndStaysOffTheBus()
@@ -181,6 +184,41 @@ void tst_ServiceProcess::onlyAddressAndPortConfiguredStillConnects()
     QVERIFY(term.login(server.port(), "term", {"x"}));
     QCOMPARE(term.request("QtTarn", "GetModel"), QStringLiteral("QtTarn>term @GetModel Err: Get Model"));
     QVERIFY(!service.log().contains("Lib Version"));
+}
+
+void tst_ServiceProcess::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("out");
+    QTest::addColumn<QString>("err");
+    const QString usage = QStringLiteral("Usage: starscam [--help | --version]");
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "starscam " STARSCAM_VERSION "\n" << "";
+    QTest::newRow("help") << QStringList{"--help"} << 0 << usage << "";
+    QTest::newRow("unknown option") << QStringList{"--config=x"} << 64 << "" << "unexpected argument \"--config=x\"";
+    QTest::newRow("word") << QStringList{"cam1"} << 64 << "" << usage;
+    QTest::newRow("two known options") << QStringList{"--version", "--help"} << 64 << "" << "\"--help\"";
+}
+
+void tst_ServiceProcess::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, status);
+    QFETCH(QString, out);
+    QFETCH(QString, err);
+    StarsTestServer server;
+    server.setVerbose(true);
+    QVERIFY(server.start());
+    ServiceProcess service(server);
+    service.setArguments(arguments);
+    QVERIFY(service.start());
+    QVERIFY(service.waitForExit());
+    QCOMPARE(service.exitCode(), status);
+    QVERIFY2(out.isEmpty() ? service.output().isEmpty() : service.output().startsWith(out), qPrintable(service.output()));
+    QVERIFY2(err.isEmpty() ? service.log().isEmpty() : service.log().contains(err), qPrintable(service.log()));
+    // Answered before config.cfg is read: no start-up line, no log-in.
+    QVERIFY(!service.log().contains("sizeof"));
+    QVERIFY(!server.output().contains("cam1"));
 }
 
 QTEST_GUILESS_MAIN(tst_ServiceProcess)

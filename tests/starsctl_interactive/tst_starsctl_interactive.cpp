@@ -129,10 +129,10 @@ void StarsctlInteractiveTest::dialogue_data()
         << 0 << QStringList{"< cam1>term1 _Busy 1", "< cam1>term1 @GetTemp 20 20"} << none << "" << QString();
     QTest::newRow("end of input without a reply")
         << QStringList{"--timeout", "1"} << QStringList{"|GetTemp", ".", "<term1>cam1 GetTemp"}
-        << 1 << QStringList{"> term1>cam1 GetTemp"} << none << "@GetTemp" << QString();
+        << 2 << QStringList{"> term1>cam1 GetTemp"} << none << "@GetTemp" << QString();
     QTest::newRow("the server answers for a target that is down")
         << QStringList{"--to", "cam9"} << QStringList{"|GetTemp", "."}
-        << 0 << QStringList{"cam9> GetTemp", "< System>term1 @GetTemp Er: cam9 is down."} << none << ""
+        << 1 << QStringList{"cam9> GetTemp", "< System>term1 @GetTemp Er: cam9 is down."} << none << ""
         << QString();
     QTest::newRow("events printed while idle")
         << QStringList{"--subscribe"}
@@ -178,17 +178,24 @@ void StarsctlInteractiveTest::dialogue_data()
         << none
         << QStringList{"|GetModel", "<term1>cam1 GetModel", ">cam1>term1 _Done", ">cam1>term1 @GetModel M",
                        "?@GetModel M", "|:wait _Done\nGetTemp", "<term1>cam1 GetTemp", "|:quit"}
-        << 0 << QStringList{"cam1> :wait _Done\ncam1> GetTemp"} << none << "" << QString();
+        << 0
+        << QStringList{"cam1> :wait _Done\n(not subscribed to the events of cam1: only events sent to us count;"
+                       " :subscribe asks for them)\ncam1> GetTemp"}
+        << none << "" << QString();
+    QTest::newRow("an Er: answer is the reply; the run ends with 1")
+        << QStringList{"--timeout", "30"}
+        << QStringList{"|GetTmp", ".", "<term1>cam1 GetTmp", ">cam1>term1 Er: Undefined Command"}
+        << 1 << QStringList{"< cam1>term1 Er: Undefined Command"} << none << "" << QString();
     QTest::newRow(":wait times out on an event from before the last line; the run goes on")
         << QStringList{"--timeout", "1"}
         << QStringList{"|A", "<term1>cam1 A", ">cam1>term1 _Done", ">cam1>term1 @A Ok:", "?@A Ok:", "|B",
                        "<term1>cam1 B", ">cam1>term1 @B Ok:", "?@B Ok:", "|:wait _Done\nC", "<term1>cam1 C",
                        "|:quit"}
-        << 1 << QStringList{"cam1> C"} << none << "_Done" << QString();
+        << 2 << QStringList{"cam1> C"} << none << "_Done" << QString();
     QTest::newRow(":wait on another node's event times out")
         << QStringList{"--timeout", "1"}
         << QStringList{"~", "|:wait _Done", "=>cam2>term1 _Done", "!no answer", "|:quit"}
-        << 1 << QStringList{"< cam2>term1 _Done\ncam1> :quit\n"} << none << "no answer within 1 s" << QString();
+        << 2 << QStringList{"< cam2>term1 _Done\ncam1> :quit\n"} << none << "no answer within 1 s" << QString();
     QTest::newRow(":wait needs an event")
         << none << QStringList{"|:wait\n:quit"} << 0 << none << none << ":wait needs" << QString();
     QTest::newRow(":quit leaves at once")
@@ -212,7 +219,7 @@ void StarsctlInteractiveTest::dialogue_data()
         << 2 << none << none << "closed the connection" << QString();
     QTest::newRow("no steps with --interactive")
         << QStringList{"GetTemp"} << QStringList{}
-        << 2 << none << none << "--interactive" << QString();
+        << 64 << none << none << "--interactive" << QString();
     QTest::newRow("log-in refused")
         << QStringList{"--node", "cam1"} << QStringList{"|GetTemp"}
         << 2 << none << QStringList{"cam1> GetTemp"} << "refused" << QString();
@@ -432,6 +439,16 @@ void StarsctlInteractiveTest::onTerminal()
     QCOMPARE(m_cam1->nextLine(LongWait), QStringLiteral("term1>cam1 GetModel"));
     m_cam1->send("cam1>term1 @GetModel Sim");
     QVERIFY2(waitForScreen({"< cam1>term1 @GetModel Sim", "cam1>"}), qPrintable(rows.join('\n')));
+
+    // Tab completes command words, the node's and the local ones.
+    type("GetCoo");
+    keys({"Tab"});
+    QVERIFY2(waitForScreen({"cam1> GetCoolerPWR"}), qPrintable(rows.join('\n')));
+    keys({"C-c"});
+    type(":unsub");
+    keys({"Tab"});
+    QVERIFY2(waitForScreen({"cam1> :unsubscribe"}), qPrintable(rows.join('\n')));
+    keys({"C-c"});
 
     // Ctrl-C drops the line being typed and ends a wait.
     type("SetTemp");

@@ -98,6 +98,8 @@ private slots:
 
     void negativeCameraNumberCallsNothing();
     void opensListedCameraAndSetsCooler();
+    void startUpSetPointOrKeep_data();
+    void startUpSetPointOrKeep();
     void cameraNumberBeyondListOpensNothing_data();
     void cameraNumberBeyondListOpensNothing();
     void keepsAtMostTwentyDevices();
@@ -170,6 +172,31 @@ void tst_Tarn::negativeCameraNumberCallsNothing()
     QCOMPARE(rig.tarn.getUseSeqFileNo(), true);
     QVERIFY(rig.tarn.startExp2Sequence(1, 1, 0, "x.dat", 0));
     QVERIFY(waitIdle(rig.tarn));
+}
+
+void tst_Tarn::startUpSetPointOrKeep_data()
+{
+    QTest::addColumn<QVariant>("setPoint"); // null: keep the camera's
+    QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<QString>("log");
+    QTest::newRow("set") << QVariant(-10.0) << QStringList{"1,-10"} << "Set Temp.:  ";
+    QTest::newRow("keep") << QVariant() << QStringList{} << "Set Temp.:  kept";
+}
+
+void tst_Tarn::startUpSetPointOrKeep()
+{
+    QFETCH(QVariant, setPoint);
+    QFETCH(QStringList, calls);
+    QFETCH(QString, log);
+    TarnOptions options;
+    options.startUpSetPoint.reset();
+    if (!setPoint.isNull())
+        options.startUpSetPoint = setPoint.toDouble();
+    SimCamera sim{SimSettings()};
+    RecordingLibrary rec(sim);
+    Tarn tarn(0, rec, options);
+    QCOMPARE(argsOf(rec, "setTemperature"), calls);
+    QVERIFY2(logLines.contains(log), qPrintable(logLines.join('\n')));
 }
 
 void tst_Tarn::opensListedCameraAndSetsCooler()

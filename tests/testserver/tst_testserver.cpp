@@ -526,25 +526,38 @@ void TestServerTest::starsctlRunsSteps_data()
         << QStringList{"--subscribe", "--timeout", "2", "A", "B", "wait _Done"}
         << QStringList{"<term1>cam1 A", ">cam1>System _Done", ">cam1>term1 @A Ok:",
                        "<term1>cam1 B", ">cam1>term1 @B Ok:"}
-        << 1 << QStringList{"< cam1>System _Done"} << "_Done";
+        << 2 << QStringList{"< cam1>System _Done"} << "_Done";
     QTest::newRow("event with other parameters does not count")
         << QStringList{"--timeout", "2", "wait _Done"}
         << QStringList{"~", ">cam1>term1 _Done 1"}
-        << 1 << QStringList{"< cam1>term1 _Done 1"} << "_Done";
+        << 2 << QStringList{"< cam1>term1 _Done 1"} << "_Done";
     QTest::newRow("event from another node does not count")
         << QStringList{"--timeout", "2", "wait _Done"}
         << QStringList{"~", "=cam2>term1 _Done", "=cam2>System _Done"}
-        << 1 << QStringList{"< cam2>term1 _Done"} << "_Done";
+        << 2 << QStringList{"< cam2>term1 _Done"} << "_Done";
     QTest::newRow("event from a sub-name of the target")
         << QStringList{"wait _Done  1"}
         << QStringList{"~", ">cam1.ccd>term1 _Done 1"}
         << 0 << QStringList{"< cam1.ccd>term1 _Done 1"} << "";
     QTest::newRow("no reply")
         << QStringList{"--timeout", "1", "GetTemp"} << QStringList{"<term1>cam1 GetTemp"}
-        << 1 << QStringList{"> term1>cam1 GetTemp"} << "@GetTemp";
+        << 2 << QStringList{"> term1>cam1 GetTemp"} << "@GetTemp";
     QTest::newRow("target down")
         << QStringList{"--to", "cam9", "GetTemp"} << QStringList{}
-        << 0 << QStringList{"< System>term1 @GetTemp Er: cam9 is down."} << "";
+        << 1 << QStringList{"< System>term1 @GetTemp Er: cam9 is down."} << "";
+    // An error answer ends its step at once; the run goes on and ends with 1.
+    QTest::newRow("unknown command answered with Er:")
+        << QStringList{"--timeout", "30", "GetTmp", "GetTemp"}
+        << QStringList{"<term1>cam1 GetTmp", ">cam1>term1 Er: Undefined Command", "<term1>cam1 GetTemp",
+                       ">cam1>term1 @GetTemp 20 20"}
+        << 1 << QStringList{"< cam1>term1 Er: Undefined Command", "< cam1>term1 @GetTemp 20 20"} << "";
+    QTest::newRow("refusal with Err:")
+        << QStringList{"SetTemp x"} << QStringList{"<term1>cam1 SetTemp x", ">cam1>term1 @SetTemp Err: Set Temperature"}
+        << 1 << QStringList{"< cam1>term1 @SetTemp Err: Set Temperature"} << "";
+    QTest::newRow("unknown option")
+        << QStringList{"--frob", "GetTemp"} << QStringList{} << 64 << QStringList{} << "frob";
+    QTest::newRow("wait without an event")
+        << QStringList{"wait"} << QStringList{} << 64 << QStringList{} << "needs the text of an event";
     QTest::newRow("quiet")
         << QStringList{"--quiet", "GetTemp", "GetBin"}
         << QStringList{"<term1>cam1 GetTemp", ">cam1>term1 _Event", ">cam1>term1 @GetTemp 20 20",

@@ -90,6 +90,8 @@ bool ConvertOptions::parse(const QStringList& arguments, ConvertOptions& options
         bool ok = true;
         if (name == QLatin1String("-h") || name == QLatin1String("--help")) {
             ok = flag(options.help);
+        } else if (name == QLatin1String("--version")) {
+            ok = flag(options.version);
         } else if (name == QLatin1String("--png")) {
             ok = flag(options.png);
         } else if (name == QLatin1String("--fits")) {
@@ -144,7 +146,7 @@ bool ConvertOptions::parse(const QStringList& arguments, ConvertOptions& options
             return false;
     }
 
-    if (options.help)
+    if (options.help || options.version)
         return true;
     if (widthGiven != heightGiven) {
         error = QStringLiteral("--width and --height go together");
@@ -214,6 +216,7 @@ QString ConvertOptions::usage(const QString& program)
                "                           to each input\n"
                "  --force                  replace outputs that exist (never done otherwise)\n"
                "  -h, --help               this text\n"
+               "  --version                print the version and exit\n"
                "\n"
                "Exit status: 0 all converted; 1 a file could not be read or written, or an\n"
                "output exists; 2 bad command line, or a file's size does not fit the geometry.\n")

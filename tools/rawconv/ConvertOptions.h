@@ -19,6 +19,7 @@ struct ConvertOptions
     static constexpr int DefaultLry = 1028;
 
     bool help = false;
+    bool version = false; // print the version and stop
     bool png = false;
     bool fits = false;
     bool force = false;

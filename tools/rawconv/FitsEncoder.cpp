@@ -2,14 +2,12 @@
 
 #include "RawImage.h"
 
+#include "Version.h"
+
 #include <fitsio.h>
 
 #include <cstdlib>
 #include <vector>
-
-#ifndef STARSCAM_VERSION
-#define STARSCAM_VERSION "unknown"
-#endif
 
 namespace rawconv {
 

@@ -1,5 +1,6 @@
 #include "ConvertOptions.h"
 #include "RawConverter.h"
+#include "Version.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -23,6 +24,10 @@ int main(int argc, char* argv[])
     }
     if (options.help) {
         out << rawconv::ConvertOptions::usage(program);
+        return rawconv::RawConverter::Ok;
+    }
+    if (options.version) {
+        out << program << " " << STARSCAM_VERSION << "\n";
         return rawconv::RawConverter::Ok;
     }
     rawconv::RawConverter converter(options);

@@ -7,6 +7,7 @@
 #include "ServerOptions.h"
 #include "SignalWatcher.h"
 #include "TestServer.h"
+#include "Version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -27,6 +28,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("stars-testserver"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(STARSCAM_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -34,6 +36,7 @@ int main(int argc, char *argv[])
         "lines \"from>to command ...\" are routed to node \"to\"; the node System understands\n"
         "flgon, flgoff, listnodes and disconnect."));
     parser.addHelpOption();
+    parser.addVersionOption();
     const QCommandLineOption portOption(QStringLiteral("port"),
         QStringLiteral("TCP port to listen on; 0 lets the system pick one (default 6057)."),
         QStringLiteral("N"), QStringLiteral("6057"));

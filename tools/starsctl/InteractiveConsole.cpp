@@ -2,6 +2,7 @@
 
 #include "InterruptWatcher.h"
 #include "LineEditor.h"
+#include "SMsg.h"
 #include "StarsCtl.h"
 #include "StdinReader.h"
 
@@ -23,6 +24,17 @@ const char HelpText[] =
     "Ctrl-D leaves once every line sent has its reply; Ctrl-C drops the line being\n"
     "typed or ends a wait. Up and down recall earlier lines.";
 
+// What Tab completes: the node's command words and the local commands.
+QStringList completionWords()
+{
+    QStringList words;
+    for (const CommandTableEntry *entry = CommandTable; entry->name[0] != '\0'; ++entry)
+        words << QLatin1String(entry->name);
+    words << QStringLiteral(":to") << QStringLiteral(":wait") << QStringLiteral(":subscribe")
+          << QStringLiteral(":unsubscribe") << QStringLiteral(":help") << QStringLiteral(":quit");
+    return words;
+}
+
 bool isCommand(const QString &word, std::initializer_list<const char *> names)
 {
     for (const char *name : names) {
@@ -40,6 +52,8 @@ InteractiveConsole::InteractiveConsole(StarsCtl &ctl, const CtlOptions &options,
 {
     m_ctl.setPrinter([this](const QString &text, bool isError) { print(text, isError); });
     connect(&m_ctl, &StarsCtl::ready, this, &InteractiveConsole::runQueue);
+    if (options.subscribe)
+        m_subscribed.insert(options.to.section(QLatin1Char('.'), 0, 0));
 
     const QStringList history = m_history.load();
     if (useLineEditor && LineEditor::isAvailable()) {
@@ -48,6 +62,7 @@ InteractiveConsole::InteractiveConsole(StarsCtl &ctl, const CtlOptions &options,
         connect(m_interrupts, &InterruptWatcher::terminationRequested, &m_ctl, &StarsCtl::quit);
         m_editor = new LineEditor(this);
         m_editor->setHistory(history, HistoryLines);
+        m_editor->setCompletions(completionWords());
         connect(m_editor, &LineEditor::lineRead, this, &InteractiveConsole::takeLine);
         connect(m_editor, &LineEditor::endOfInput, this, [this] {
             // Ctrl-D leaves the cursor after the prompt.
@@ -147,22 +162,38 @@ void InteractiveConsole::runLocal(const QString &line)
             print(QStringLiteral("lines go to %1").arg(m_ctl.target()));
         else if (argument.contains(QLatin1Char(' ')) || argument.contains(QLatin1Char('>')))
             print(QStringLiteral("starsctl: bad target node \"%1\"").arg(argument), true);
-        else
+        else {
             m_ctl.setTarget(argument);
+            if (m_options.subscribe)
+                m_subscribed.insert(argument.section(QLatin1Char('.'), 0, 0));
+        }
     } else if (command == QLatin1String(":wait")) {
-        if (argument.isEmpty())
+        const QString node = m_ctl.target().section(QLatin1Char('.'), 0, 0);
+        if (argument.isEmpty()) {
             print(QStringLiteral("starsctl: :wait needs the text of an event, e.g. :wait _ChangedIsBusy 0"), true);
-        else
+        } else {
+            // Broadcast events (to System) reach only subscribers: without one
+            // the wait would run into its time-out.
+            if (!m_subscribed.contains(node) && !m_options.quiet)
+                print(QStringLiteral("(not subscribed to the events of %1: only events sent to us count;"
+                                     " :subscribe asks for them)").arg(node));
             m_ctl.waitForEvent(argument);
+        }
         // On a terminal, say why the prompt is gone.
         if (m_editor && !m_ctl.isReady())
             print(QStringLiteral("(waiting for %1 from %2; Ctrl-C stops)").arg(argument, m_ctl.target()));
     } else if (isCommand(command, {":subscribe", ":unsubscribe"})) {
         const QString node = argument.isEmpty() ? m_ctl.target().section(QLatin1Char('.'), 0, 0) : argument;
-        if (node.contains(QLatin1Char(' ')))
+        const bool on = command == QLatin1String(":subscribe");
+        if (node.contains(QLatin1Char(' '))) {
             print(QStringLiteral("starsctl: %1 takes one node name").arg(command), true);
-        else
-            m_ctl.subscribe(node, command == QLatin1String(":subscribe"));
+        } else {
+            m_ctl.subscribe(node, on);
+            if (on)
+                m_subscribed.insert(node);
+            else
+                m_subscribed.remove(node);
+        }
     } else {
         print(QStringLiteral("starsctl: unknown local command %1 (:help lists them)").arg(command), true);
     }

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QSet>
 #include <QStringList>
 
 class InterruptWatcher;
@@ -47,6 +48,7 @@ private:
     bool m_fromTerminal = false;              // typed, but without the editor
     HistoryFile m_history;
     QStringList m_queue;
+    QSet<QString> m_subscribed; // nodes whose events were asked for
     bool m_inputEnded = false;
     bool m_running = false; // in runQueue()
 };

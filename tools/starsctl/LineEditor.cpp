@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 
 #ifdef STARSCTL_HAVE_LIBEDIT
@@ -31,6 +32,7 @@ LineEditor::LineEditor(QObject *parent)
     rl_readline_name = "starsctl";
     rl_initialize();
     using_history();
+    rl_attempted_completion_function = &LineEditor::complete;
     connect(m_notifier, &QSocketNotifier::activated, this, [this] {
         rl_callback_read_char();
         // libedit updates rl_point only in its read call, so after a new
@@ -73,6 +75,45 @@ void LineEditor::addHistory(const QString &line)
 #else
     Q_UNUSED(line)
 #endif
+}
+
+void LineEditor::setCompletions(const QStringList &words)
+{
+    m_completions.clear();
+    for (const QString &word : words)
+        m_completions.append(word.toLocal8Bit());
+}
+
+char **LineEditor::complete(const char *text, int start, int end)
+{
+    Q_UNUSED(end)
+#ifdef STARSCTL_HAVE_LIBEDIT
+    // Only the command word; parameters are numbers and names, not files.
+    rl_attempted_completion_over = 1;
+    if (start == 0)
+        return rl_completion_matches(text, &LineEditor::nextCompletion);
+#else
+    Q_UNUSED(text)
+    Q_UNUSED(start)
+#endif
+    return nullptr;
+}
+
+char *LineEditor::nextCompletion(const char *text, int state)
+{
+    // libedit asks again and again, state 0 first, until it gets null.
+    static int next = 0;
+    if (state == 0)
+        next = 0;
+    if (!s_instance)
+        return nullptr;
+    const QList<QByteArray> &words = s_instance->m_completions;
+    while (next < words.size()) {
+        const QByteArray &word = words.at(next++);
+        if (word.startsWith(text))
+            return ::strdup(word.constData()); // libedit frees it
+    }
+    return nullptr;
 }
 
 void LineEditor::show(const QString &prompt)

@@ -25,6 +25,8 @@ public:
     // Lines for up/down, oldest first; at most maxLines are kept.
     void setHistory(const QStringList &lines, int maxLines);
     void addHistory(const QString &line);
+    // Words that Tab completes at the start of the line (command names).
+    void setCompletions(const QStringList &words);
 
     // Shows the prompt and reads keys until a line is complete; the editor
     // then hides itself until shown again. Keys typed while it is hidden wait
@@ -46,6 +48,8 @@ signals:
 
 private:
     static void handleLine(char *line);
+    static char **complete(const char *text, int start, int end);
+    static char *nextCompletion(const char *text, int state);
     void clearInputArea();
     void holdKeys();
     void releaseKeys();
@@ -53,6 +57,7 @@ private:
     static LineEditor *s_instance;
     QSocketNotifier *m_notifier;
     QByteArray m_prompt;
+    QList<QByteArray> m_completions;
     bool m_shown = false;
     int m_point = 0; // cursor position in the input
     bool m_holding = false;

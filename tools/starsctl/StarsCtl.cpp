@@ -181,13 +181,22 @@ void StarsCtl::handleLine(const QByteArray &bytes)
     const QString sender = nodeOf(address.section(QLatin1Char('>'), 0, 0));
     if (word.startsWith(QLatin1Char('_')) && sender == m_toNode)
         m_events.append(text.simplified());
-    const bool answered = word.startsWith(QLatin1Char('@')) && takePendingReply(sender, word);
+    // "Er:" answers a line the node could not take (an unknown command word);
+    // "@Cmd Err: ..." and the server's "@Cmd Er: ..." refuse a known one.
+    const bool plainError = word == QLatin1String("Er:");
+    const QString verdict = text.section(QLatin1Char(' '), 1, 1);
+    const bool errorAnswer = plainError || verdict == QLatin1String("Err:") || verdict == QLatin1String("Er:");
+    const bool answered = (word.startsWith(QLatin1Char('@')) || plainError) && takePendingReply(sender, word);
+    if (answered && errorAnswer)
+        noteErrorAnswer();
 
     switch (m_state) {
     case State::Subscribing:
     case State::AwaitReply:
         // The server answers for a target that is not logged in.
-        if (word == m_awaitedReply && (sender == m_toNode || sender == QLatin1String("System"))) {
+        if ((word == m_awaitedReply || plainError) && (sender == m_toNode || sender == QLatin1String("System"))) {
+            if (errorAnswer)
+                noteErrorAnswer();
             if (m_options.quiet && m_state == State::AwaitReply)
                 print(text);
             m_state = State::Ready;
@@ -259,7 +268,7 @@ void StarsCtl::runNextStep()
         if (step == QLatin1String("wait") || step.startsWith(QLatin1String("wait "))) {
             m_awaitedEvent = step.mid(4).simplified();
             if (m_awaitedEvent.isEmpty()) {
-                fail(TimedOut, QStringLiteral("\"wait\" needs the text of an event, e.g. wait _ChangedIsBusy 0"));
+                fail(UsageError, QStringLiteral("\"wait\" needs the text of an event, e.g. wait _ChangedIsBusy 0"));
                 return;
             }
             if (takeAwaitedEvent())
@@ -271,7 +280,7 @@ void StarsCtl::runNextStep()
         return;
     }
     if (m_stepsEnded)
-        finish(Success);
+        finish(m_status);
 }
 
 void StarsCtl::sendCommand(const QString &command)
@@ -296,12 +305,20 @@ bool StarsCtl::takePendingReply(const QString &sender, const QString &word)
     // The server answers for nodes that are not logged in.
     for (int i = 0; i < m_pendingReplies.size(); ++i) {
         const auto &pending = m_pendingReplies.at(i);
-        if (pending.second == word && (pending.first == sender || sender == QLatin1String("System"))) {
+        const bool matches = pending.second == word || word == QLatin1String("Er:");
+        if (matches && (pending.first == sender || sender == QLatin1String("System"))) {
             m_pendingReplies.removeAt(i);
             return true;
         }
     }
     return false;
+}
+
+void StarsCtl::noteErrorAnswer()
+{
+    // A time-out already recorded is the graver news.
+    if (m_status == Success)
+        m_status = ErrorAnswer;
 }
 
 void StarsCtl::await(State state, const QString &what)

@@ -15,7 +15,7 @@
 // One starsctl run: logs in as a node, optionally subscribes to the
 // target's events, then runs the steps one after the other. A step is either
 // a command for the target ("GetTemp"), done when its reply "@GetTemp ..."
-// arrives, or "wait <event text>", done when that event from the target
+// or an error answer "Er: ..." arrives, or "wait <event text>", done when that event from the target
 // arrives. Every line on the wire is printed ("> " sent, "< " received).
 //
 // In interactive use (CtlOptions::interactive) there are no steps: once
@@ -25,7 +25,9 @@
 class StarsCtl : public QObject {
     Q_OBJECT
 public:
-    enum ExitStatus { Success = 0, TimedOut = 1, ConnectionFailed = 2 };
+    // An error answer ("Err:" or "Er:") does not stop the run, it only makes
+    // the status ErrorAnswer; a time-out or a lost connection ends it at once.
+    enum ExitStatus { Success = 0, ErrorAnswer = 1, TimedOut = 2, ConnectionFailed = 2, UsageError = 64 };
     // Takes each line of output, without its "\n"; isError for complaints.
     using Printer = std::function<void(const QString &text, bool isError)>;
 
@@ -72,6 +74,7 @@ private:
     void await(State state, const QString &what);
     bool takeAwaitedEvent();
     bool takePendingReply(const QString &sender, const QString &word);
+    void noteErrorAnswer();
     void sendLine(const QString &line);
     void print(const QString &line);
     void complain(const QString &message);
@@ -98,7 +101,8 @@ private:
     // overtake the reply to the command that caused it.
     QStringList m_events;
     // Interactive: (node, "@Command") of every command still unanswered, and
-    // the status to end with (a wait that timed out makes it TimedOut).
+    // the status to end with (an error answer makes it ErrorAnswer, a wait
+    // that timed out TimedOut).
     QList<QPair<QString, QString>> m_pendingReplies;
     int m_status = Success;
 };

@@ -5,13 +5,15 @@
 //   starsctl < steps.txt
 //   starsctl --interactive --subscribe      (or just starsctl, on a terminal)
 //
-// Exit status: 0 every step answered, 1 a time-out, 2 no connection or log-in.
+// Exit status: 0 every step answered, 1 an error answer (Err:, Er:), 2 a time-out
+// or no connection or log-in, 64 a bad command line.
 
 #include "CtlOptions.h"
 #include "InteractiveConsole.h"
 #include "LineEditor.h"
 #include "StarsCtl.h"
 #include "StdinReader.h"
+#include "Version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -26,7 +28,7 @@ namespace {
 int usageError(const QString &message)
 {
     std::fprintf(stderr, "starsctl: %s\n", qPrintable(message));
-    return StarsCtl::ConnectionFailed;
+    return StarsCtl::UsageError;
 }
 
 QString defaultHistoryFile()
@@ -47,6 +49,7 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("starsctl"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(STARSCAM_VERSION));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
@@ -56,18 +59,22 @@ int main(int argc, char *argv[])
         "(\"wait _ChangedIsBusy 0\"), done when that event from <to> arrives.\n"
         "Without steps on the command line they are read from standard input, one a line,\n"
         "unless that is a terminal.\n"
-        "Exit status: 0 all steps done, 1 a time-out, 2 connection or log-in failure.\n"
+        "Exit status: 0 all steps done, 1 an error answer (Err: or Er:), 2 a time-out or a\n"
+        "connection or log-in failure, 64 a bad command line.\n"
         "\n"
         "Interactive mode (--interactive, and without steps when standard input is a\n"
         "terminal): a prompt \"<to>> \"; each line typed is sent to <to> at once, and\n"
         "replies and events are printed as they arrive. Lines starting with ':' are\n"
         "local: :to NODE, :wait EVENT, :subscribe [NODE], :unsubscribe [NODE], :help,\n"
         "and :quit (Ctrl-D or the end of input leave once every line sent has its reply).\n"
-        "On a terminal the line is edited in place, Ctrl-C drops it or ends a :wait, and\n"
-        "up/down recall earlier lines, kept in the history file (the newest 500).\n"
+        "On a terminal the line is edited in place, Tab completes command names, Ctrl-C\n"
+        "drops the line or ends a :wait, and up/down recall earlier lines, kept in the\n"
+        "history file (the newest 500).\n"
         "From a pipe each line is printed after the prompt as it is taken.\n"
-        "Exit status: 0, 1 when a :wait or the last replies timed out, 2 connection lost."));
-    parser.addHelpOption();
+        "Exit status: 0; 1 an error answer; 2 a :wait or the last replies timed out, or\n"
+        "the connection was lost."));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption hostOption(QStringLiteral("host"), QStringLiteral("STARS server address (default 127.0.0.1)."),
                                         QStringLiteral("H"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("STARS server port (default 6057)."),
@@ -96,7 +103,13 @@ int main(int argc, char *argv[])
                        timeoutOption, quietOption, interactiveOption, historyOption});
     parser.addPositionalArgument(QStringLiteral("step"), QStringLiteral("Command or \"wait <event>\"."),
                                  QStringLiteral("[STEP...]"));
-    parser.process(app);
+    // Not process(): it ends a bad command line with status 1, which here means an error answer.
+    if (!parser.parse(QCoreApplication::arguments()))
+        return usageError(parser.errorText());
+    if (parser.isSet(helpOption))
+        parser.showHelp(0);
+    if (parser.isSet(versionOption))
+        parser.showVersion();
 
     CtlOptions options;
     options.host = parser.value(hostOption);
