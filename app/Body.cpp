@@ -44,7 +44,10 @@ void Body::createCamera(std::unique_ptr<camlib::CameraLibrary> library)
     const auto no = configMap.constFind(QStringLiteral("CAMERA_NO"));
     const int cameraNo = no != configMap.constEnd() ? no.value().toInt() : -1;
     cameraLibrary = library ? std::move(library) : camlib::createCameraLibrary(configMap);
-    camera = new Tarn(cameraNo, *cameraLibrary);
+    TarnOptions options;
+    // Tags the camera's temporary files; the same name the node logs in with.
+    options.nodeName = configMap.value(QStringLiteral("NAME_ON_STARS"), QLatin1String(DefaultNodeName));
+    camera = new Tarn(cameraNo, *cameraLibrary, options);
 }
 
 void Body::createStarsClient()
