@@ -1,3 +1,4 @@
+#include "FaultInjectingLibrary.h"
 #include "RecordingLibrary.h"
 #include "SimCamera.h"
 #include "tarn.h"
@@ -15,14 +16,15 @@ void collect(QtMsgType, const QMessageLogContext&, const QString& text)
     logLines.append(text);
 }
 
-// A simulator, the recording layer over it, and a camera object on top.
+// A simulator, the fault and recording layers over it, and a camera object on top.
 struct Rig
 {
-    explicit Rig(int cameraNo = 0, SimSettings settings = SimSettings())
-        : sim(settings), rec(sim), tarn(cameraNo, rec)
+    explicit Rig(int cameraNo = 0, SimSettings settings = SimSettings(), FaultSettings faultSettings = {})
+        : sim(settings), faults(sim, faultSettings), rec(faults), tarn(cameraNo, rec)
     {
     }
     SimCamera sim;
+    FaultInjectingLibrary faults;
     RecordingLibrary rec;
     Tarn tarn;
 };
@@ -197,9 +199,9 @@ void tst_Tarn::keepsAtMostTwentyDevices()
 
 void tst_Tarn::failedOpenIsLoggedAndLeavesDeviceClosed()
 {
-    SimSettings s;
-    s.faults.append(*SimFault::parse("open"));
-    Rig rig(0, s);
+    FaultSettings f;
+    f.faults.append(*SimFault::parse("open"));
+    Rig rig(0, SimSettings(), f);
     QVERIFY(!rig.tarn.isDeviceOpen());
     QCOMPARE(rig.tarn.getDevHandle(), -1L); // the library's scribble is not kept
     QVERIFY(logLines.contains("err : opening FLI"));
@@ -232,8 +234,8 @@ void tst_Tarn::queriesPresetOutputsWhenClosed()
 void tst_Tarn::secondTemperatureReadMadeWhenFirstFails()
 {
     Rig rig(0);
-    const int before = rig.sim.callCount("readTemperature");
-    rig.sim.failOnce("readTemperature", before + 1);
+    const int before = rig.faults.callCount("readTemperature");
+    rig.faults.failOnce("readTemperature", before + 1);
     rig.rec.clear();
     double ccd, base = -100;
     QVERIFY(!rig.tarn.getTemperatures(ccd, base));
@@ -373,7 +375,7 @@ void tst_Tarn::frameSetUpCallOrder()
     QVERIFY(waitIdle(rig.tarn));
     rig.rec.clear();
     if (!failing.isEmpty())
-        rig.sim.failOnce(failing, rig.sim.callCount(failing) + 1);
+        rig.faults.failOnce(failing, rig.faults.callCount(failing) + 1);
     bool result = false;
     if (kind == 0)
         result = rig.tarn.startExposure();
@@ -410,19 +412,19 @@ void tst_Tarn::checkExposingOutcomes()
     Rig rig(0);
     QVERIFY(rig.tarn.startExp2Sequence(1, 1, int(exposureMs), "x.dat", 0));
     // Let the start step run, then take the polling over by hand.
-    QTRY_VERIFY_WITH_TIMEOUT(rig.sim.callCount("exposeFrame") == 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.faults.callCount("exposeFrame") == 1, 5000);
     if (status == "unknown")
         rig.sim.setStatusUnknown(true);
     else if (status == "fail")
-        rig.sim.failFrom("getDeviceStatus", 1);
+        rig.faults.failFrom("getDeviceStatus", 1);
     else
-        rig.sim.setForcedStatus(status.toUInt(nullptr, 0));
+        rig.faults.setForcedStatus(status.toUInt(nullptr, 0));
     int okOut = -1;
     QCOMPARE(rig.tarn.checkExposing(okOut), finished);
     QCOMPARE(okOut, ok);
     if (status == "unknown" || status == "fail" || finished) {
-        rig.sim.clearFaults();
-        rig.sim.setForcedStatus(0x80000000u);
+        rig.faults.clearFaults();
+        rig.faults.setForcedStatus(0x80000000u);
     }
     QVERIFY(waitIdle(rig.tarn));
 }
@@ -433,7 +435,7 @@ void tst_Tarn::readFailureAtRowStopsDownload()
     QVERIFY(rig.tarn.startExp2Sequence(2, 2, 0, "x.dat", 0));
     QVERIFY(waitIdle(rig.tarn));
     rig.rec.clear();
-    rig.sim.failOnce("grabRow", rig.sim.callCount("grabRow") + 6); // row 5
+    rig.faults.failOnce("grabRow", rig.faults.callCount("grabRow") + 6); // row 5
     QVERIFY(!rig.tarn.exp2DownLoad());
     QCOMPARE(rig.rec.callsNamed({"grabRow"}).size(), 6);
     QVERIFY(filesHere().isEmpty());
@@ -497,7 +499,7 @@ void tst_Tarn::failedPictureLeavesGapInNumbers()
 {
     Rig rig(0);
     rig.tarn.setUseSeqFileNo(false);
-    rig.sim.failOnce("exposeFrame", rig.sim.callCount("exposeFrame") + 2);
+    rig.faults.failOnce("exposeFrame", rig.faults.callCount("exposeFrame") + 2);
     QVERIFY(rig.tarn.startExpSequence(8, 8, 1, 0, 0, 3, 0, 0, "gap.dat", 0));
     QVERIFY(waitIdle(rig.tarn));
     QCOMPARE(filesHere(), (QStringList{"gap-0000.dat", "gap-0002.dat"}));
@@ -557,7 +559,7 @@ void tst_Tarn::rbiSequenceCountsFrames()
     Rig rig(0);
     rig.rec.clear();
     // A failed RBI read-out still counts the frame.
-    rig.sim.failOnce("grabRow", 3);
+    rig.faults.failOnce("grabRow", 3);
     QVERIFY(rig.tarn.startRbiSequence(4, 3, 0));
     QVERIFY(waitIdle(rig.tarn));
     QCOMPARE(argsOf(rig.rec, "setFrameType"), (QStringList{"1,3", "1,1", "1,1"}));
