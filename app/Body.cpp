@@ -1,6 +1,6 @@
 #include "Body.h"
 
-#include "CameraLibrary.h"
+#include "CameraBackend.h"
 #include "Stars.h"
 #include "tarn.h"
 

@@ -1,10 +1,7 @@
 #pragma once
 
-#include <QMap>
-#include <QString>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
 // The camera library seam: every operation the camera object needs from the
 // camera maker's library, one virtual per operation, named by its role.
@@ -88,11 +85,5 @@ public:
     // valid afterwards.
     virtual long close(long handle) = 0;
 };
-
-// Chooses and builds the backend named by the CAMERA_LIBRARY configuration
-// value: "sim" (also when empty or absent) or "fli". Unknown names fall back
-// to no camera at all (an empty device list) with a log line, never to the
-// simulator, so a typo on a camera host cannot pass for a working camera.
-std::unique_ptr<CameraLibrary> createCameraLibrary(const QMap<QString, QString>& config);
 
 } // namespace camlib

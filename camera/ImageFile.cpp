@@ -1,13 +1,155 @@
 #include "ImageFile.h"
 
+#include <QDebug>
 #include <QFile>
+#include <QtEndian>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
+#include <vector>
+
+#ifndef RENAME_NOREPLACE
+#define RENAME_NOREPLACE (1 << 0)
+#endif
 
 namespace imagefile {
+
+namespace {
+
+constexpr int MaxAlternatives = 999;
+const char* const DefaultTag = "QtTarn";
+const char* const TemporarySuffix = ".part";
+
+std::atomic<bool> linkForced{false};
+std::atomic<bool> linkFallbackLogged{false};
+
+const char* errorText(int error)
+{
+    return std::strerror(error);
+}
+
+// A descriptor closed on every way out.
+class Fd
+{
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd() { reset(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+    // Closes now; false (errno set) when close reports an error.
+    bool reset()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return fd < 0 || ::close(fd) == 0;
+    }
+
+private:
+    int m_fd;
+};
+
+int openDirectory(const QString& dir)
+{
+    const QByteArray path = dir.isEmpty() ? QByteArray(".") : QFile::encodeName(dir);
+    int fd;
+    do {
+        fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+int fsyncRetrying(int fd)
+{
+    int status;
+    do {
+        status = ::fsync(fd);
+    } while (status != 0 && errno == EINTR);
+    return status;
+}
+
+// Writes all of data to fd; false on any error (errno set). Retries short
+// writes and interrupted calls.
+bool writeAll(int fd, const void* data, std::size_t size)
+{
+    const char* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = ENOSPC;
+            return false;
+        }
+        p += n;
+        size -= std::size_t(n);
+    }
+    return true;
+}
+
+bool writeRows(int fd, const std::uint16_t* pixels, int width, int height, const CommitProgress& progress)
+{
+    const std::size_t rowPixels = std::size_t(width);
+    for (int first = 0; first < height; first += RowsPerWrite) {
+        const int end = std::min(height, first + RowsPerWrite);
+        if (progress.writingRows)
+            progress.writingRows(first, end);
+        const std::uint16_t* data = pixels + rowPixels * std::size_t(first);
+        const std::size_t count = rowPixels * std::size_t(end - first);
+#if Q_BYTE_ORDER == Q_BIG_ENDIAN
+        std::vector<std::uint16_t> le(data, data + count);
+        for (auto& p : le)
+            p = qToLittleEndian(p);
+        data = le.data();
+#endif
+        if (!writeAll(fd, data, count * sizeof(std::uint16_t)))
+            return false;
+    }
+    return true;
+}
+
+bool unsupported(int error)
+{
+    return error == EINVAL || error == ENOSYS || error == ENOTSUP || error == EOPNOTSUPP;
+}
+
+// Gives the temporary the name `target` without ever replacing an entry.
+// `useLink` is set (and stays) once the file system turns out to lack
+// renameat2's no-replace flag. 0 or an errno.
+int linkInto(int dirFd, const QByteArray& temporary, const QByteArray& target, bool& useLink)
+{
+    if (!useLink) {
+        if (::syscall(SYS_renameat2, dirFd, temporary.constData(), dirFd, target.constData(), RENAME_NOREPLACE) == 0)
+            return 0;
+        const int error = errno;
+        if (!unsupported(error))
+            return error;
+        if (!linkFallbackLogged.exchange(true))
+            qDebug() << "Renaming without replacing is not supported here:" << errorText(error)
+                     << "- linking instead";
+        useLink = true;
+    }
+    if (::linkat(dirFd, temporary.constData(), dirFd, target.constData(), 0) != 0)
+        return errno;
+    if (::unlinkat(dirFd, temporary.constData(), 0) != 0) {
+        // The image is whole under its name; the extra link goes at the next start.
+        qDebug() << "Cannot remove the temporary" << QFile::decodeName(temporary) << ":"
+                 << errorText(errno);
+    }
+    return 0;
+}
+
+} // namespace
 
 QString composeName(const QString& fileName, bool useSeqFileNo, int& seqFileNo, int imageIndex)
 {
@@ -39,38 +181,141 @@ QString alternativeName(const QString& name, int n)
     return name.left(dot) + tag + name.mid(dot);
 }
 
-int createExclusive(const QString& name)
+QString temporaryTag(const QString& nodeName)
 {
-    const QByteArray path = QFile::encodeName(name);
-    if (path.isEmpty()) {
-        errno = ENOENT;
-        return -1;
-    }
-    int fd;
-    do {
-        fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-    } while (fd < 0 && errno == EINTR);
-    return fd;
+    QString tag = nodeName.isEmpty() ? QString::fromLatin1(DefaultTag) : nodeName;
+    tag.replace(QLatin1Char('/'), QLatin1Char('_'));
+    tag.replace(QLatin1Char('.'), QLatin1Char('_'));
+    return tag;
 }
 
-bool writeAll(int fd, const void* data, std::size_t size)
+QString temporaryName(const QString& nodeName, const QString& name, long nameMax)
 {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-        const ssize_t n = ::write(fd, p, size);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
-        }
-        if (n == 0) {
-            errno = ENOSPC;
-            return false;
-        }
-        p += n;
-        size -= std::size_t(n);
+    const QString prefix = QLatin1Char('.') + temporaryTag(nodeName) + QLatin1Char('.');
+    QString middle = name;
+    auto whole = [&] { return prefix + middle + QLatin1String(TemporarySuffix); };
+    while (!middle.isEmpty() && QFile::encodeName(whole()).size() > nameMax)
+        middle.chop(1);
+    return whole();
+}
+
+CommitResult commitImage(const QString& dir, const QString& name, const QString& nodeName,
+                         const std::uint16_t* pixels, int width, int height, const CommitProgress& progress)
+{
+    CommitResult result;
+    auto fail = [&result](CommitStep step, int error) {
+        result.failed = step;
+        result.error = error;
+        return result;
+    };
+    auto cannotCreate = [&](const QString& what, int error) {
+        qDebug() << "Cannot create" << what << ":" << errorText(error) << "- image not stored";
+        return fail(CommitStep::Create, error);
+    };
+
+    const QByteArray encoded = QFile::encodeName(name);
+    if (encoded.isEmpty() || encoded.contains('/') || encoded == "." || encoded == "..")
+        return cannotCreate(name, EINVAL);
+    Fd directory(openDirectory(dir));
+    if (directory.get() < 0)
+        return cannotCreate(name, errno);
+    // A name the directory cannot hold fails before the image is written for nothing.
+    const long nameMax = ::fpathconf(directory.get(), _PC_NAME_MAX);
+    if (nameMax > 0 && encoded.size() > nameMax)
+        return cannotCreate(name, ENAMETOOLONG);
+
+    const QByteArray temporary = QFile::encodeName(temporaryName(nodeName, name, nameMax > 0 ? nameMax : 255));
+    int fd;
+    do {
+        fd = ::openat(directory.get(), temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                      0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return cannotCreate(name, errno);
+    Fd file(fd);
+    auto discard = [&](CommitStep step, int error, const char* doing) {
+        file.reset();
+        ::unlinkat(directory.get(), temporary.constData(), 0);
+        qDebug() << doing << name << "failed:" << errorText(error) << "- file removed, image not stored";
+        return fail(step, error);
+    };
+
+    if (progress.started)
+        progress.started();
+    if (!writeRows(file.get(), pixels, width, height, progress))
+        return discard(CommitStep::Write, errno, "Writing");
+    if (fsyncRetrying(file.get()) != 0)
+        return discard(CommitStep::Flush, errno, "Flushing");
+    if (!file.reset())
+        return discard(CommitStep::Write, errno, "Writing");
+
+    bool useLink = linkForced.load();
+    int error = EEXIST;
+    QString target = name;
+    for (int n = 0; error == EEXIST && n <= MaxAlternatives; ++n) {
+        target = n == 0 ? name : alternativeName(name, n);
+        error = linkInto(directory.get(), temporary, QFile::encodeName(target), useLink);
     }
-    return true;
+    if (error != 0) {
+        ::unlinkat(directory.get(), temporary.constData(), 0);
+        qDebug() << "Cannot create" << name << ":" << errorText(error) << "- image not stored";
+        return fail(CommitStep::Rename, error);
+    }
+    if (target != name)
+        qDebug() << "File exists, image written as" << target;
+    result.name = target;
+
+    // Makes the new name itself survive a power cut. File systems that cannot
+    // flush a directory say EINVAL: there is nothing more to do there.
+    if (fsyncRetrying(directory.get()) != 0 && errno != EINVAL) {
+        const int syncError = errno;
+        qDebug() << "Flushing the directory of" << target << "failed:" << errorText(syncError)
+                 << "- the file is whole, its name may not survive a power cut";
+        return fail(CommitStep::DirectoryFlush, syncError);
+    }
+    return result;
+}
+
+int removeTemporaries(const QString& dir, const QString& nodeName)
+{
+    const int dirFd = openDirectory(dir);
+    DIR* stream = dirFd >= 0 ? ::fdopendir(dirFd) : nullptr;
+    if (!stream) {
+        const int error = errno;
+        if (dirFd >= 0)
+            ::close(dirFd);
+        qDebug() << "Cannot look for temporaries in" << (dir.isEmpty() ? QStringLiteral(".") : dir) << ":"
+                 << errorText(error);
+        return -1;
+    }
+    const QByteArray prefix = QFile::encodeName(QLatin1Char('.') + temporaryTag(nodeName) + QLatin1Char('.'));
+    // Collected first: removing entries while reading the directory may skip some.
+    std::vector<QByteArray> found;
+    while (const dirent* entry = ::readdir(stream)) {
+        const QByteArray entryName(entry->d_name);
+        if (!entryName.startsWith(prefix) || !entryName.endsWith(TemporarySuffix))
+            continue;
+        struct stat st;
+        if (::fstatat(dirFd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
+            found.push_back(entryName);
+    }
+    int removed = 0;
+    for (const QByteArray& entryName : found) {
+        const QString shown = QFile::decodeName(entryName);
+        if (::unlinkat(dirFd, entryName.constData(), 0) == 0) {
+            qDebug() << "Removed the temporary" << shown << "left by an earlier run";
+            ++removed;
+        } else {
+            qDebug() << "Cannot remove the temporary" << shown << ":" << errorText(errno);
+        }
+    }
+    ::closedir(stream);
+    return removed;
+}
+
+void forceLinkCommit(bool on)
+{
+    linkForced.store(on);
 }
 
 } // namespace imagefile

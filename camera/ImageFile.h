@@ -4,9 +4,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
-// Naming and safe creation of the raw image files.
+// Naming and durable storing of the raw image files.
 namespace imagefile {
+
+// Pixel rows written per write call.
+constexpr int RowsPerWrite = 256;
 
 // The file name for one image: the last path component of fileName split at
 // its last dot into base and suffix, then
@@ -18,13 +22,68 @@ QString composeName(const QString& fileName, bool useSeqFileNo, int& seqFileNo, 
 // last dot ("run0000-0000_1.dat"), so a taken name never costs an image.
 QString alternativeName(const QString& name, int n);
 
-// Creates name in the working directory for writing, refusing atomically
-// when anything (a file, a directory, a link, dangling or not) stands there.
-// Returns the descriptor, or -1 with errno set.
-int createExclusive(const QString& name);
+// The tag that marks a node's temporaries: nodeName, "QtTarn" when empty,
+// with '/' and '.' made '_' so that one node's pattern never matches
+// another's.
+QString temporaryTag(const QString& nodeName);
 
-// Writes all of data to fd; false on any error (errno set). Retries short
-// writes and interrupted calls.
-bool writeAll(int fd, const void* data, std::size_t size);
+// The temporary an image is written to before it gets its name:
+// "." + tag + "." + name + ".part", with name shortened when the whole would
+// be longer than nameMax bytes. The leading dot keeps readers that skip
+// hidden files from taking it for an image.
+QString temporaryName(const QString& nodeName, const QString& name, long nameMax = 255);
+
+// The step of a commit that failed.
+enum class CommitStep { None, Create, Write, Flush, Rename, DirectoryFlush };
+
+struct CommitResult
+{
+    CommitStep failed = CommitStep::None;
+    int error = 0; // errno of the failed step
+    // The name the image is stored under: name or one of its alternatives.
+    // Also set when only the directory flush failed (the file is whole).
+    QString name;
+
+    bool ok() const { return failed == CommitStep::None; }
+};
+
+// Called by commitImage: `started` once the temporary exists, before the
+// first byte; `writingRows` before each batch of rows [firstRow, endRow).
+struct CommitProgress
+{
+    std::function<void()> started;
+    std::function<void(int firstRow, int endRow)> writingRows;
+};
+
+// Stores an image of `height` rows of `width` pixels, back to back from
+// `pixels` (row 0 first), as the file `name` (a single path component) in
+// `dir` (empty: the working directory), so that a reader or a crash never
+// finds a short file under an image name:
+//   1. create the temporary temporaryName(nodeName, name) in dir, exclusively
+//      and without following links;
+//   2. write the rows, least significant byte first, RowsPerWrite at a time;
+//   3. fsync it;
+//   4. give it its name with renameat2(RENAME_NOREPLACE), or, where the file
+//      system lacks that, link() and unlink() of the temporary; neither ever
+//      replaces an entry, and a taken name moves on to alternativeName(name,
+//      1 ... 999) with the log line "File exists, image written as";
+//   5. fsync the directory.
+// On a failure the temporary is removed, a log line names the step, the name
+// and the error, and the result says which step failed. Nothing that stood
+// under any name is touched.
+CommitResult commitImage(const QString& dir, const QString& name, const QString& nodeName,
+                         const std::uint16_t* pixels, int width, int height,
+                         const CommitProgress& progress = CommitProgress());
+
+// Removes the node's temporaries left in dir (empty: the working directory)
+// by an earlier run that ended while writing: regular files matching
+// "." + temporaryTag(nodeName) + ".*.part", each logged. Other nodes'
+// temporaries, links and anything else are left alone. Returns the number
+// removed, or -1 (logged) when dir cannot be read.
+int removeTemporaries(const QString& dir, const QString& nodeName);
+
+// Test hook: makes commitImage take the link() path as if the file system
+// had no renameat2(RENAME_NOREPLACE).
+void forceLinkCommit(bool on);
 
 } // namespace imagefile

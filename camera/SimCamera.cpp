@@ -66,36 +66,15 @@ SimCamera::SimCamera(const SimSettings& settings, Clock clock)
       m_clock(clock ? std::move(clock) : steadyClock()),
       m_image(VisibleUlX, VisibleUlY, m_settings.width, m_settings.height)
 {
-    Q_ASSERT(SimFault::operationNames().size() == OpCount);
 }
 
-long SimCamera::enter(Op op)
+long SimCamera::checkHandle(long handle) const
 {
-    const int call = ++m_calls[op];
-    for (const SimFault& fault : qAsConst(m_settings.faults)) {
-        if (fault.operation == SimFault::operationNames().at(op) && fault.triggersAt(call)) {
-            qDebug().noquote() << QStringLiteral("camera simulator: injected failure of %1 (call %2): %3")
-                                      .arg(fault.operation)
-                                      .arg(call)
-                                      .arg(fault.status);
-            return fault.status;
-        }
-    }
-    return 0;
-}
-
-long SimCamera::enterOpen(Op op, long handle)
-{
-    if (const long status = enter(op))
-        return status;
     return (m_handle != 0 && handle == m_handle) ? 0 : BadHandle;
 }
 
 long SimCamera::listCreate(long deviceClassMask)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long status = enter(ListCreate))
-        return status;
     // Only a mask asking for cameras in our domain finds any.
     const bool cameras = (deviceClassMask & DeviceClassCamera) == DeviceClassCamera;
     m_listCreated = true;
@@ -123,18 +102,12 @@ long SimCamera::listEntry(std::size_t index, long& domain, char* name, std::size
 long SimCamera::listFirst(long& domain, char* name, std::size_t nameSize, char* description,
                           std::size_t descriptionSize)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long status = enter(ListFirst))
-        return status;
     return listEntry(0, domain, name, nameSize, description, descriptionSize);
 }
 
 long SimCamera::listNext(long& domain, char* name, std::size_t nameSize, char* description,
                          std::size_t descriptionSize)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long status = enter(ListNext))
-        return status;
     const long status = listEntry(m_listCursor + 1, domain, name, nameSize, description, descriptionSize);
     if (status == NoDevice)
         m_listCursor = std::size_t(m_listSize); // stays at the end
@@ -143,9 +116,6 @@ long SimCamera::listNext(long& domain, char* name, std::size_t nameSize, char* d
 
 long SimCamera::listDelete()
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long status = enter(ListDelete))
-        return status;
     m_listCreated = false;
     m_listSize = 0;
     m_listCursor = 0;
@@ -154,21 +124,15 @@ long SimCamera::listDelete()
 
 long SimCamera::open(long& handle, const char* name, long domain)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    long status = enter(Open);
     int device = -1;
-    if (status == 0) {
-        const QByteArray wanted(name ? name : "");
-        for (int i = 0; i < m_settings.cameras; ++i) {
-            if (wanted == QByteArray("sim") + QByteArray::number(i))
-                device = i;
-        }
-        if (device < 0 || domain != DeviceClassCamera)
-            status = NoDevice;
+    const QByteArray wanted(name ? name : "");
+    for (int i = 0; i < m_settings.cameras; ++i) {
+        if (wanted == QByteArray("sim") + QByteArray::number(i))
+            device = i;
     }
-    if (status != 0) {
+    if (device < 0 || domain != DeviceClassCamera) {
         handle = -1;
-        return status;
+        return NoDevice;
     }
 
     m_handle = ++m_lastHandle;
@@ -201,9 +165,6 @@ long SimCamera::open(long& handle, const char* name, long domain)
 
 long SimCamera::getLibVersion(char* buffer, std::size_t size)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long status = enter(GetLibVersion))
-        return status;
     return copyText(LibVersion, buffer, size);
 }
 
@@ -216,24 +177,21 @@ QString SimCamera::modelText() const
 
 long SimCamera::getModel(long handle, char* buffer, std::size_t size)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long status = enterOpen(GetModel, handle))
+    if (const long status = checkHandle(handle))
         return status;
     return copyText(modelText().toLatin1(), buffer, size);
 }
 
 long SimCamera::getSerialString(long handle, char* buffer, std::size_t size)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long status = enterOpen(GetSerialString, handle))
+    if (const long status = checkHandle(handle))
         return status;
     return copyText(QStringLiteral("SIM%1").arg(m_device + 1, 5, 10, QLatin1Char('0')).toLatin1(), buffer, size);
 }
 
 long SimCamera::getHWRevision(long handle, long& revision)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long status = enterOpen(GetHWRevision, handle))
+    if (const long status = checkHandle(handle))
         return status;
     revision = HardwareRevision;
     return 0;
@@ -241,8 +199,7 @@ long SimCamera::getHWRevision(long handle, long& revision)
 
 long SimCamera::getPixelSize(long handle, double& width, double& height)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long status = enterOpen(GetPixelSize, handle))
+    if (const long status = checkHandle(handle))
         return status;
     width = PixelSize;
     height = PixelSize;
@@ -251,8 +208,7 @@ long SimCamera::getPixelSize(long handle, double& width, double& height)
 
 long SimCamera::getArrayArea(long handle, long& ulX, long& ulY, long& lrX, long& lrY)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long status = enterOpen(GetArrayArea, handle))
+    if (const long status = checkHandle(handle))
         return status;
     ulX = 0;
     ulY = 0;
@@ -263,8 +219,7 @@ long SimCamera::getArrayArea(long handle, long& ulX, long& ulY, long& lrX, long&
 
 long SimCamera::getVisibleArea(long handle, long& ulX, long& ulY, long& lrX, long& lrY)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long status = enterOpen(GetVisibleArea, handle))
+    if (const long status = checkHandle(handle))
         return status;
     ulX = VisibleUlX;
     ulY = VisibleUlY;
@@ -292,8 +247,7 @@ double SimCamera::coolerPower() const
 
 long SimCamera::setTemperature(long handle, double celsius)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long status = enterOpen(SetTemperature, handle))
+    if (const long status = checkHandle(handle))
         return status;
     if (!(celsius >= MinSetPoint && celsius <= MaxSetPoint))
         return BadArgument;
@@ -304,8 +258,7 @@ long SimCamera::setTemperature(long handle, double celsius)
 
 long SimCamera::readTemperature(long handle, long channel, double& celsius)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long status = enterOpen(ReadTemperature, handle))
+    if (const long status = checkHandle(handle))
         return status;
     updateCooler();
     if (channel == ChannelCcd)
@@ -319,8 +272,7 @@ long SimCamera::readTemperature(long handle, long channel, double& celsius)
 
 long SimCamera::getCoolerPower(long handle, double& power)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long status = enterOpen(GetCoolerPower, handle))
+    if (const long status = checkHandle(handle))
         return status;
     updateCooler();
     power = coolerPower();
@@ -329,8 +281,7 @@ long SimCamera::getCoolerPower(long handle, double& power)
 
 long SimCamera::setExposureTime(long handle, long milliseconds)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long status = enterOpen(SetExposureTime, handle))
+    if (const long status = checkHandle(handle))
         return status;
     if (milliseconds < 0)
         return BadArgument;
@@ -340,8 +291,7 @@ long SimCamera::setExposureTime(long handle, long milliseconds)
 
 long SimCamera::setFrameType(long handle, long frameType)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long status = enterOpen(SetFrameType, handle))
+    if (const long status = checkHandle(handle))
         return status;
     // Normal, dark, flood and flood-then-flush, as the hardware library knows them.
     if (frameType < 0 || frameType > 3)
@@ -352,8 +302,7 @@ long SimCamera::setFrameType(long handle, long frameType)
 
 long SimCamera::setHBin(long handle, long factor)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long status = enterOpen(SetHBin, handle))
+    if (const long status = checkHandle(handle))
         return status;
     if (factor < 1 || factor > MaxBin)
         return BadArgument;
@@ -363,8 +312,7 @@ long SimCamera::setHBin(long handle, long factor)
 
 long SimCamera::setVBin(long handle, long factor)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long status = enterOpen(SetVBin, handle))
+    if (const long status = checkHandle(handle))
         return status;
     if (factor < 1 || factor > MaxBin)
         return BadArgument;
@@ -374,8 +322,7 @@ long SimCamera::setVBin(long handle, long factor)
 
 long SimCamera::setImageArea(long handle, long ulX, long ulY, long lrX, long lrY)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long status = enterOpen(SetImageArea, handle))
+    if (const long status = checkHandle(handle))
         return status;
     const long arrayLrX = VisibleUlX + m_settings.width + ArrayMarginX;
     const long arrayLrY = VisibleUlY + m_settings.height + ArrayMarginY;
@@ -390,8 +337,7 @@ long SimCamera::setImageArea(long handle, long ulX, long ulY, long lrX, long lrY
 
 long SimCamera::setTDI(long handle, long rate, long flags)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long status = enterOpen(SetTDI, handle))
+    if (const long status = checkHandle(handle))
         return status;
     // Drift scanning is accepted but not simulated: the image is not smeared.
     Q_UNUSED(flags)
@@ -403,8 +349,7 @@ long SimCamera::setTDI(long handle, long rate, long flags)
 
 long SimCamera::exposeFrame(long handle)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long status = enterOpen(ExposeFrame, handle))
+    if (const long status = checkHandle(handle))
         return status;
     const long width = m_lrX - m_ulX;
     const long height = m_lrY - m_ulY;
@@ -440,12 +385,9 @@ bool SimCamera::imageReady() const
 
 long SimCamera::getDeviceStatus(long handle, unsigned long& status)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long failure = enterOpen(GetDeviceStatus, handle))
+    if (const long failure = checkHandle(handle))
         return failure;
-    if (m_settings.forcedStatus)
-        status = *m_settings.forcedStatus;
-    else if (m_settings.statusUnknown)
+    if (m_settings.statusUnknown)
         status = StatusUnknown;
     else if (imageReady())
         status = StatusDataReady;
@@ -458,8 +400,7 @@ long SimCamera::getDeviceStatus(long handle, unsigned long& status)
 
 long SimCamera::getExposureStatus(long handle, long& timeLeftMs)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long status = enterOpen(GetExposureStatus, handle))
+    if (const long status = checkHandle(handle))
         return status;
     timeLeftMs = 0;
     if (m_phase == Phase::Exposing)
@@ -469,8 +410,7 @@ long SimCamera::getExposureStatus(long handle, long& timeLeftMs)
 
 long SimCamera::grabRow(long handle, std::uint16_t* buffer, std::size_t width)
 {
-    std::unique_lock<std::mutex> lock(m_mutex);
-    if (const long status = enterOpen(GrabRow, handle))
+    if (const long status = checkHandle(handle))
         return status;
     if (!buffer || width == 0 || width > MaxRowWidth)
         return BadArgument;
@@ -489,17 +429,14 @@ long SimCamera::grabRow(long handle, std::uint16_t* buffer, std::size_t width)
     // row does not add up on top of the camera's.
     if (m_settings.rowMicroseconds > 0) {
         m_nextRowDue += std::chrono::microseconds(m_settings.rowMicroseconds);
-        const auto due = m_nextRowDue;
-        lock.unlock();
-        std::this_thread::sleep_until(due);
+        std::this_thread::sleep_until(m_nextRowDue);
     }
     return 0;
 }
 
 long SimCamera::cancelExposure(long handle)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long status = enterOpen(CancelExposure, handle))
+    if (const long status = checkHandle(handle))
         return status;
     // The frame is gone: nothing is ready to read any more.
     m_phase = Phase::Idle;
@@ -509,8 +446,7 @@ long SimCamera::cancelExposure(long handle)
 
 long SimCamera::close(long handle)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (const long status = enterOpen(Close, handle))
+    if (const long status = checkHandle(handle))
         return status;
     m_handle = 0;
     m_device = -1;
@@ -519,79 +455,28 @@ long SimCamera::close(long handle)
     return 0;
 }
 
-bool SimCamera::addFault(const SimFault& fault)
-{
-    if (!SimFault::operationNames().contains(fault.operation) || fault.atCall < 1 || fault.status == 0)
-        return false;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_settings.faults.append(fault);
-    return true;
-}
-
-bool SimCamera::failFrom(const QString& operation, int atCall, long status)
-{
-    return addFault(SimFault{operation, atCall, false, status});
-}
-
-bool SimCamera::failOnce(const QString& operation, int atCall, long status)
-{
-    return addFault(SimFault{operation, atCall, true, status});
-}
-
-void SimCamera::clearFaults()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_settings.faults.clear();
-}
-
-void SimCamera::setForcedStatus(std::optional<quint32> word)
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_settings.forcedStatus = word;
-}
-
 void SimCamera::setStatusUnknown(bool on)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     m_settings.statusUnknown = on;
 }
 
 void SimCamera::setRowMicroseconds(int microseconds)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     m_settings.rowMicroseconds = std::clamp(microseconds, 0, SimSettings::MaxRowMicroseconds);
-}
-
-int SimCamera::callCount(const QString& operation) const
-{
-    const int op = SimFault::operationNames().indexOf(operation);
-    if (op < 0)
-        return -1;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_calls[std::size_t(op)];
-}
-
-void SimCamera::resetCallCounts()
-{
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_calls.fill(0);
 }
 
 SimSettings SimCamera::settings() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     return m_settings;
 }
 
 quint64 SimCamera::frameNumber() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     return m_frameNumber;
 }
 
 SimImage::FrameParams SimCamera::lastFrame() const
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
     return m_frame;
 }
 

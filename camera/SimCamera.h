@@ -5,10 +5,8 @@
 #include "SimSettings.h"
 
 #include <QString>
-#include <array>
 #include <chrono>
 #include <functional>
-#include <mutex>
 #include <optional>
 
 namespace camlib {
@@ -38,9 +36,8 @@ namespace camlib {
 // otherwise; in the status-unknown mode always StatusUnknown. grabRow then
 // delivers the rows in order; after the last one the camera is idle again.
 //
-// Test hooks: per-operation call counters, injected failures (SimFault), a
-// forced status word and the status-unknown mode. The camera is guarded by a
-// mutex, so the read-out may run in another thread than the status polling.
+// Modes beyond the settings: the status-unknown mode and the read-out time
+// per row. Injected failures and call counts are FaultInjectingLibrary's.
 class SimCamera : public CameraLibrary
 {
 public:
@@ -94,19 +91,8 @@ public:
     long cancelExposure(long handle) override;
     long close(long handle) override;
 
-    // Test hooks. Operation names are the method names above; an unknown name
-    // is refused (false).
-    bool failFrom(const QString& operation, int atCall, long status = SimFault::DefaultStatus);
-    bool failOnce(const QString& operation, int atCall, long status = SimFault::DefaultStatus);
-    bool addFault(const SimFault& fault);
-    void clearFaults();
-    void setForcedStatus(std::optional<quint32> word);
     void setStatusUnknown(bool on);
     void setRowMicroseconds(int microseconds);
-    // Calls made so far (failed ones included); -1 for an unknown name.
-    int callCount(const QString& operation) const;
-    // Starts counting afresh; injected failures count from here on too.
-    void resetCallCounts();
 
     SimSettings settings() const;
     // The exposures started since the last open.
@@ -116,19 +102,10 @@ public:
     const SimImage& image() const { return m_image; }
 
 private:
-    enum Op {
-        ListCreate, ListFirst, ListNext, ListDelete, Open, GetLibVersion, GetModel,
-        GetSerialString, GetHWRevision, GetPixelSize, GetArrayArea, GetVisibleArea,
-        SetTemperature, ReadTemperature, GetCoolerPower, SetExposureTime, SetFrameType,
-        SetHBin, SetVBin, SetImageArea, SetTDI, ExposeFrame, GetDeviceStatus,
-        GetExposureStatus, GrabRow, CancelExposure, Close, OpCount
-    };
     enum class Phase { Idle, Exposing, Reading };
 
-    // Counts the call and returns an injected failure's status, or 0.
-    long enter(Op op);
-    // enter() plus the handle check.
-    long enterOpen(Op op, long handle);
+    // 0 for the open device's handle, BadHandle otherwise.
+    long checkHandle(long handle) const;
     long listEntry(std::size_t index, long& domain, char* name, std::size_t nameSize,
                    char* description, std::size_t descriptionSize);
     void updateCooler();
@@ -139,8 +116,6 @@ private:
     SimSettings m_settings;
     Clock m_clock;
     SimImage m_image;
-    mutable std::mutex m_mutex;
-    std::array<int, OpCount> m_calls{};
 
     // Device list.
     bool m_listCreated = false;

@@ -1,16 +1,10 @@
 #include "SimSettings.h"
 
 #include <QDebug>
-#include <QStringList>
 
 namespace camlib {
 
 namespace {
-
-void notUnderstood(const QString& key, const QString& value, const QString& kept)
-{
-    qDebug().noquote() << QStringLiteral("%1 \"%2\" not understood, keeping %3").arg(key, value, kept);
-}
 
 // Reads an integer within [low, high] into `target` when the key is present.
 void readInt(const QMap<QString, QString>& config, const QString& key, int low, int high, int& target)
@@ -23,10 +17,15 @@ void readInt(const QMap<QString, QString>& config, const QString& key, int low, 
     if (ok && number >= low && number <= high)
         target = number;
     else
-        notUnderstood(key, value, QString::number(target));
+        SimSettings::notUnderstood(key, value, QString::number(target));
 }
 
 } // namespace
+
+void SimSettings::notUnderstood(const QString& key, const QString& value, const QString& kept)
+{
+    qDebug().noquote() << QStringLiteral("%1 \"%2\" not understood, keeping %3").arg(key, value, kept);
+}
 
 SimSettings SimSettings::fromConfig(const QMap<QString, QString>& config)
 {
@@ -50,16 +49,6 @@ SimSettings SimSettings::fromConfig(const QMap<QString, QString>& config)
             notUnderstood(unknownKey, config.value(unknownKey), QStringLiteral("0"));
     }
 
-    const QString forceKey = QStringLiteral("SIM_FORCE_STATUS");
-    if (config.contains(forceKey)) {
-        bool ok = false;
-        const uint word = config.value(forceKey).trimmed().toUInt(&ok, 0);
-        if (ok)
-            s.forcedStatus = word;
-        else
-            notUnderstood(forceKey, config.value(forceKey), QStringLiteral("none"));
-    }
-
     const QString seedKey = QStringLiteral("SIM_SEED");
     if (config.contains(seedKey)) {
         bool ok = false;
@@ -81,16 +70,6 @@ SimSettings SimSettings::fromConfig(const QMap<QString, QString>& config)
             notUnderstood(ambientKey, config.value(ambientKey), QString::number(s.ambient));
     }
 
-    const QString failKey = QStringLiteral("SIM_FAIL");
-    if (config.contains(failKey)) {
-        const QStringList items = config.value(failKey).split(QLatin1Char(','), Qt::SkipEmptyParts);
-        for (const QString& item : items) {
-            if (const auto fault = SimFault::parse(item))
-                s.faults.append(*fault);
-            else
-                notUnderstood(failKey, item, QStringLiteral("no failure for it"));
-        }
-    }
     return s;
 }
 

@@ -1,12 +1,8 @@
 #pragma once
 
-#include "SimFault.h"
-
-#include <QList>
 #include <QMap>
 #include <QString>
 #include <QtGlobal>
-#include <optional>
 
 namespace camlib {
 
@@ -17,26 +13,21 @@ namespace camlib {
 //   SIM_HEIGHT         visible height in pixels (default 1024)
 //   SIM_STATUS_UNKNOWN 1: the device status is always 0xFFFFFFFF and only
 //                      the time left tells when the image is ready (default 0)
-//   SIM_FORCE_STATUS   a device status word reported whatever the camera
-//                      does, decimal or 0x-hex (default: none)
 //   SIM_ROW_US         read-out time per row in microseconds (default 0)
 //   SIM_SEED           read-noise seed (default 1)
 //   SIM_AMBIENT        ambient temperature in C (default 22)
 //   SIM_COOLER_TAU_MS  cooler time constant in ms (default 4000)
-//   SIM_FAIL           comma-separated failures, see SimFault::parse,
-//                      e.g. "open" or "grabRow@5,exposeFrame@2once"
+// The fault keys SIM_FAIL and SIM_FORCE_STATUS belong to FaultSettings.
 struct SimSettings
 {
     int cameras = 1;
     int width = 1536;
     int height = 1024;
     bool statusUnknown = false;
-    std::optional<quint32> forcedStatus;
     int rowMicroseconds = 0;
     quint64 seed = 1;
     double ambient = 22.0;
     int coolerTauMs = 4000;
-    QList<SimFault> faults;
 
     // Limits that keep a mistyped value from making an absurd camera.
     static constexpr int MaxCameras = 256;
@@ -48,8 +39,10 @@ struct SimSettings
     static constexpr int MaxCoolerTauMs = 3600000;
 
     // Reads the SIM_* keys (upper case). A value it does not understand is
-    // logged and the default kept; a bad SIM_FAIL item is logged and skipped.
+    // logged and the default kept.
     static SimSettings fromConfig(const QMap<QString, QString>& config);
+    // The log line for a value of a SIM_* key that is not understood.
+    static void notUnderstood(const QString& key, const QString& value, const QString& kept);
 };
 
 } // namespace camlib

@@ -27,9 +27,6 @@ constexpr std::size_t LibVersionSize = 1024;
 constexpr std::size_t IdentitySize = 2047;
 constexpr std::size_t ListTextSize = 1024;
 
-// Rows written to a file per write call.
-constexpr int RowsPerWrite = 256;
-
 // The per-tick sequence lines and the per-row lines; on unless a logging
 // rule turns "starscam.steps.debug" off.
 Q_LOGGING_CATEGORY(steps, "starscam.steps")
@@ -83,6 +80,8 @@ Tarn::Tarn(int cameraNo, camlib::CameraLibrary& library, const TarnOptions& tarn
     useSeqFileNo = true;
     seqFileNo = 0;
     tdiRate = 0;
+    // Whatever an earlier run of this node left half written is no image.
+    imagefile::removeTemporaries(options.imageDir, options.nodeName);
 
     if (cameraNo < 0)
         return;
@@ -656,60 +655,23 @@ Tarn::DownLoadResult Tarn::downLoadSingle()
 bool Tarn::writeData()
 {
     qDebug() << "in write data";
-    QString name = imagefile::composeName(fileName, useSeqFileNo, seqFileNo, imageIndex);
+    const QString name = imagefile::composeName(fileName, useSeqFileNo, seqFileNo, imageIndex);
     qDebug() << "Writing file name " << name;
 
-    int fd = imagefile::createExclusive(name);
-    if (fd < 0 && errno == EEXIST) {
-        // The name is taken: keep what is there and the new image both.
-        for (int n = 1; fd < 0 && errno == EEXIST && n <= 999; ++n) {
-            const QString alternative = imagefile::alternativeName(name, n);
-            fd = imagefile::createExclusive(alternative);
-            if (fd >= 0) {
-                qDebug() << "File exists, image written as" << alternative;
-                name = alternative;
-            }
-        }
-    }
-    if (fd < 0) {
-        const int error = errno;
-        qDebug() << "Cannot create" << name << ":" << std::strerror(error) << "- image not stored";
-        return false;
-    }
-
-    qDebug() << "before writing";
-    bool ok = true;
     const bool logRows = debugLinesShown();
-    const std::size_t rowBytes = std::size_t(imgWidth) * sizeof(std::uint16_t);
-    for (int first = 0; ok && first < imgHeight; first += RowsPerWrite) {
-        const int last = std::min(imgHeight, first + RowsPerWrite);
-        for (int row = first; logRows && row < last; ++row)
+    imagefile::CommitProgress progress;
+    progress.started = [] { qDebug() << "before writing"; };
+    progress.writingRows = [logRows](int first, int end) {
+        for (int row = first; logRows && row < end; ++row)
             qCDebug(steps) << "drawing a row No. " << row;
-        // Rows are contiguous in memory; the file holds them least significant byte first.
-        const std::uint16_t* data = imageRows[std::size_t(first)];
-        const std::size_t bytes = rowBytes * std::size_t(last - first);
-#if Q_BYTE_ORDER == Q_BIG_ENDIAN
-        std::vector<std::uint16_t> le(data, data + bytes / 2);
-        for (auto& p : le)
-            p = qToLittleEndian(p);
-        ok = imagefile::writeAll(fd, le.data(), bytes);
-#else
-        ok = imagefile::writeAll(fd, data, bytes);
-#endif
-    }
-    int error = ok ? 0 : errno;
-    if (::close(fd) != 0 && ok) {
-        ok = false;
-        error = errno;
-    }
-    if (!ok) {
-        // A short file would pass for an image: remove what was written.
-        ::unlink(QFile::encodeName(name).constData());
-        qDebug() << "Writing" << name << "failed:" << std::strerror(error) << "- file removed, image not stored";
+    };
+    const imagefile::CommitResult stored =
+        imagefile::commitImage(options.imageDir, name, options.nodeName, imgHeight > 0 ? imageRows[0] : nullptr,
+                               imgWidth, imgHeight, progress);
+    if (!stored.ok())
         return false;
-    }
     qDebug() << "after writing";
-    lastFile = name;
+    lastFile = stored.name;
     return true;
 }
 

@@ -65,6 +65,8 @@ public:
     // Lists the cameras, opens number cameraNo (none when negative or not
     // listed), logs its identity and geometry and sets the cooler to 20 C.
     // Never fails: what went wrong shows in the log and in isDeviceOpen().
+    // Whatever the camera number, first removes the temporaries an earlier
+    // run of this node left in the image directory (imagefile::removeTemporaries).
     Tarn(int cameraNo, camlib::CameraLibrary& library, const TarnOptions& options = TarnOptions());
     ~Tarn() override;
 

@@ -4,6 +4,7 @@
 // sequence as if nothing happened. In-process over the simulator for the
 // whole matrix, and a few rows end to end with SIM_FAIL.
 #include "BusNode.h"
+#include "FaultInjectingLibrary.h"
 #include "RecordingLibrary.h"
 #include "ServiceProcess.h"
 #include "SimCamera.h"
@@ -87,12 +88,14 @@ SimSettings sensor(bool statusUnknown)
 // the start-up.
 struct Rig
 {
-    explicit Rig(const Scenario& sc) : sim(sensor(sc.statusUnknown), steppingClock()), rec(sim), tarn(0, rec)
+    explicit Rig(const Scenario& sc)
+        : sim(sensor(sc.statusUnknown), steppingClock()), faults(sim), rec(faults), tarn(0, rec)
     {
-        sim.resetCallCounts();
+        faults.resetCallCounts();
         rec.clear();
     }
     SimCamera sim;
+    FaultInjectingLibrary faults;
     RecordingLibrary rec;
     Tarn tarn;
 };
@@ -336,7 +339,7 @@ void tst_Faults::everyCallFailingOnce()
     Rig rig(sc);
     const QString op = RecordingLibrary::operationOf(clean.at(failed));
     const int k = clean.mid(0, failed + 1).filter(QRegularExpression("^" + op + "\\(")).size();
-    QVERIFY(rig.sim.failOnce(op, k));
+    QVERIFY(rig.faults.failOnce(op, k));
 
     QSignalSpy busy(&rig.tarn, &Tarn::changedIsBusy);
     QVERIFY(start(rig.tarn, sc, "f.dat"));
@@ -351,7 +354,7 @@ void tst_Faults::everyCallFailingOnce()
     QString failedCall = clean.at(failed);
     failedCall.replace(QRegularExpression("=0$"), QStringLiteral("=%1").arg(SimFault::DefaultStatus));
     QCOMPARE(calls.value(failed), failedCall);
-    QCOMPARE(logLines.filter("camera simulator: injected failure of " + op).size(), 1);
+    QCOMPARE(logLines.filter("camera library: injected failure of " + op).size(), 1);
 
     QCOMPARE(busy.size(), 2);
     QCOMPARE(busy.at(0).at(0).toBool(), true);
@@ -399,7 +402,7 @@ void tst_Faults::failingForGoodEndsEverySequence()
     QFETCH(QString, op);
     const Scenario& sc = scenarios[scenario];
     Rig rig(sc);
-    QVERIFY(rig.sim.failFrom(op, 1));
+    QVERIFY(rig.faults.failFrom(op, 1));
     QSignalSpy busy(&rig.tarn, &Tarn::changedIsBusy);
     QVERIFY(start(rig.tarn, sc, "f.dat"));
     QVERIFY(runToEnd(rig.tarn, sc.seq, false));
@@ -417,7 +420,7 @@ void tst_Faults::failingForGoodEndsEverySequence()
     else if (sc.seq != Seq::Rbi)
         QCOMPARE(imageFiles().size(), sc.images);
 
-    rig.sim.clearFaults();
+    rig.faults.clearFaults();
     busy.clear();
     QVERIFY(start(rig.tarn, sc, "again.dat"));
     QVERIFY(runToEnd(rig.tarn, sc.seq, false));
@@ -502,7 +505,7 @@ void tst_Faults::serviceWithInjectedFailures()
     QCOMPARE(term.nextLine(30000), busy0);
     if (!download.isEmpty())
         QCOMPARE(term.request("cam1", "DownLoadImage", 30000), "cam1>term1 " + download);
-    QVERIFY2(service.log().contains("camera simulator: injected failure of " + simFail.section('@', 0, 0)),
+    QVERIFY2(service.log().contains("camera library: injected failure of " + simFail.section('@', 0, 0)),
              qPrintable(service.log().right(3000)));
 
     const QString imageName = QStringLiteral("^DefaultFileName");

@@ -83,6 +83,8 @@ private slots:
     void fullDisk_data();
     void fullDisk();
     void workingDirectoryRemoved();
+    void killedWhileWriting_data();
+    void killedWhileWriting();
 
 private:
     // Starts the service in <scratch>/work, with the shell commands `prelude`
@@ -334,6 +336,70 @@ void tst_FileSafety::workingDirectoryRemoved()
     QCOMPARE(ask("IsBusy"), QStringLiteral("cam1>term1 @IsBusy 0"));
     term.reset();
     service.reset();
+}
+
+void tst_FileSafety::killedWhileWriting_data()
+{
+    QTest::addColumn<int>("bin");
+    QTest::addColumn<int>("rounds");
+    QTest::addColumn<int>("maxDelayMs"); // kills land within this time after the sequence starts
+    QTest::newRow("8 MiB images") << 1 << 16 << 1500;
+    QTest::newRow("128 KiB images") << 8 << 24 << 400;
+}
+
+void tst_FileSafety::killedWhileWriting()
+{
+    // The service is killed at random moments of a long sequence: under an
+    // image name there is only ever a whole image, and each start removes
+    // what the run before left half written (but not another node's).
+    QFETCH(int, bin);
+    QFETCH(int, rounds);
+    QFETCH(int, maxDelayMs);
+    constexpr int Side = 2048;
+    const qint64 imageSize = qint64(Side / bin) * (Side / bin) * 2;
+
+    service = std::make_unique<ServiceProcess>(*server);
+    service->setConfigValue("CAMERA_LIBRARY", "sim");
+    service->setConfigValue("SIM_WIDTH", QString::number(Side));
+    service->setConfigValue("SIM_HEIGHT", QString::number(Side));
+    scratch = service->workDir();
+    work = scratch + "/work";
+    QVERIFY(QDir(scratch).mkdir("work"));
+    const QString othersTemporary = work + "/.cam2.x-0000.dat.part";
+    QVERIFY(writeFile(othersTemporary, "another node's"));
+
+    int whole = 0, leftOver = 0;
+    auto inspect = [&] {
+        for (const QString& name : QDir(work).entryList(QDir::Files | QDir::Hidden)) {
+            if (name.startsWith(".cam1.") && name.endsWith(".part"))
+                ++leftOver;
+            else if (name.startsWith('r'))
+                QVERIFY2(QFileInfo(work + '/' + name).size() == imageSize, qPrintable(name));
+        }
+    };
+    for (int round = 0; round < rounds; ++round) {
+        startService();
+        if (QTest::currentTestFailed())
+            return;
+        QVERIFY(QDir(work).entryList({".cam1.*"}, QDir::Files | QDir::Hidden).isEmpty());
+        QCOMPARE(ask("SetExpTime 0"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
+        QCOMPARE(ask(QStringLiteral("SetBin %1 %1 %1").arg(bin)), QStringLiteral("cam1>term1 @SetBin Ok:"));
+        QCOMPARE(ask("SetImages 1000"), QStringLiteral("cam1>term1 @SetImages Ok:"));
+        QCOMPARE(ask(QStringLiteral("SetFileName r%1_.dat").arg(round)), QStringLiteral("cam1>term1 @SetFileName Ok:"));
+        QCOMPARE(ask("Exposure"), QStringLiteral("cam1>term1 @Exposure Ok:"));
+        QTest::qWait(int(QRandomGenerator::global()->bounded(maxDelayMs)));
+        term.reset();
+        service->kill();
+        whole += QDir(work).entryList({QStringLiteral("r%1_*").arg(round)}, QDir::Files).size();
+        inspect();
+    }
+    startService();
+    QVERIFY(QDir(work).entryList({".cam1.*"}, QDir::Files | QDir::Hidden).isEmpty());
+    QVERIFY(QFileInfo::exists(othersTemporary));
+    qInfo().noquote() << QStringLiteral("%1 kills: %2 whole images, %3 kills while writing, no short file")
+                             .arg(rounds)
+                             .arg(whole)
+                             .arg(leftOver);
 }
 
 QTEST_GUILESS_MAIN(tst_FileSafety)

@@ -3,7 +3,10 @@
 #include <QtTest>
 
 #include <cerrno>
-#include <unistd.h>
+#include <csignal>
+#include <cstdint>
+#include <sys/resource.h>
+#include <vector>
 
 class tst_ImageFile : public QObject
 {
@@ -14,8 +17,13 @@ private slots:
     void composesName();
     void alternativeNames_data();
     void alternativeNames();
-    void createRefusesAnythingAlreadyThere_data();
-    void createRefusesAnythingAlreadyThere();
+    void temporaryNames_data();
+    void temporaryNames();
+    void commitsUnderAFreeName_data();
+    void commitsUnderAFreeName();
+    void failuresLeaveNothing_data();
+    void failuresLeaveNothing();
+    void removesOnlyOwnTemporaries();
 };
 
 void tst_ImageFile::composesName_data()
@@ -73,56 +81,212 @@ void tst_ImageFile::alternativeNames()
     QCOMPARE(imagefile::alternativeName(name, n), alternative);
 }
 
-void tst_ImageFile::createRefusesAnythingAlreadyThere_data()
+namespace {
+
+// A test image whose bytes tell every row and column apart.
+std::vector<std::uint16_t> testImage(int width, int height)
 {
-    QTest::addColumn<QString>("what");
-    QTest::newRow("nothing") << "nothing";
-    QTest::newRow("file") << "file";
-    QTest::newRow("directory") << "directory";
-    QTest::newRow("link to file") << "link";
-    QTest::newRow("dangling link") << "dangling";
+    std::vector<std::uint16_t> pixels(std::size_t(width) * std::size_t(height));
+    for (std::size_t i = 0; i < pixels.size(); ++i)
+        pixels[i] = std::uint16_t(i * 7919u + 1u);
+    return pixels;
 }
 
-void tst_ImageFile::createRefusesAnythingAlreadyThere()
+QByteArray littleEndian(const std::vector<std::uint16_t>& pixels)
 {
-    QFETCH(QString, what);
+    QByteArray bytes;
+    for (std::uint16_t p : pixels) {
+        bytes.append(char(p & 0xff));
+        bytes.append(char(p >> 8));
+    }
+    return bytes;
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
+}
+
+// Puts `what` ("file", "dir", "link" to a file outside, "dangling" link) at path.
+bool place(const QString& what, const QString& path, const QString& outside)
+{
+    if (what == "dir")
+        return QDir().mkdir(path);
+    if (what == "link")
+        return QFile::link(outside, path);
+    if (what == "dangling")
+        return QFile::link(outside + ".gone", path);
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write("keep") == 4;
+}
+
+QStringList entries(const QString& dir)
+{
+    return QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+} // namespace
+
+void tst_ImageFile::temporaryNames_data()
+{
+    QTest::addColumn<QString>("node");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("temporary");
+    QTest::newRow("node name") << "cam1" << "DefaultFileName0000-0000.dat" << ".cam1.DefaultFileName0000-0000.dat.part";
+    QTest::newRow("default node") << "" << "x.dat" << ".QtTarn.x.dat.part";
+    QTest::newRow("dots and slashes in the node") << "a.b/c" << "x.dat" << ".a_b_c.x.dat.part";
+    QTest::newRow("shortened to fit") << "cam1" << QString(260, 'n') << ".cam1." + QString(244, 'n') + ".part";
+}
+
+void tst_ImageFile::temporaryNames()
+{
+    QFETCH(QString, node);
+    QFETCH(QString, name);
+    QFETCH(QString, temporary);
+    QCOMPARE(imagefile::temporaryName(node, name), temporary);
+}
+
+void tst_ImageFile::commitsUnderAFreeName_data()
+{
+    QTest::addColumn<QStringList>("inTheWay"); // "kind:name"
+    QTest::addColumn<bool>("linkPath");
+    QTest::addColumn<QString>("stored");
+
+    for (bool linkPath : {false, true}) {
+        const char* path = linkPath ? " (link)" : " (rename)";
+        auto row = [&](const char* tag) -> QTestData& { return QTest::newRow(qPrintable(QString(tag) + path)); };
+        row("free") << QStringList{} << linkPath << "img-0000.dat";
+        row("taken by a file") << QStringList{"file:img-0000.dat"} << linkPath << "img-0000_1.dat";
+        row("taken twice") << QStringList{"file:img-0000.dat", "file:img-0000_1.dat"} << linkPath << "img-0000_2.dat";
+        row("taken by a directory") << QStringList{"dir:img-0000.dat"} << linkPath << "img-0000_1.dat";
+        row("taken by a link") << QStringList{"link:img-0000.dat"} << linkPath << "img-0000_1.dat";
+        row("taken by a dangling link") << QStringList{"dangling:img-0000.dat"} << linkPath << "img-0000_1.dat";
+    }
+}
+
+void tst_ImageFile::commitsUnderAFreeName()
+{
+    QFETCH(QStringList, inTheWay);
+    QFETCH(bool, linkPath);
+    QFETCH(QString, stored);
+
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QString name = dir.filePath("img.dat");
-    const QString target = dir.filePath("target");
-    if (what == "file") {
-        QFile f(name);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("keep");
-    } else if (what == "directory") {
-        QVERIFY(QDir(dir.path()).mkdir("img.dat"));
-    } else if (what == "link") {
-        QFile f(target);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("keep");
-        f.close();
-        QVERIFY(QFile::link(target, name));
-    } else if (what == "dangling") {
-        QVERIFY(QFile::link(target, name));
-    }
+    QVERIFY(QDir(dir.path()).mkdir("images"));
+    const QString images = dir.filePath("images");
+    const QString outside = dir.filePath("outside.dat");
+    QVERIFY(place("file", outside, QString()));
+    for (const QString& item : inTheWay)
+        QVERIFY(place(item.section(':', 0, 0), images + '/' + item.section(':', 1), outside));
+    const QStringList before = entries(images);
 
-    const int fd = imagefile::createExclusive(name);
-    if (what == "nothing") {
-        QVERIFY(fd >= 0);
-        QVERIFY(imagefile::writeAll(fd, "abcd", 4));
-        ::close(fd);
-        QCOMPARE(QFileInfo(name).size(), 4);
-        return;
+    // 600 rows: more than one batch of rows.
+    const std::vector<std::uint16_t> pixels = testImage(5, 600);
+    imagefile::forceLinkCommit(linkPath);
+    const imagefile::CommitResult result = imagefile::commitImage(images, "img-0000.dat", "cam1", pixels.data(), 5, 600);
+    imagefile::forceLinkCommit(false);
+
+    QVERIFY(result.ok());
+    QCOMPARE(result.name, stored);
+    QCOMPARE(readAll(images + '/' + stored), littleEndian(pixels));
+    // Only the image is new: no temporary, nothing in the way changed.
+    QStringList expected = before;
+    expected.append(stored);
+    expected.sort();
+    QCOMPARE(entries(images), expected);
+    QCOMPARE(readAll(outside), QByteArray("keep"));
+    for (const QString& item : inTheWay) {
+        if (item.startsWith("file:"))
+            QCOMPARE(readAll(images + '/' + item.section(':', 1)), QByteArray("keep"));
     }
-    QCOMPARE(fd, -1);
-    QCOMPARE(errno, EEXIST);
-    if (what == "link" || what == "file") {
-        QFile f(what == "link" ? target : name);
-        QVERIFY(f.open(QIODevice::ReadOnly));
-        QCOMPARE(f.readAll(), QByteArray("keep"));
+}
+
+void tst_ImageFile::failuresLeaveNothing_data()
+{
+    QTest::addColumn<QString>("dir"); // relative to a scratch directory
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("setUp");
+    QTest::addColumn<int>("step");
+    QTest::addColumn<int>("error");
+
+    const int create = int(imagefile::CommitStep::Create);
+    QTest::newRow("no such directory") << "missing" << "img.dat" << "" << create << ENOENT;
+    QTest::newRow("a path, not a name") << "." << "sub/img.dat" << "" << create << EINVAL;
+    QTest::newRow("name too long") << "." << QString(256, 'n') << "" << create << ENAMETOOLONG;
+    QTest::newRow("temporary in the way") << "." << "img.dat" << "temporary" << create << EEXIST;
+    QTest::newRow("every alternative taken") << "." << "img.dat" << "all taken" << int(imagefile::CommitStep::Rename)
+                                             << EEXIST;
+    QTest::newRow("file-size limit") << "." << "img.dat" << "size limit" << int(imagefile::CommitStep::Write)
+                                     << EFBIG;
+}
+
+void tst_ImageFile::failuresLeaveNothing()
+{
+    QFETCH(QString, dir);
+    QFETCH(QString, name);
+    QFETCH(QString, setUp);
+    QFETCH(int, step);
+    QFETCH(int, error);
+
+    QTemporaryDir scratch;
+    QVERIFY(scratch.isValid());
+    const QString images = scratch.filePath(dir);
+    if (setUp == "temporary")
+        QVERIFY(place("file", images + '/' + imagefile::temporaryName("cam1", name), QString()));
+    if (setUp == "all taken") {
+        QVERIFY(place("file", images + '/' + name, QString()));
+        for (int n = 1; n <= 999; ++n)
+            QVERIFY(place("file", images + '/' + imagefile::alternativeName(name, n), QString()));
     }
-    if (what == "dangling")
-        QVERIFY(!QFileInfo::exists(target));
+    struct rlimit oldLimit;
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &oldLimit), 0);
+    auto restore = qScopeGuard([&] { ::setrlimit(RLIMIT_FSIZE, &oldLimit); });
+    if (setUp == "size limit") {
+        std::signal(SIGXFSZ, SIG_IGN); // the write fails with EFBIG instead of ending the process
+        struct rlimit limit = oldLimit;
+        limit.rlim_cur = 4096;
+        QCOMPARE(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+    }
+    const QStringList before = entries(scratch.path());
+
+    const std::vector<std::uint16_t> pixels = testImage(64, 64);
+    const imagefile::CommitResult result = imagefile::commitImage(images, name, "cam1", pixels.data(), 64, 64);
+    restore.dismiss();
+    ::setrlimit(RLIMIT_FSIZE, &oldLimit);
+
+    QCOMPARE(int(result.failed), step);
+    QCOMPARE(result.error, error);
+    QCOMPARE(entries(scratch.path()), before);
+}
+
+void tst_ImageFile::removesOnlyOwnTemporaries()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString outside = dir.filePath("outside");
+    QVERIFY(QDir().mkdir(outside));
+    QVERIFY(place("file", outside + "/target.dat", QString()));
+    const QString images = dir.filePath("images");
+    QVERIFY(QDir().mkdir(images));
+    const QStringList own{".cam1.a-0000.dat.part", ".cam1.b-0001.dat.part"};
+    for (const QString& name : own)
+        QVERIFY(place("file", images + '/' + name, QString()));
+    QVERIFY(place("file", images + "/.cam2.a-0000.dat.part", QString()));     // another node's
+    QVERIFY(place("file", images + "/.cam1_x.a-0000.dat.part", QString()));   // node "cam1.x"
+    QVERIFY(place("file", images + "/.cam1.a-0000.dat", QString()));          // not a temporary
+    QVERIFY(place("file", images + "/a-0000.dat", QString()));                // an image
+    QVERIFY(place("dir", images + "/.cam1.d.part", QString()));
+    QVERIFY(place("link", images + "/.cam1.l.part", outside + "/target.dat"));
+    const QStringList before = entries(images);
+
+    QCOMPARE(imagefile::removeTemporaries(images, "cam1"), own.size());
+    QStringList expected = before;
+    for (const QString& name : own)
+        expected.removeOne(name);
+    QCOMPARE(entries(images), expected);
+    QCOMPARE(readAll(outside + "/target.dat"), QByteArray("keep"));
+    QCOMPARE(imagefile::removeTemporaries(dir.filePath("missing"), "cam1"), -1);
 }
 
 QTEST_APPLESS_MAIN(tst_ImageFile)

@@ -1,4 +1,5 @@
-#include "CameraLibrary.h"
+#include "CameraBackend.h"
+#include "FaultInjectingLibrary.h"
 #include "NoCameraLibrary.h"
 #include "RecordingLibrary.h"
 #include "SimCamera.h"
@@ -711,14 +712,16 @@ private slots:
         QFETCH(bool, once);
         QFETCH(long, status);
         QFETCH(bool, fromConfig);
-        SimSettings settings;
+        FaultSettings faultSettings;
         if (fromConfig) {
             const QString item = QString("%1@%2%3=%4").arg(op).arg(atCall).arg(once ? "once" : "").arg(status);
-            settings = SimSettings::fromConfig({{"SIM_FAIL", item}});
-            QCOMPARE(settings.faults.size(), 1);
+            faultSettings = *FaultSettings::fromConfig({{"SIM_FAIL", item}});
+            QCOMPARE(faultSettings.faults.size(), 1);
         }
+        SimSettings settings;
         settings.cameras = 25;
-        SimCamera cam(settings);
+        SimCamera sim(settings);
+        FaultInjectingLibrary cam(sim, faultSettings);
         if (!fromConfig)
             QVERIFY(once ? cam.failOnce(op, atCall, status) : cam.failFrom(op, atCall, status));
         long handle = 0;
@@ -730,10 +733,15 @@ private slots:
             cam.exposeFrame(handle);
         }
         cam.resetCallCounts();
+        int passed = 0;
         for (int call = 1; call <= atCall + 2; ++call) {
             const bool fails = once ? call == atCall : call >= atCall;
             QCOMPARE(callOp(cam, op, handle), fails ? status : 0L);
+            passed += fails ? 0 : 1;
         }
+        // A failed call never reaches the camera.
+        if (op == "exposeFrame")
+            QCOMPARE(sim.frameNumber(), quint64(1 + passed));
         QCOMPARE(cam.callCount(op), atCall + 2);
         cam.clearFaults();
         QCOMPARE(callOp(cam, op, handle), 0L);
@@ -741,7 +749,8 @@ private slots:
 
     void faultSwitchesRefuseNonsense()
     {
-        SimCamera cam;
+        SimCamera sim;
+        FaultInjectingLibrary cam(sim);
         QVERIFY(!cam.failFrom("grabrow", 1));
         QVERIFY(!cam.failFrom("grabRow", 0));
         QVERIFY(!cam.failOnce("grabRow", 1, 0));
@@ -759,8 +768,10 @@ private slots:
     {
         QFETCH(uint, word);
         qint64 now = 0;
-        SimSettings settings = SimSettings::fromConfig({{"SIM_FORCE_STATUS", QString::number(word)}});
-        SimCamera cam(settings, [&] { return now; });
+        const auto faultSettings = FaultSettings::fromConfig({{"SIM_FORCE_STATUS", QString::number(word)}});
+        QVERIFY(faultSettings);
+        SimCamera sim(SimSettings(), [&] { return now; });
+        FaultInjectingLibrary cam(sim, *faultSettings);
         const long h = openSim(cam);
         cam.setImageArea(h, 14, 4, 46, 5);
         cam.setExposureTime(h, 100);
@@ -820,6 +831,8 @@ private slots:
         QFETCH(bool, logged);
         LogCapture log;
         const SimSettings s = SimSettings::fromConfig({{key, value}, {"UNRELATED", "x"}});
+        const auto f = FaultSettings::fromConfig({{key, value}, {"UNRELATED", "x"}});
+        const QString forced = f && f->forcedStatus ? QString::number(*f->forcedStatus) : QStringLiteral("none");
         const QMap<QString, QString> fields{
             {"SIM_CAMERAS", QString::number(s.cameras)},
             {"SIM_WIDTH", QString::number(s.width)},
@@ -829,7 +842,7 @@ private slots:
             {"SIM_SEED", QString::number(s.seed)},
             {"SIM_AMBIENT", QString::number(s.ambient)},
             {"SIM_COOLER_TAU_MS", QString::number(s.coolerTauMs)},
-            {"SIM_FORCE_STATUS", s.forcedStatus ? QString::number(*s.forcedStatus) : "none"},
+            {"SIM_FORCE_STATUS", forced},
         };
         QCOMPARE(fields.value(key), result);
         QCOMPARE(log.contains(key), logged);
@@ -858,9 +871,10 @@ private slots:
         QFETCH(QStringList, faults);
         QFETCH(int, loggedItems);
         LogCapture log;
-        const SimSettings s = SimSettings::fromConfig({{"SIM_FAIL", value}});
+        const auto s = FaultSettings::fromConfig({{"SIM_FAIL", value}});
+        QVERIFY(s);
         QStringList parsed;
-        for (const SimFault& f : s.faults)
+        for (const SimFault& f : s->faults)
             parsed << QString("%1@%2%3=%4").arg(f.operation).arg(f.atCall).arg(f.once ? "once" : "").arg(f.status);
         QCOMPARE(parsed, faults);
         QCOMPARE(log.contains("SIM_FAIL"), loggedItems > 0);
@@ -927,18 +941,27 @@ private slots:
     {
         QTest::addColumn<QStringList>("config"); // key, value, key, value...
         QTest::addColumn<bool>("simulator");
+        QTest::addColumn<bool>("wrapped"); // behind the fault injection
         QTest::addColumn<QString>("logLine");
-        QTest::newRow("absent") << QStringList{"SIM_CAMERAS", "3"} << true << "simulator";
-        QTest::newRow("empty") << QStringList{"CAMERA_LIBRARY", "", "SIM_CAMERAS", "3"} << true << "simulator";
-        QTest::newRow("sim") << QStringList{"CAMERA_LIBRARY", "sim", "SIM_CAMERAS", "3"} << true << "simulator";
-        QTest::newRow("fli") << QStringList{"CAMERA_LIBRARY", "fli"} << false << "camera library: FLI SDK";
-        QTest::newRow("typo") << QStringList{"CAMERA_LIBRARY", "flii", "SIM_CAMERAS", "3"} << false
-                              << "Unknown CAMERA_LIBRARY \"flii\": no camera";
+        QTest::newRow("absent") << QStringList{"SIM_CAMERAS", "3"} << true << false << "simulator";
+        QTest::newRow("empty") << QStringList{"CAMERA_LIBRARY", "", "SIM_CAMERAS", "3"} << true << false
+                               << "simulator";
+        QTest::newRow("sim") << QStringList{"CAMERA_LIBRARY", "sim", "SIM_CAMERAS", "3"} << true << false
+                             << "simulator";
+        QTest::newRow("sim, failures") << QStringList{"CAMERA_LIBRARY", "sim", "SIM_CAMERAS", "3", "SIM_FAIL",
+                                                      "getModel"}
+                                       << true << true << "simulator";
+        QTest::newRow("sim, forced status") << QStringList{"SIM_CAMERAS", "3", "SIM_FORCE_STATUS", "0"} << true
+                                            << true << "simulator";
+        QTest::newRow("fli") << QStringList{"CAMERA_LIBRARY", "fli"} << false << false << "camera library: FLI SDK";
+        QTest::newRow("typo") << QStringList{"CAMERA_LIBRARY", "flii", "SIM_CAMERAS", "3", "SIM_FAIL", "open"}
+                              << false << false << "Unknown CAMERA_LIBRARY \"flii\": no camera";
     }
     void factory()
     {
         QFETCH(QStringList, config);
         QFETCH(bool, simulator);
+        QFETCH(bool, wrapped);
         QFETCH(QString, logLine);
         QMap<QString, QString> map;
         for (int i = 0; i + 1 < config.size(); i += 2)
@@ -947,7 +970,8 @@ private slots:
         const std::unique_ptr<CameraLibrary> lib = createCameraLibrary(map);
         QVERIFY(lib);
         QVERIFY(log.contains(logLine));
-        QCOMPARE(dynamic_cast<SimCamera*>(lib.get()) != nullptr, simulator);
+        QCOMPARE(dynamic_cast<SimCamera*>(lib.get()) != nullptr, simulator && !wrapped);
+        QCOMPARE(dynamic_cast<FaultInjectingLibrary*>(lib.get()) != nullptr, wrapped);
         // The SDK backend has a class of its own; everything else is no camera.
         if (!config.contains("fli"))
             QCOMPARE(dynamic_cast<NoCameraLibrary*>(lib.get()) != nullptr, !simulator);

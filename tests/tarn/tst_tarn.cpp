@@ -1,3 +1,4 @@
+#include "FaultInjectingLibrary.h"
 #include "RecordingLibrary.h"
 #include "SimCamera.h"
 #include "tarn.h"
@@ -15,14 +16,16 @@ void collect(QtMsgType, const QMessageLogContext&, const QString& text)
     logLines.append(text);
 }
 
-// A simulator, the recording layer over it, and a camera object on top.
+// A simulator, the fault and recording layers over it, and a camera object on top.
 struct Rig
 {
-    explicit Rig(int cameraNo = 0, SimSettings settings = SimSettings(), const TarnOptions& options = {})
-        : sim(settings), rec(sim), tarn(cameraNo, rec, options)
+    explicit Rig(int cameraNo = 0, SimSettings settings = SimSettings(), const TarnOptions& options = {},
+                 FaultSettings faultSettings = {})
+        : sim(settings), faults(sim, faultSettings), rec(faults), tarn(cameraNo, rec, options)
     {
     }
     SimCamera sim;
+    FaultInjectingLibrary faults;
     RecordingLibrary rec;
     Tarn tarn;
 };
@@ -270,9 +273,9 @@ void tst_Tarn::keepsAtMostTwentyDevices()
 
 void tst_Tarn::failedOpenIsLoggedAndLeavesDeviceClosed()
 {
-    SimSettings s;
-    s.faults.append(*SimFault::parse("open"));
-    Rig rig(0, s);
+    FaultSettings f;
+    f.faults.append(*SimFault::parse("open"));
+    Rig rig(0, SimSettings(), {}, f);
     QVERIFY(!rig.tarn.isDeviceOpen());
     QCOMPARE(rig.tarn.getDevHandle(), -1L); // the library's scribble is not kept
     QVERIFY(logLines.contains("err : opening FLI"));
@@ -305,8 +308,8 @@ void tst_Tarn::queriesPresetOutputsWhenClosed()
 void tst_Tarn::secondTemperatureReadMadeWhenFirstFails()
 {
     Rig rig(0);
-    const int before = rig.sim.callCount("readTemperature");
-    rig.sim.failOnce("readTemperature", before + 1);
+    const int before = rig.faults.callCount("readTemperature");
+    rig.faults.failOnce("readTemperature", before + 1);
     rig.rec.clear();
     double ccd, base = -100;
     QVERIFY(!rig.tarn.getTemperatures(ccd, base));
@@ -446,7 +449,7 @@ void tst_Tarn::frameSetUpCallOrder()
     QVERIFY(waitIdle(rig.tarn));
     rig.rec.clear();
     if (!failing.isEmpty())
-        rig.sim.failOnce(failing, rig.sim.callCount(failing) + 1);
+        rig.faults.failOnce(failing, rig.faults.callCount(failing) + 1);
     bool result = false;
     if (kind == 0)
         result = rig.tarn.startExposure();
@@ -483,19 +486,19 @@ void tst_Tarn::checkExposingOutcomes()
     Rig rig(0);
     QVERIFY(rig.tarn.startExp2Sequence(1, 1, int(exposureMs), "x.dat", 0));
     // Let the start step run, then take the polling over by hand.
-    QTRY_VERIFY_WITH_TIMEOUT(rig.sim.callCount("exposeFrame") == 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.faults.callCount("exposeFrame") == 1, 5000);
     if (status == "unknown")
         rig.sim.setStatusUnknown(true);
     else if (status == "fail")
-        rig.sim.failFrom("getDeviceStatus", 1);
+        rig.faults.failFrom("getDeviceStatus", 1);
     else
-        rig.sim.setForcedStatus(status.toUInt(nullptr, 0));
+        rig.faults.setForcedStatus(status.toUInt(nullptr, 0));
     int okOut = -1;
     QCOMPARE(rig.tarn.checkExposing(okOut), finished);
     QCOMPARE(okOut, ok);
     if (status == "unknown" || status == "fail" || finished) {
-        rig.sim.clearFaults();
-        rig.sim.setForcedStatus(0x80000000u);
+        rig.faults.clearFaults();
+        rig.faults.setForcedStatus(0x80000000u);
     }
     QVERIFY(waitIdle(rig.tarn));
 }
@@ -506,7 +509,7 @@ void tst_Tarn::readFailureAtRowStopsDownload()
     QVERIFY(rig.tarn.startExp2Sequence(2, 2, 0, "x.dat", 0));
     QVERIFY(waitIdle(rig.tarn));
     rig.rec.clear();
-    rig.sim.failOnce("grabRow", rig.sim.callCount("grabRow") + 6); // row 5
+    rig.faults.failOnce("grabRow", rig.faults.callCount("grabRow") + 6); // row 5
     QVERIFY(!rig.tarn.exp2DownLoad());
     QCOMPARE(rig.rec.callsNamed({"grabRow"}).size(), 6);
     QVERIFY(filesHere().isEmpty());
@@ -570,7 +573,7 @@ void tst_Tarn::failedPictureLeavesGapInNumbers()
 {
     Rig rig(0);
     rig.tarn.setUseSeqFileNo(false);
-    rig.sim.failOnce("exposeFrame", rig.sim.callCount("exposeFrame") + 2);
+    rig.faults.failOnce("exposeFrame", rig.faults.callCount("exposeFrame") + 2);
     QVERIFY(rig.tarn.startExpSequence(8, 8, 1, 0, 0, 3, 0, 0, "gap.dat", 0));
     QVERIFY(waitIdle(rig.tarn));
     QCOMPARE(filesHere(), (QStringList{"gap-0000.dat", "gap-0002.dat"}));
@@ -630,7 +633,7 @@ void tst_Tarn::rbiSequenceCountsFrames()
     Rig rig(0);
     rig.rec.clear();
     // A failed RBI read-out still counts the frame.
-    rig.sim.failOnce("grabRow", 3);
+    rig.faults.failOnce("grabRow", 3);
     QVERIFY(rig.tarn.startRbiSequence(4, 3, 0));
     QVERIFY(waitIdle(rig.tarn));
     QCOMPARE(argsOf(rig.rec, "setFrameType"), (QStringList{"1,3", "1,1", "1,1"}));
@@ -736,7 +739,7 @@ void tst_Tarn::stopWithStepPending()
             const char* const heads[] = {"Exposure sequence abandoned: done ", "RBI flush abandoned: done ",
                                          "Single exposure abandoned "};
             QCOMPARE(rig.tarn.abandonSequence(), heads[which] + summary);
-            QCOMPARE(rig.sim.callCount("cancelExposure"), int(cancelled));
+            QCOMPARE(rig.faults.callCount("cancelExposure"), int(cancelled));
             QCOMPARE(busy.size(), 2);
             QVERIFY(rig.tarn.abandonSequence().isEmpty());
             QTest::qWait(4 * Tarn::StepIntervalMs); // no step is left to run
@@ -746,8 +749,8 @@ void tst_Tarn::stopWithStepPending()
         } else {
             QCOMPARE(rig.tarn.finishSequence(), finishLeft);
             QVERIFY(waitIdle(rig.tarn));
-            QCOMPARE(rig.sim.callCount("cancelExposure"), 0);
-            QCOMPARE(which == 0 ? filesHere().size() : rig.sim.callCount("exposeFrame"), taken);
+            QCOMPARE(rig.faults.callCount("cancelExposure"), 0);
+            QCOMPARE(which == 0 ? filesHere().size() : rig.faults.callCount("exposeFrame"), taken);
             QCOMPARE(rig.tarn.finishSequence(), 0);
         }
         QCOMPARE(busy.size(), 2);
@@ -765,7 +768,8 @@ void tst_Tarn::stopWithStepPending()
 
 void tst_Tarn::stopWhenIdleAndClose()
 {
-    SimCamera sim;
+    SimCamera camera;
+    FaultInjectingLibrary sim(camera, FaultSettings()); // counts the calls
     auto tarn = std::make_unique<Tarn>(0, sim);
     QSignalSpy busy(tarn.get(), &Tarn::changedIsBusy);
     QVERIFY(tarn->abandonSequence().isEmpty());
@@ -833,9 +837,9 @@ void tst_Tarn::failuresInSequencesAreLogged()
     if (which == 3)
         QVERIFY(start(rig.tarn, 2) && waitIdle(rig.tarn));
     if (failing == "late")
-        rig.sim.setForcedStatus(2); // exposing, for ever
+        rig.faults.setForcedStatus(2); // exposing, for ever
     else
-        rig.sim.failOnce(failing, rig.sim.callCount(failing) + 1);
+        rig.faults.failOnce(failing, rig.faults.callCount(failing) + 1);
     if (which == 3)
         QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::ReadFailed);
     else
@@ -852,7 +856,7 @@ void tst_Tarn::failuresInSequencesAreLogged()
     if (failing == "late") { // cancelled: no file, nothing to download, the next exposure works
         QVERIFY(filesHere().isEmpty());
         QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::ReadFailed);
-        rig.sim.setForcedStatus(std::nullopt);
+        rig.faults.setForcedStatus(std::nullopt);
         QVERIFY(start(rig.tarn, 2) && waitIdle(rig.tarn));
         QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::Stored);
     }
