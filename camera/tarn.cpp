@@ -39,6 +39,26 @@ bool debugLinesShown()
     return !category || category->isDebugEnabled();
 }
 
+// "none", "picture 2" or "pictures 0 to 3" for the numbers first..last.
+QString numbered(const char* one, const char* many, int first, int last)
+{
+    if (first < 0 || last < first)
+        return QStringLiteral("none");
+    if (first == last)
+        return QStringLiteral("%1 %2").arg(QLatin1String(one)).arg(first);
+    return QStringLiteral("%1 %2 to %3").arg(QLatin1String(many)).arg(first).arg(last);
+}
+
+QString pictures(int first, int last)
+{
+    return numbered("picture", "pictures", first, last);
+}
+
+QString frames(int first, int last)
+{
+    return numbered("frame", "frames", first, last);
+}
+
 } // namespace
 
 Tarn::Tarn(int cameraNo, camlib::CameraLibrary& library, const TarnOptions& tarnOptions)
@@ -109,6 +129,9 @@ Tarn::Tarn(int cameraNo, camlib::CameraLibrary& library, const TarnOptions& tarn
 
 Tarn::~Tarn()
 {
+    // Whoever listens may be going away too: close without telling anyone.
+    blockSignals(true);
+    closeDevice();
     delete expTimer;
     delete rbiTimer;
     delete exp2Timer;
@@ -317,6 +340,8 @@ bool Tarn::startExpSequence(int hbin, int vbin, int rbin, int rbiFlushes, int rb
     imgHeight = h / vbin;
     rbiWidth = w / rbinUsed;
     rbiHeight = h / rbinUsed;
+    imageDiscarded = false;
+    finishRequested = false;
     expState = Start;
     expTimer->start();
     return true;
@@ -341,6 +366,8 @@ bool Tarn::startExp2Sequence(int hbin, int vbin, int expTime, const QString& fil
     this->fileName = fileName;
     imgWidth = w / hbin;
     imgHeight = h / vbin;
+    imageDiscarded = false;
+    finishRequested = false;
     exp2State = Start;
     exp2Timer->start();
     return true;
@@ -363,9 +390,133 @@ bool Tarn::startRbiSequence(int rbin, int flushes, int rbiExpTime)
     this->rbiExpTime = rbiExpTime;
     rbiWidth = w / rbin;
     rbiHeight = h / rbin;
+    imageDiscarded = false;
+    finishRequested = false;
     rbiState = Start;
     rbiTimer->start();
     return true;
+}
+
+// ---- stopping ----
+
+void Tarn::cancelFrame()
+{
+    imageDiscarded = true;
+    if (!deviceOpen)
+        return;
+    const long status = lib.cancelExposure(devHandle);
+    if (status != 0)
+        qDebug().noquote() << QStringLiteral("cancelExposure failed (%1)").arg(status);
+}
+
+QString Tarn::abandonExpSequence()
+{
+    // The picture in progress, if any, and how many pictures are over.
+    int current = -1;
+    int over = 0;
+    switch (expState) {
+    case Start:
+        break;
+    case NextPic:
+    case Done:
+        over = imageIndex + 1;
+        break;
+    case End:
+        over = images;
+        break;
+    default:
+        current = imageIndex;
+        over = imageIndex;
+        break;
+    }
+    const bool cancel = expState == Exposing || expState == DownLoad;
+    if (cancel)
+        cancelFrame();
+    finish(expTimer, expState);
+    const int taken = current >= 0 ? current + 1 : over;
+    return QStringLiteral("Exposure sequence abandoned: done %1; abandoned %2%3; not taken %4")
+        .arg(pictures(0, over - 1), pictures(current, current),
+             cancel ? QStringLiteral(" (exposure cancelled)") : QString(), pictures(taken, images - 1));
+}
+
+QString Tarn::abandonRbiSequence()
+{
+    // Frames are numbered from 0 in the order they are taken.
+    const int next = rbiState == Start ? 0 : rbiFlushes - rbiCount;
+    const bool cancel = rbiState == Exposing || rbiState == DownLoad;
+    const int over = rbiState == Done ? rbiFlushes : next;
+    if (cancel)
+        cancelFrame();
+    finish(rbiTimer, rbiState);
+    return QStringLiteral("RBI flush abandoned: done %1; abandoned %2%3; not taken %4")
+        .arg(frames(0, over - 1), cancel ? frames(next, next) : frames(0, -1),
+             cancel ? QStringLiteral(" (exposure cancelled)") : QString(),
+             frames(cancel ? next + 1 : over, rbiFlushes - 1));
+}
+
+QString Tarn::abandonSequence()
+{
+    if (expState != None)
+        return abandonExpSequence();
+    if (rbiState != None)
+        return abandonRbiSequence();
+    if (exp2State == None)
+        return QString();
+    QString summary = QStringLiteral("Single exposure abandoned after its end");
+    if (exp2State == Exposing) {
+        cancelFrame();
+        summary = QStringLiteral("Single exposure abandoned (exposure cancelled)");
+    } else if (exp2State == Start) {
+        imageDiscarded = true;
+        summary = QStringLiteral("Single exposure abandoned before it started");
+    }
+    finish(exp2Timer, exp2State);
+    return summary;
+}
+
+int Tarn::finishSequence()
+{
+    if (expState != None) {
+        finishRequested = true;
+        if (expState == Start) {
+            qDebug() << "Finishing the exposure sequence before its first picture:" << images << "not taken";
+            return std::max(images, 0);
+        }
+        const bool inProgress = expState != NextPic && expState != Done && expState != End;
+        const int left = std::max(images - imageIndex - 1, 0);
+        qDebug().noquote() << QStringLiteral("Finishing the exposure sequence: completing %1; not taken %2")
+                                  .arg(inProgress ? pictures(imageIndex, imageIndex) : pictures(0, -1),
+                                       pictures(imageIndex + 1, images - 1));
+        return left;
+    }
+    if (rbiState != None) {
+        finishRequested = true;
+        int left = 0;
+        if (rbiState == Exposing || rbiState == DownLoad) {
+            left = rbiCount - 1; // the frame being exposed is read out
+        } else if (rbiState != Done) {
+            left = rbiState == Start ? rbiFlushes : rbiCount;
+            rbiState = Done; // no frame in progress: end at the next step
+        }
+        qDebug() << "Finishing the RBI flush:" << left << "frames not taken";
+        return std::max(left, 0);
+    }
+    return 0;
+}
+
+void Tarn::closeDevice()
+{
+    const QString summary = abandonSequence();
+    if (!summary.isEmpty())
+        qDebug().noquote() << summary;
+    if (!deviceOpen)
+        return;
+    deviceOpen = false;
+    const long status = lib.close(devHandle);
+    if (status != 0)
+        qDebug().noquote() << QStringLiteral("close failed (%1)").arg(status);
+    else
+        qDebug() << "Camera closed";
 }
 
 // ---- exposure primitives ----
@@ -468,6 +619,10 @@ bool Tarn::readRbiRows()
 Tarn::DownLoadResult Tarn::downLoadSingle()
 {
     qDebug() << "in Exp2 Down Load";
+    if (imageDiscarded) {
+        qDebug() << "The last exposure was cancelled: nothing to download";
+        return DownLoadResult::ReadFailed;
+    }
     if (!imageSized) {
         qDebug() << "No exposure has been started: nothing to download";
         return DownLoadResult::ReadFailed;
@@ -582,7 +737,7 @@ void Tarn::expSequence()
         case NextPic:
             qDebug() << "Exp NextPic";
             ++imageIndex;
-            if (imageIndex >= images) {
+            if (imageIndex >= images || finishRequested) {
                 expState = End;
             } else {
                 timeLeft = 0;
@@ -712,7 +867,7 @@ void Tarn::rbiSequence()
             qDebug() << "RBI Count > 0";
             readRbiRows(); // a failed RBI read-out still counts the frame
             --rbiCount;
-            rbiState = rbiCount > 0 ? RBIFlushing : Done;
+            rbiState = rbiCount > 0 && !finishRequested ? RBIFlushing : Done;
             break;
         case Done:
             qDebug() << "Rbi End / Abort / Done";

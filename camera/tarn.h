@@ -92,6 +92,28 @@ public:
     bool startExp2Sequence(int hbin, int vbin, int expTime, const QString& fileName, int tdiRate);
     bool startRbiSequence(int rbin, int flushes, int rbiExpTime);
 
+    // Stopping. None of these is ever called while a read-out runs: read-outs
+    // run inside one step.
+    //
+    // Ends whichever sequence runs at once: a frame being exposed (main or
+    // RBI, also one exposed but not yet read) is cancelled through
+    // cancelExposure, so nothing partial is stored; the machine goes idle, its
+    // timer stops and busy clears with changedIsBusy(false). Returns one line
+    // for the caller to log, naming the pictures done, abandoned and not
+    // taken. With nothing running: an empty text, nothing emitted.
+    // A single exposure ended this way cannot be downloaded afterwards.
+    QString abandonSequence();
+    // Lets the picture in progress (with its RBI frames) finish and its file
+    // be written, then ends instead of starting the next one; the RBI
+    // sequence ends after the frame being exposed. Busy clears with the usual
+    // changedIsBusy(false) at that end. A single exposure runs to its end.
+    // Returns the number of pictures (RBI frames for the RBI sequence) that
+    // will not be taken; 0 when idle.
+    int finishSequence();
+    // Abandons a running sequence and closes the device when it is open.
+    // Idempotent; the destructor calls it (without emitting).
+    void closeDevice();
+
     // Exposure primitives: one frame set up and started, polled, read out.
     bool startExposure();
     bool startRbiFlood();
@@ -155,6 +177,10 @@ private:
     bool startRbiFrame(long frameType, long expTimeMs);
     void setBusy(bool f);
     void finish(QTimer* timer, int& state);
+    // Cancels the frame the camera is exposing, logging a failure.
+    void cancelFrame();
+    QString abandonExpSequence();
+    QString abandonRbiSequence();
 
     camlib::CameraLibrary& lib;
     TarnOptions options;
@@ -195,4 +221,8 @@ private:
     int seqFileNo = 0;
     QString lastFile;
     bool imageSized = false; // a start has sized the image buffer
+    // The last exposure was cancelled or never made: the camera holds no image.
+    bool imageDiscarded = false;
+    // finishSequence() asked the running sequence to end after its current picture.
+    bool finishRequested = false;
 };

@@ -50,6 +50,46 @@ QStringList argsOf(const RecordingLibrary& rec, const QString& op)
     return out;
 }
 
+const char* const stepSlots[] = {"expSequence", "rbiSequence", "exp2Sequence"};
+
+// Runs the steps of machine `which` (0 exp, 1 rbi, 2 exp2) by hand, without
+// the event loop, until it has entered `state` for the `occurrence`th time;
+// the step of that state is then pending.
+bool stepTo(Tarn& tarn, int which, int state, int occurrence)
+{
+    int prev = tarn.getSeqState(which);
+    int seen = prev == state ? 1 : 0;
+    for (int i = 0; i < 100000 && seen < occurrence; ++i) {
+        QMetaObject::invokeMethod(&tarn, stepSlots[which], Qt::DirectConnection);
+        const int now = tarn.getSeqState(which);
+        if (now == Tarn::None)
+            return false;
+        seen += now == state && now != prev;
+        prev = now;
+    }
+    return seen == occurrence;
+}
+
+void startOne(Tarn& tarn, int which)
+{
+    if (which == 0)
+        QVERIFY(tarn.startExpSequence(8, 8, 8, 2, 0, 2, 0, 0, "p.dat", 0));
+    else if (which == 1)
+        QVERIFY(tarn.startRbiSequence(8, 2, 0));
+    else
+        QVERIFY(tarn.startExp2Sequence(8, 8, 0, "p.dat", 0));
+}
+
+// Every file here is a whole 8x8-binned picture.
+bool onlyWholeFiles()
+{
+    for (const QString& f : filesHere()) {
+        if (QFileInfo(f).size() != (1536 / 8) * (1024 / 8) * 2)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 class tst_Tarn : public QObject
@@ -89,6 +129,10 @@ private slots:
     void singleExposureThenDownload();
     void rbiSequenceCountsFrames();
     void takenNameKeepsOldFileAndNewImage();
+
+    void stopWithStepPending_data();
+    void stopWithStepPending();
+    void stopWhenIdleAndClose();
 
 private:
     QTemporaryDir* dir = nullptr;
@@ -581,6 +625,144 @@ void tst_Tarn::takenNameKeepsOldFileAndNewImage()
     QCOMPARE(old.readAll(), QByteArray("old"));
     QCOMPARE(QFileInfo("same-0000_1.dat").size(), qint64((1536 / 8) * (1024 / 8) * 2));
     QCOMPARE(rig.tarn.lastFileWritten(), QStringLiteral("same-0000_1.dat"));
+}
+
+void tst_Tarn::stopWithStepPending_data()
+{
+    QTest::addColumn<int>("which");
+    QTest::addColumn<int>("state");
+    QTest::addColumn<int>("occurrence");
+    QTest::addColumn<bool>("cancelled");
+    QTest::addColumn<QString>("summary");
+    QTest::addColumn<int>("finishLeft");
+    QTest::addColumn<int>("taken"); // files (exp) or frames exposed after finishSequence()
+
+    // Two pictures of flood, flush and main frame each; two RBI frames; one single exposure.
+    const QString exp = "Exposure sequence abandoned: ";
+    const QString rbi = "RBI flush abandoned: ";
+    QTest::newRow("exp Start") << 0 << int(Tarn::Start) << 1 << false
+                               << exp + "done none; abandoned none; not taken pictures 0 to 1" << 2 << 0;
+    QTest::newRow("exp RBIFlood") << 0 << int(Tarn::RBIFlood) << 1 << false
+                                  << exp + "done none; abandoned picture 0; not taken picture 1" << 1 << 1;
+    const QString cancelled0 = exp + "done none; abandoned picture 0 (exposure cancelled); not taken picture 1";
+    QTest::newRow("exp flood Exposing") << 0 << int(Tarn::Exposing) << 1 << true << cancelled0 << 1 << 1;
+    QTest::newRow("exp flood DownLoad") << 0 << int(Tarn::DownLoad) << 1 << true << cancelled0 << 1 << 1;
+    QTest::newRow("exp RBIFlushing") << 0 << int(Tarn::RBIFlushing) << 1 << false
+                                     << exp + "done none; abandoned picture 0; not taken picture 1" << 1 << 1;
+    QTest::newRow("exp StartExp") << 0 << int(Tarn::StartExp) << 1 << false
+                                  << exp + "done none; abandoned picture 0; not taken picture 1" << 1 << 1;
+    QTest::newRow("exp main Exposing") << 0 << int(Tarn::Exposing) << 3 << true << cancelled0 << 1 << 1;
+    QTest::newRow("exp main DownLoad") << 0 << int(Tarn::DownLoad) << 3 << true << cancelled0 << 1 << 1;
+    QTest::newRow("exp Done") << 0 << int(Tarn::Done) << 1 << false
+                              << exp + "done picture 0; abandoned none; not taken picture 1" << 1 << 1;
+    QTest::newRow("exp NextPic") << 0 << int(Tarn::NextPic) << 1 << false
+                                 << exp + "done picture 0; abandoned none; not taken picture 1" << 1 << 1;
+    QTest::newRow("exp second picture") << 0 << int(Tarn::RBIFlood) << 2 << false
+                                        << exp + "done picture 0; abandoned picture 1; not taken none" << 0 << 2;
+    QTest::newRow("exp End") << 0 << int(Tarn::End) << 1 << false
+                             << exp + "done pictures 0 to 1; abandoned none; not taken none" << 0 << 2;
+    QTest::newRow("rbi Start") << 1 << int(Tarn::Start) << 1 << false
+                               << rbi + "done none; abandoned none; not taken frames 0 to 1" << 2 << 0;
+    const QString rbiCancelled0 = rbi + "done none; abandoned frame 0 (exposure cancelled); not taken frame 1";
+    QTest::newRow("rbi flood Exposing") << 1 << int(Tarn::Exposing) << 1 << true << rbiCancelled0 << 1 << 1;
+    QTest::newRow("rbi flood DownLoad") << 1 << int(Tarn::DownLoad) << 1 << true << rbiCancelled0 << 1 << 1;
+    QTest::newRow("rbi RBIFlushing") << 1 << int(Tarn::RBIFlushing) << 1 << false
+                                     << rbi + "done frame 0; abandoned none; not taken frame 1" << 1 << 1;
+    QTest::newRow("rbi flush Exposing") << 1 << int(Tarn::Exposing) << 2 << true
+                                        << rbi + "done frame 0; abandoned frame 1 (exposure cancelled); not taken none"
+                                        << 0 << 2;
+    QTest::newRow("rbi Done") << 1 << int(Tarn::Done) << 1 << false
+                              << rbi + "done frames 0 to 1; abandoned none; not taken none" << 0 << 2;
+    QTest::newRow("single Start") << 2 << int(Tarn::Start) << 1 << false
+                                  << "Single exposure abandoned before it started" << 0 << 1;
+    QTest::newRow("single Exposing") << 2 << int(Tarn::Exposing) << 1 << true
+                                     << "Single exposure abandoned (exposure cancelled)" << 0 << 1;
+    QTest::newRow("single Done") << 2 << int(Tarn::Done) << 1 << false << "Single exposure abandoned after its end"
+                                 << 0 << 1;
+}
+
+void tst_Tarn::stopWithStepPending()
+{
+    QFETCH(int, which);
+    QFETCH(int, state);
+    QFETCH(int, occurrence);
+    QFETCH(bool, cancelled);
+    QFETCH(QString, summary);
+    QFETCH(int, finishLeft);
+    QFETCH(int, taken);
+
+    {
+        Rig rig(0);
+        QSignalSpy busy(&rig.tarn, &Tarn::changedIsBusy);
+        startOne(rig.tarn, which);
+        QVERIFY(stepTo(rig.tarn, which, state, occurrence));
+        const QStringList before = filesHere();
+        QCOMPARE(rig.tarn.abandonSequence(), summary);
+        QCOMPARE(rig.sim.callCount("cancelExposure"), cancelled ? 1 : 0);
+        QCOMPARE(busy.size(), 2);
+        QCOMPARE(busy.at(1).at(0).toBool(), false);
+        QCOMPARE(rig.tarn.getSeqState(which), int(Tarn::None));
+        QVERIFY(rig.tarn.abandonSequence().isEmpty());
+        QTest::qWait(4 * Tarn::StepIntervalMs); // no step is left to run
+        QCOMPARE(busy.size(), 2);
+        QCOMPARE(filesHere(), before);
+        QVERIFY(onlyWholeFiles());
+        if (which == 2) {
+            const bool refused = cancelled || state == Tarn::Start;
+            QCOMPARE(rig.tarn.downLoadSingle() == Tarn::DownLoadResult::ReadFailed, refused);
+        }
+        // The camera takes the next exposure as usual.
+        QVERIFY(rig.tarn.startExp2Sequence(8, 8, 0, "next.dat", 0));
+        QVERIFY(waitIdle(rig.tarn));
+        QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::Stored);
+    }
+    QVERIFY(QDir::current().mkdir("finish") && QDir::setCurrent("finish"));
+    {
+        Rig rig(0);
+        QSignalSpy busy(&rig.tarn, &Tarn::changedIsBusy);
+        startOne(rig.tarn, which);
+        const int exposedBefore = rig.sim.callCount("exposeFrame");
+        QVERIFY(stepTo(rig.tarn, which, state, occurrence));
+        QCOMPARE(rig.tarn.finishSequence(), finishLeft);
+        QVERIFY(waitIdle(rig.tarn));
+        QCOMPARE(busy.size(), 2);
+        QCOMPARE(rig.sim.callCount("cancelExposure"), 0);
+        if (which == 0)
+            QCOMPARE(filesHere().size(), taken);
+        else
+            QCOMPARE(rig.sim.callCount("exposeFrame") - exposedBefore, taken);
+        QVERIFY(onlyWholeFiles());
+        QCOMPARE(rig.tarn.finishSequence(), 0);
+    }
+}
+
+void tst_Tarn::stopWhenIdleAndClose()
+{
+    Rig rig(0);
+    QSignalSpy busy(&rig.tarn, &Tarn::changedIsBusy);
+    QVERIFY(rig.tarn.abandonSequence().isEmpty());
+    QCOMPARE(rig.tarn.finishSequence(), 0);
+    QVERIFY(busy.isEmpty());
+
+    // Closing abandons what runs; a second close does nothing.
+    QVERIFY(rig.tarn.startExp2Sequence(1, 1, 60000, "x.dat", 0));
+    QVERIFY(stepTo(rig.tarn, 2, Tarn::Exposing, 1));
+    rig.tarn.closeDevice();
+    rig.tarn.closeDevice();
+    QCOMPARE(rig.sim.callCount("cancelExposure"), 1);
+    QCOMPARE(rig.sim.callCount("close"), 1);
+    QVERIFY(!rig.tarn.isBusy());
+    QVERIFY(!rig.tarn.isDeviceOpen());
+    QCOMPARE(rig.tarn.getModel(), QStringLiteral("Err: Get Model"));
+
+    // The destructor closes an open device.
+    SimCamera sim;
+    auto tarn = std::make_unique<Tarn>(0, sim);
+    QVERIFY(tarn->startExp2Sequence(1, 1, 60000, "x.dat", 0));
+    QSignalSpy otherBusy(tarn.get(), &Tarn::changedIsBusy);
+    tarn.reset();
+    QCOMPARE(sim.callCount("close"), 1);
+    QVERIFY(otherBusy.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_Tarn)
