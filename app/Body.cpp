@@ -158,7 +158,7 @@ void Body::Exit()
 
 void Body::logInRefused(const QString& why)
 {
-    qDebug() << "Configuration error, not logging in again:" << why;
+    qDebug().noquote() << "Configuration error, not logging in again:" << why;
     leave(2);
 }
 
@@ -177,8 +177,8 @@ void Body::Stop(int signalNumber)
 
 void Body::leave(int status)
 {
-    if (starsClient && starsClient->droppedLineCount() > 0)
-        qDebug() << starsClient->droppedLineCount() << "line(s) could not be sent while not connected";
+    if (starsClient)
+        starsClient->reportDroppedLines();
     if (camera)
         camera->closeDevice();
     std::exit(status);

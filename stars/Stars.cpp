@@ -127,9 +127,7 @@ void Stars::ConnectToServer()
             s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
             applyLiveness();
             qDebug() << "Connected to" << serverAddress << serverPort;
-            if (droppedLines > 0)
-                qDebug() << droppedLines << "line(s) could not be sent while not connected";
-            droppedLines = 0;
+            reportDroppedLines();
             linesWritten = 0;
             bytesWritten = 0;
         });
@@ -279,10 +277,10 @@ void Stars::ReceiveMessageFromStars()
                     connectState = -1; // nothing more is read from this connection
                     dropQuietly();
                     if (verdict == Verdict::Refused) {
-                        qDebug() << "Log-in refused:" << why;
+                        qDebug().noquote() << "Log-in refused:" << why;
                         emit LogInRefused(why);
                     } else {
-                        qDebug() << "Log-in not accepted yet:" << why;
+                        qDebug().noquote() << "Log-in not accepted yet:" << why;
                         ConnectLater();
                     }
                     return;
@@ -300,7 +298,7 @@ void Stars::ReceiveMessageFromStars()
             }
             case Ready: {
                 SMsg msg;
-                while (reader.hasLine())
+                while (connectState == Ready && reader.hasLine())
                     dispatch(reader.takeLine(), msg);
                 break;
             }
@@ -319,7 +317,7 @@ void Stars::answerKeyNumber(const QByteArray& line)
     if (keyCount <= 0) {
         // No key will ever be there until someone writes the key file.
         const QString why = QStringLiteral("the key file holds no key");
-        qDebug() << "Log-in refused:" << why;
+        qDebug().noquote() << "Log-in refused:" << why;
         connectState = -1;
         dropQuietly();
         emit LogInRefused(why);
@@ -336,7 +334,7 @@ void Stars::answerKeyNumber(const QByteArray& line)
 
 void Stars::refuseLogIn(const char* why)
 {
-    qDebug() << "Log-in refused:" << why;
+    qDebug().noquote() << "Log-in refused:" << why;
     connectState = -1; // nothing more is read from this connection
     socket->disconnectFromHost();
 }
@@ -409,6 +407,7 @@ void Stars::writeLine(QString text)
         qDebug() << "The server reads nothing:" << socket->bytesToWrite() << "bytes, about" << pendingLines()
                  << "lines, wait to be sent; dropping the connection";
         ++droppedLines;
+        connectState = -1; // what was received is not answered any more
         socket->abort();
         return;
     }
@@ -433,6 +432,13 @@ qint64 Stars::pendingWriteBytes() const
 qintptr Stars::socketDescriptor() const
 {
     return socket ? socket->socketDescriptor() : -1;
+}
+
+void Stars::reportDroppedLines()
+{
+    if (droppedLines > 0)
+        qDebug() << droppedLines << "line(s) could not be sent while not connected";
+    droppedLines = 0;
 }
 
 void Stars::flush()

@@ -86,6 +86,8 @@ public:
 
     // Lines written while not connected, since the last connection was made.
     int droppedLineCount() const { return droppedLines; }
+    // Logs that count when there is one, and starts it again from 0.
+    void reportDroppedLines();
     // Hands what is waiting to the network without blocking.
     void flush();
 

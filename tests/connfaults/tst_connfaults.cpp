@@ -60,6 +60,7 @@ private slots:
     void stopSignal_data();
     void stopSignal();
     void stayUpLogsInAgain();
+    void stalledServerIsDropped();
 
 private:
     // Waits for the end and checks it is the orderly one.
@@ -439,6 +440,37 @@ void tst_ConnFaults::stayUpLogsInAgain()
     verifyWholeImages(service, quickImageBytes, images);
     QCOMPARE(images.size(), 8);
     QVERIFY(service.isRunning());
+}
+
+void tst_ConnFaults::stalledServerIsDropped()
+{
+    // A server that logs the node in, routes it requests and never reads the
+    // answers: at the output bound the connection is dropped, a lost one.
+    QTcpServer listener;
+    QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+    QTcpSocket* peer = nullptr;
+    connect(&listener, &QTcpServer::newConnection, this, [&] {
+        peer = listener.nextPendingConnection();
+        peer->setReadBufferSize(64); // room for the key line, then it stalls
+        peer->write("0\nSystem>cam1 Ok:\n");
+    });
+    StarsTestServer keys; // holds the keys only; never started
+    ServiceProcess service(keys);
+    service.setConfigValue("CAMERA_NO", "0");
+    service.setConfigValue("STARS_PORT", QString::number(listener.serverPort()));
+    QVERIFY(service.start());
+    QVERIFY(TestWait::until([&] { return peer != nullptr; }, 10000));
+    QByteArray requests;
+    for (int i = 0; i < 10000; ++i)
+        requests += "term1>cam1 GetModel\n";
+    QVERIFY(TestWait::until([&] {
+        if (peer->state() == QAbstractSocket::ConnectedState && peer->bytesToWrite() < (1 << 20))
+            peer->write(requests);
+        return !service.isRunning();
+    }, 60000));
+    verifyEndedWithStatusZero(service);
+    QVERIFY2(service.log().contains(QRegularExpression("The server reads nothing: \\d+ bytes, about \\d+ lines")),
+             qPrintable(service.log().right(2000)));
 }
 
 QTEST_GUILESS_MAIN(tst_ConnFaults)
