@@ -67,11 +67,23 @@ private:
     static void verifyEndedWithStatusZero(ServiceProcess& service);
     // Logs in, subscribed to cam1's events.
     static void logIn(StarsTestServer& server, BusNode& term);
+    // Starts the service on simulated camera 0, with the extra configuration,
+    // and waits for its log-in.
+    static void startLoggedIn(ServiceProcess& service, const QMap<QString, QString>& config = {});
     // Applies the settings and starts an Exposure sequence.
     static void startSequence(BusNode& term, const QStringList& settings);
     // The images written so far, each checked to be whole.
     static void verifyWholeImages(ServiceProcess& service, qint64 bytes, QStringList& images);
 };
+
+void tst_ConnFaults::startLoggedIn(ServiceProcess& service, const QMap<QString, QString>& config)
+{
+    service.setConfigValue("CAMERA_NO", "0");
+    for (auto it = config.cbegin(); it != config.cend(); ++it)
+        service.setConfigValue(it.key(), it.value());
+    QVERIFY(service.start());
+    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+}
 
 void tst_ConnFaults::startSequence(BusNode& term, const QStringList& settings)
 {
@@ -140,9 +152,7 @@ void tst_ConnFaults::serverEnds()
     StarsTestServer server;
     QVERIFY(server.start());
     ServiceProcess service(server);
-    service.setConfigValue("CAMERA_NO", "0");
-    QVERIFY(service.start());
-    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+    startLoggedIn(service);
     QVERIFY(server.terminate());
     verifyEndedWithStatusZero(service);
 }
@@ -154,10 +164,7 @@ void tst_ConnFaults::closedDuringReadOut()
     StarsTestServer server;
     QVERIFY(server.start());
     ServiceProcess service(server);
-    service.setConfigValue("CAMERA_NO", "0");
-    service.setConfigValue("SIM_ROW_US", "2000");
-    QVERIFY(service.start());
-    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+    startLoggedIn(service, {{"SIM_ROW_US", "2000"}});
     BusNode term;
     logIn(server, term);
     QCOMPARE(term.request("cam1", "SetExpTime 0"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
@@ -180,9 +187,7 @@ void tst_ConnFaults::closedDuringSequence()
     StarsTestServer server;
     QVERIFY(server.start());
     ServiceProcess service(server);
-    service.setConfigValue("CAMERA_NO", "0");
-    QVERIFY(service.start());
-    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+    startLoggedIn(service);
     BusNode term;
     logIn(server, term);
     startSequence(term, quickSequence);
@@ -297,9 +302,7 @@ void tst_ConnFaults::doubleVerdict()
     server.setVerbose(true);
     QVERIFY(server.start());
     ServiceProcess service(server);
-    service.setConfigValue("CAMERA_NO", "0");
-    QVERIFY(service.start());
-    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+    startLoggedIn(service);
     BusNode term;
     // The tester gets two verdicts as well: the second is its first line.
     QVERIFY(server.addKeys("term1", {"t"}));
@@ -385,9 +388,7 @@ void tst_ConnFaults::stopSignal()
     StarsTestServer server;
     QVERIFY(server.start());
     ServiceProcess service(server);
-    service.setConfigValue("CAMERA_NO", "0");
-    QVERIFY(service.start());
-    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+    startLoggedIn(service);
     BusNode term;
     if (!settings.isEmpty()) {
         logIn(server, term);
@@ -413,10 +414,7 @@ void tst_ConnFaults::stayUpLogsInAgain()
     StarsTestServer server;
     QVERIFY(server.start());
     ServiceProcess service(server);
-    service.setConfigValue("CAMERA_NO", "0");
-    service.setConfigValue("STARS_STAY_UP", "1");
-    QVERIFY(service.start());
-    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+    startLoggedIn(service, {{"STARS_STAY_UP", "1"}});
     BusNode term;
     logIn(server, term);
     startSequence(term, {"SetImages 8", "SetExpTime 300", "SetBin 4 4 4"});
