@@ -153,13 +153,15 @@ void Body::Exit()
         }
         return; // changedIsBusy(false) ends the process
     }
-    leave(0);
+    leave(exitStatus);
 }
 
 void Body::logInRefused(const QString& why)
 {
+    // Only a new log-in of a service that stays up can meet a running sequence.
     qDebug().noquote() << "Configuration error, not logging in again:" << why;
-    leave(2);
+    exitStatus = 2;
+    Exit();
 }
 
 void Body::Stop(int signalNumber)

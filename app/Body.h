@@ -128,4 +128,5 @@ private:
     bool stayUp = false; // STARS_STAY_UP: log in again after a bus loss
     bool lostBus = false; // the bus was lost at least once
     bool exiting = false; // waiting for the picture in progress, then out
+    int exitStatus = 0; // of Exit(): 2 once the server refused the log-in for good
 };
