@@ -6,6 +6,7 @@
 
 #include <QDebug>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 
@@ -60,6 +61,9 @@ void Body::createStarsClient()
     if (configMap.contains(QStringLiteral("KEY_FILE_NAME")))
         keyFileName = configMap.value(QStringLiteral("KEY_FILE_NAME"));
     starsClient->ReadStarsKeys(keyFileName, nodeName);
+    starsClient->setLiveness(configInt(configMap, QStringLiteral("STARS_KEEPALIVE_S"), 20, 1, Stars::MaxLivenessS),
+                             configInt(configMap, QStringLiteral("STARS_USER_TIMEOUT_S"), 60, 1, Stars::MaxLivenessS));
+    stayUp = configInt(configMap, QStringLiteral("STARS_STAY_UP"), 0, 0, 1) == 1;
 
     using AnsSlot = void (Body::*)(SMsg);
     struct Route
@@ -113,11 +117,72 @@ void Body::createStarsClient()
     starsClient->SetNewSVAddress(configMap[QStringLiteral("STARS_IP")]);
     starsClient->SetNewSVPort(configMap[QStringLiteral("STARS_PORT")]);
     starsClient->ConnectToServer();
-    connect(starsClient, &Stars::Disconnected, this, &Body::Exit);
+    // Queued: the loss may be noticed inside a write, deep in a handler.
+    connect(starsClient, &Stars::Disconnected, this, &Body::busLost, Qt::QueuedConnection);
+    connect(starsClient, &Stars::LogInRefused, this, &Body::logInRefused, Qt::QueuedConnection);
+    connect(starsClient, &Stars::ConnectionIsReady, this, &Body::loggedIn);
+}
+
+void Body::busLost()
+{
+    if (!stayUp) {
+        Exit();
+        return;
+    }
+    lostBus = true;
+    qDebug() << "Bus connection lost; logging in again, the camera carries on";
+    starsClient->ConnectLater();
+}
+
+void Body::loggedIn()
+{
+    // Subscribers may have missed busy events while we were away.
+    if (lostBus)
+        starsClient->SendEvent(nodeName, QStringLiteral("_ChangedIsBusy %1").arg(isBusy ? 1 : 0));
 }
 
 void Body::Exit()
 {
     // The service ends with its bus connection; a supervisor restarts it.
-    std::exit(0);
+    // The picture under way is finished first, so no image is lost half-read.
+    if (camera && camera->isBusy()) {
+        if (!exiting) {
+            exiting = true;
+            const int left = camera->finishSequence();
+            qDebug() << "Bus connection lost: finishing the picture in progress;" << left
+                     << "picture(s) of the sequence will not be taken";
+        }
+        return; // changedIsBusy(false) ends the process
+    }
+    leave(exitStatus);
+}
+
+void Body::logInRefused(const QString& why)
+{
+    // Only a new log-in of a service that stays up can meet a running sequence.
+    qDebug().noquote() << "Configuration error, not logging in again:" << why;
+    exitStatus = 2;
+    Exit();
+}
+
+void Body::Stop(int signalNumber)
+{
+    const char* name = signalNumber == SIGTERM ? "SIGTERM" : signalNumber == SIGINT ? "SIGINT"
+                       : signalNumber == SIGHUP ? "SIGHUP" : "a signal";
+    const QString summary = camera ? camera->abandonSequence() : QString();
+    qDebug().noquote() << QStringLiteral("Stopping on %1: %2")
+                              .arg(QLatin1String(name),
+                                   summary.isEmpty() ? QStringLiteral("nothing was running") : summary);
+    if (starsClient)
+        starsClient->flush(); // the busy event of the abandoned sequence
+    leave(0);
+}
+
+void Body::leave(int status)
+{
+    if (starsClient)
+        starsClient->reportDroppedLines();
+    if (camera)
+        camera->closeDevice();
+    std::exit(status);
 }

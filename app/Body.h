@@ -44,12 +44,23 @@ public:
     // default kept; a missing or unwritable image directory is logged.
     static TarnOptions tarnOptions(const QMap<QString, QString>& config);
 
+    // The whole number under key in map, or fallback when the key is absent;
+    // a value that is no whole number from min to max is logged with its key
+    // and gives fallback as well.
+    static int configInt(const QMap<QString, QString>& map, const QString& key, int fallback, int min, int max);
+
     Tarn* getCamera() const { return camera; }
     Stars* getStarsClient() const { return starsClient; }
     const QMap<QString, QString>& getConfig() const { return configMap; }
 
     // Default node and key-file name when the configuration names none.
     static constexpr const char* DefaultNodeName = "QtTarn";
+
+public slots:
+    // An orderly stop (SIGTERM, SIGINT, SIGHUP): abandons what runs at its
+    // next step boundary, logs what was finished and what abandoned, closes
+    // the device and ends the process with status 0.
+    void Stop(int signalNumber);
 
 private slots:
     void changedIsBusy(bool f);
@@ -92,9 +103,17 @@ private slots:
     void AnsSetUseSeqFNo(SMsg msg);
     void AnsGetUseSeqFNo(SMsg msg);
 
+    // Bus connection lost: with STARS_STAY_UP, log in again; otherwise the
+    // picture in progress is finished and the process ends (status 0).
     void Exit();
+    void busLost();
+    void loggedIn();
+    void logInRefused(const QString& why);
 
 private:
+    // Closes the device, logs the lines that could not be sent and ends the
+    // process with status.
+    [[noreturn]] void leave(int status);
     void createCamera(std::unique_ptr<camlib::CameraLibrary> library);
     void createStarsClient();
     void reply(const SMsg& msg, const QString& text);
@@ -116,4 +135,8 @@ private:
 
     std::unique_ptr<camlib::CameraLibrary> cameraLibrary; // outlives camera
     QString nodeName; // sender of the busy event
+    bool stayUp = false; // STARS_STAY_UP: log in again after a bus loss
+    bool lostBus = false; // the bus was lost at least once
+    bool exiting = false; // waiting for the picture in progress, then out
+    int exitStatus = 0; // of Exit(): 2 once the server refused the log-in for good
 };

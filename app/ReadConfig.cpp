@@ -95,3 +95,17 @@ TarnOptions Body::tarnOptions(const QMap<QString, QString>& config)
     }
     return options;
 }
+
+int Body::configInt(const QMap<QString, QString>& map, const QString& key, int fallback, int min, int max)
+{
+    const auto it = map.constFind(key);
+    if (it == map.constEnd())
+        return fallback;
+    bool ok = false;
+    const int value = it.value().toInt(&ok);
+    if (ok && value >= min && value <= max)
+        return value;
+    qDebug() << "Config" << key << it.value() << "is not a whole number from" << min << "to" << max << "; using"
+             << fallback;
+    return fallback;
+}

@@ -81,6 +81,10 @@ void Body::changedIsBusy(bool f)
         return;
     isBusy = f;
     starsClient->SendEvent(nodeName, QStringLiteral("_ChangedIsBusy %1").arg(f ? 1 : 0));
+    // The bus is gone and the last picture is done: out, once the camera's
+    // step has returned.
+    if (!f && exiting)
+        QMetaObject::invokeMethod(this, &Body::Exit, Qt::QueuedConnection);
 }
 
 // ---- information ----

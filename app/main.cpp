@@ -1,5 +1,6 @@
 #include "Body.h"
 #include "Version.h"
+#include "StopSignals.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -50,7 +51,10 @@ int main(int argc, char* argv[])
     const int status = handleArguments(QCoreApplication::arguments().mid(1));
     if (status >= 0)
         return status;
-    // Lives until the process ends: the service stops only through Body::Exit().
-    new Body();
+    // Before Body: a stop asked for during start-up waits in the pipe.
+    StopSignals stopSignals;
+    // Lives until the process ends: the service stops only through Body's exits.
+    Body* body = new Body();
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, body, &Body::Stop);
     return app.exec();
 }

@@ -4,8 +4,15 @@
 #include <QFile>
 #include <QTcpSocket>
 #include <QTextStream>
+#include <QTimer>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
@@ -118,10 +125,18 @@ void Stars::ConnectToServer()
             // Replies and events are single short lines: send each at once
             // rather than waiting for the previous one to be acknowledged.
             s->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+            applyLiveness();
             qDebug() << "Connected to" << serverAddress << serverPort;
+            reportDroppedLines();
+            linesWritten = 0;
+            bytesWritten = 0;
         });
-        connect(s, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        connect(s, &QAbstractSocket::errorOccurred, this, [this, s](QAbstractSocket::SocketError error) {
             qDebug() << "Stars connection:" << socketErrorText(error) << serverAddress << serverPort;
+            // Not reached at all: try again later. A connection that was made
+            // ends through disconnected() instead.
+            if (s->state() != QAbstractSocket::ConnectedState && s->state() != QAbstractSocket::ClosingState)
+                ConnectLater();
         });
     }
     connectState = WaitKeyNumber;
@@ -129,6 +144,72 @@ void Stars::ConnectToServer()
     connect(socket, &QTcpSocket::readyRead, this, &Stars::ReceiveMessageFromStars, Qt::UniqueConnection);
     connect(socket, &QTcpSocket::disconnected, this, &Stars::Disconnected, Qt::UniqueConnection);
     socket->connectToHost(serverAddress, serverPort, QIODevice::ReadWrite, QAbstractSocket::AnyIPProtocol);
+}
+
+bool Stars::setLiveness(int idleS, int timeoutS)
+{
+    if (idleS < 1 || idleS > MaxLivenessS || timeoutS < 1 || timeoutS > MaxLivenessS)
+        return false;
+    keepAliveIdleS = idleS;
+    userTimeoutS = timeoutS;
+    return true;
+}
+
+void Stars::applyLiveness()
+{
+    const int fd = int(socket->socketDescriptor());
+    const int on = 1;
+    const int interval = KeepAliveIntervalS;
+    const int probes = KeepAliveProbes;
+    const unsigned int timeoutMs = unsigned(userTimeoutS) * 1000u;
+    struct Option
+    {
+        int level;
+        int name;
+        const void* value;
+        socklen_t size;
+        const char* what;
+    };
+    const Option options[] = {
+        {SOL_SOCKET, SO_KEEPALIVE, &on, sizeof(on), "SO_KEEPALIVE"},
+        {IPPROTO_TCP, TCP_KEEPIDLE, &keepAliveIdleS, sizeof(keepAliveIdleS), "TCP_KEEPIDLE"},
+        {IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof(interval), "TCP_KEEPINTVL"},
+        {IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof(probes), "TCP_KEEPCNT"},
+        {IPPROTO_TCP, TCP_USER_TIMEOUT, &timeoutMs, sizeof(timeoutMs), "TCP_USER_TIMEOUT"},
+    };
+    for (const Option& o : options) {
+        if (setsockopt(fd, o.level, o.name, o.value, o.size) != 0)
+            qDebug() << "Cannot set" << o.what << "on the bus socket:" << std::strerror(errno);
+    }
+}
+
+void Stars::ConnectLater()
+{
+    if (!retryTimer) {
+        retryTimer = new QTimer(this);
+        retryTimer->setSingleShot(true);
+        connect(retryTimer, &QTimer::timeout, this, [this]() {
+            dropQuietly();
+            connectAllowed = true;
+            ConnectToServer();
+        });
+    }
+    if (retryTimer->isActive())
+        return;
+    qDebug() << "Next attempt to reach" << serverAddress << serverPort << "in" << retryDelayMs / 1000.0 << "s";
+    retryTimer->start(retryDelayMs);
+    retryDelayMs = qMin(retryDelayMs * 2, MaxRetryMs);
+}
+
+void Stars::dropQuietly()
+{
+    if (!socket)
+        return;
+    QTcpSocket* old = socket;
+    socket = nullptr;
+    old->disconnect(this);
+    old->abort();
+    old->deleteLater();
 }
 
 void Stars::reset()
@@ -189,11 +270,27 @@ void Stars::ReceiveMessageFromStars()
                 SMsg msg;
                 const bool isRequest = decodeLine(line, msg) != SMsg::MsgInvalid
                                        && msg.fromNode != QLatin1String("System");
+                QString why;
+                const Verdict verdict = isRequest ? Verdict::Accepted : examineVerdict(msg, why);
+                if (verdict != Verdict::Accepted) {
+                    qDebug() << "Log-in answer" << QString::fromLatin1(line.trimmed());
+                    connectState = -1; // nothing more is read from this connection
+                    dropQuietly();
+                    if (verdict == Verdict::Refused) {
+                        qDebug().noquote() << "Log-in refused:" << why;
+                        emit LogInRefused(why);
+                    } else {
+                        qDebug().noquote() << "Log-in not accepted yet:" << why;
+                        ConnectLater();
+                    }
+                    return;
+                }
                 if (isRequest)
                     qDebug() << "No log-in answer from the server; serving its first line";
                 else
                     qDebug() << "Log-in answer" << QString::fromLatin1(line.trimmed());
                 connectState = Ready;
+                retryDelayMs = FirstRetryMs;
                 emit ConnectionIsReady(this);
                 if (isRequest)
                     dispatch(line, msg);
@@ -201,7 +298,7 @@ void Stars::ReceiveMessageFromStars()
             }
             case Ready: {
                 SMsg msg;
-                while (reader.hasLine())
+                while (connectState == Ready && reader.hasLine())
                     dispatch(reader.takeLine(), msg);
                 break;
             }
@@ -218,7 +315,12 @@ void Stars::answerKeyNumber(const QByteArray& line)
     const QString text = QString::fromLatin1(line).simplified();
     const int number = text.toInt(); // not a number: 0
     if (keyCount <= 0) {
-        refuseLogIn("the key file holds no key");
+        // No key will ever be there until someone writes the key file.
+        const QString why = QStringLiteral("the key file holds no key");
+        qDebug().noquote() << "Log-in refused:" << why;
+        connectState = -1;
+        dropQuietly();
+        emit LogInRefused(why);
         return;
     }
     if (number < 0) {
@@ -232,9 +334,30 @@ void Stars::answerKeyNumber(const QByteArray& line)
 
 void Stars::refuseLogIn(const char* why)
 {
-    qDebug() << "Log-in refused:" << why;
+    qDebug().noquote() << "Log-in refused:" << why;
     connectState = -1; // nothing more is read from this connection
     socket->disconnectFromHost();
+}
+
+Stars::Verdict Stars::examineVerdict(const SMsg& msg, QString& why)
+{
+    const QString text = msg.params;
+    if (msg.command != QLatin1String("Er:"))
+        return Verdict::Accepted; // "Ok:", or a text we do not know: the server decides
+    if (text == QLatin1String("Bad node name or key")) {
+        why = QStringLiteral("the server does not accept the key (\"%1\")").arg(text);
+        return Verdict::Refused;
+    }
+    if (text.startsWith(QLatin1String("Bad host for "))) {
+        why = QStringLiteral("the server does not accept this host (\"%1\")").arg(text);
+        return Verdict::Refused;
+    }
+    if (text.endsWith(QLatin1String(" already exists."))) {
+        // The server has not yet noticed that our previous connection died.
+        why = QStringLiteral("the server still holds the node (\"%1\")").arg(text);
+        return Verdict::Transient;
+    }
+    return Verdict::Accepted;
 }
 
 int Stars::decodeLine(QByteArray line, SMsg& msg)
@@ -273,27 +396,55 @@ void Stars::dispatch(QByteArray line, SMsg& msg)
 void Stars::writeLine(QString text)
 {
     if (!socket || socket->state() != QAbstractSocket::ConnectedState) {
-        qDebug() << "Not connected, line dropped:" << text.trimmed();
+        // One line in the log, the rest counted: a sequence keeps writing.
+        if (droppedLines++ == 0)
+            qDebug() << "Not connected, line dropped:" << text.trimmed();
         return;
     }
     if (socket->bytesToWrite() > MaxPendingWriteBytes) {
-        if (!dropping)
-            qDebug() << "The server reads nothing:" << socket->bytesToWrite()
-                     << "bytes wait to be sent; dropping lines until it reads again";
-        dropping = true;
+        // abort(): a graceful close would wait for the very data the server
+        // does not read. The loss is then handled like any other.
+        qDebug() << "The server reads nothing:" << socket->bytesToWrite() << "bytes, about" << pendingLines()
+                 << "lines, wait to be sent; dropping the connection";
+        ++droppedLines;
+        connectState = -1; // what was received is not answered any more
+        socket->abort();
         return;
     }
-    if (dropping) {
-        qDebug() << "The server reads again; lines are sent again";
-        dropping = false;
-    }
     // Converted in place: the text is ours and Latin-1 needs less room.
-    socket->write(std::move(text).toLatin1());
+    const QByteArray bytes = std::move(text).toLatin1();
+    ++linesWritten;
+    bytesWritten += bytes.size();
+    socket->write(bytes);
+}
+
+qint64 Stars::pendingLines() const
+{
+    const qint64 pending = pendingWriteBytes();
+    return bytesWritten > 0 ? (pending * linesWritten + bytesWritten - 1) / bytesWritten : 0;
 }
 
 qint64 Stars::pendingWriteBytes() const
 {
     return socket ? socket->bytesToWrite() : 0;
+}
+
+qintptr Stars::socketDescriptor() const
+{
+    return socket ? socket->socketDescriptor() : -1;
+}
+
+void Stars::reportDroppedLines()
+{
+    if (droppedLines > 0)
+        qDebug() << droppedLines << "line(s) could not be sent while not connected";
+    droppedLines = 0;
+}
+
+void Stars::flush()
+{
+    if (socket)
+        socket->flush();
 }
 
 void Stars::SendReply(const SMsg& msg, const QString& text)

@@ -9,6 +9,7 @@
 
 class QTcpSocket;
 class QTextStream;
+class QTimer;
 
 // The node's client of the STARS server: one TCP connection, the key log-in,
 // and the turning of received lines into one Ask<Command> signal each.
@@ -57,15 +58,47 @@ public:
     int getConnectState() const { return connectState; }
     // Bytes written and not yet taken by the network.
     qint64 pendingWriteBytes() const;
+    // The bus socket's descriptor; -1 when there is none.
+    qintptr socketDescriptor() const;
 
-    // The most bytes left waiting for a server that does not read; lines
-    // beyond it are dropped (and logged) instead of growing memory for ever.
+    // The most bytes left waiting for a server that does not read. Reaching
+    // it drops the connection (a lost connection, Disconnected()) rather than
+    // growing memory for ever or losing lines on a connection that stays open.
     static constexpr qint64 MaxPendingWriteBytes = 16 * 1024 * 1024;
+
+    // How soon a server that vanished without closing is noticed: keep-alive
+    // probes after keepAliveIdleS seconds without traffic, every
+    // KeepAliveIntervalS seconds, and written data unacknowledged for
+    // userTimeoutS seconds ends the connection. Applied to each new
+    // connection; false (nothing changed) unless both lie in 1..MaxLivenessS.
+    bool setLiveness(int keepAliveIdleS, int userTimeoutS);
+    static constexpr int KeepAliveIntervalS = 10;
+    static constexpr int KeepAliveProbes = 4;
+    static constexpr int MaxLivenessS = 3600;
+
+    // Starts a fresh connection attempt after the back-off delay, which
+    // doubles from FirstRetryMs with each attempt up to MaxRetryMs and starts
+    // over after a log-in. Logs the delay. Attempts that fail to connect are
+    // retried the same way, so this is needed only after a lost connection.
+    void ConnectLater();
+    static constexpr int FirstRetryMs = 1000;
+    static constexpr int MaxRetryMs = 60000;
+
+    // Lines written while not connected, since the last connection was made.
+    int droppedLineCount() const { return droppedLines; }
+    // Logs that count when there is one, and starts it again from 0.
+    void reportDroppedLines();
+    // Hands what is waiting to the network without blocking.
+    void flush();
 
 signals:
     void ConnectionIsReady(Stars* s);
     void ReConnected();
     void Disconnected();
+    // The server refused the log-in for a reason that will not mend by itself
+    // (bad key, host not allowed) or there is no key to log in with. The
+    // connection is closed; Disconnected() is not emitted for it.
+    void LogInRefused(const QString& why);
 
     void AskIsBusy(SMsg msg);
     void AskGetLibVer(SMsg msg);
@@ -112,11 +145,21 @@ public slots:
     void ReConnect();
 
 private:
+    // What the server's answer to the key says.
+    enum class Verdict { Accepted, Refused, Transient };
+    static Verdict examineVerdict(const SMsg& msg, QString& why);
+
     void reset();
     void answerKeyNumber(const QByteArray& line);
     void dispatch(QByteArray line, SMsg& msg);
     void writeLine(QString text);
     void refuseLogIn(const char* why);
+    // Closes the connection without Disconnected(): it ended on our side.
+    void dropQuietly();
+    void applyLiveness();
+    void attemptFailed();
+    // Lines waiting for the network, from the average line length so far.
+    qint64 pendingLines() const;
 
     QString nodeName;
     QString serverAddress = QStringLiteral("localhost");
@@ -128,6 +171,12 @@ private:
     qint32 connectState = WaitKeyNumber;
     LineReader reader;
     QByteArray readChunk; // what one read took from the socket
-    bool dropping = false; // lines are being dropped: the server does not read
     static constexpr qint64 MaxReadChunk = 1 << 20;
+    int keepAliveIdleS = 20;
+    int userTimeoutS = 60;
+    QTimer* retryTimer = nullptr;
+    int retryDelayMs = FirstRetryMs;
+    int droppedLines = 0;
+    qint64 linesWritten = 0; // on this connection
+    qint64 bytesWritten = 0;
 };

@@ -1,8 +1,10 @@
 // Faults of the bus connection: the server closing it during the log-in,
-// during a read-out and during a sequence, never answering the key, and
-// sending its verdict twice. The service ends with status 0 when the
-// connection goes, never hangs or crashes, and otherwise keeps serving.
-// Every case runs several times: a race shows up only now and then.
+// during a read-out and during a sequence, never answering the key, sending
+// its verdict twice, refusing the log-in, coming up late or going away for a
+// while; and the stop signals. The service ends with status 0 when the
+// connection goes (2 when its configuration is refused), never hangs or
+// crashes, and otherwise keeps serving. Every case runs several times: a race
+// shows up only now and then.
 #include "BusNode.h"
 #include "ServiceProcess.h"
 #include "StarsTestServer.h"
@@ -13,11 +15,14 @@
 #include <QtTest>
 
 #include <memory>
+#include <signal.h>
 
 namespace {
 
 constexpr int Runs = 3;
 const QString busy1 = QStringLiteral("cam1>System _ChangedIsBusy 1");
+const QStringList quickSequence{"SetImages 20", "SetExpTime 200", "SetBin 4 4 4"};
+constexpr qint64 quickImageBytes = 384 * 256 * 2;
 
 void addRuns()
 {
@@ -49,13 +54,52 @@ private slots:
     void noVerdict();
     void doubleVerdict_data() { addRuns(); }
     void doubleVerdict();
+    void refusedLogIn_data();
+    void refusedLogIn();
+    void serverComesUpLater();
+    void stopSignal_data();
+    void stopSignal();
+    void stayUpLogsInAgain();
+    void stalledServerIsDropped();
 
 private:
     // Waits for the end and checks it is the orderly one.
     static void verifyEndedWithStatusZero(ServiceProcess& service);
     // Logs in, subscribed to cam1's events.
     static void logIn(StarsTestServer& server, BusNode& term);
+    // Starts the service on simulated camera 0, with the extra configuration,
+    // and waits for its log-in.
+    static void startLoggedIn(ServiceProcess& service, const QMap<QString, QString>& config = {});
+    // Applies the settings and starts an Exposure sequence.
+    static void startSequence(BusNode& term, const QStringList& settings);
+    // The images written so far, each checked to be whole.
+    static void verifyWholeImages(ServiceProcess& service, qint64 bytes, QStringList& images);
 };
+
+void tst_ConnFaults::startLoggedIn(ServiceProcess& service, const QMap<QString, QString>& config)
+{
+    service.setConfigValue("CAMERA_NO", "0");
+    for (auto it = config.cbegin(); it != config.cend(); ++it)
+        service.setConfigValue(it.key(), it.value());
+    QVERIFY(service.start());
+    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+}
+
+void tst_ConnFaults::startSequence(BusNode& term, const QStringList& settings)
+{
+    for (const QString& setting : settings)
+        QVERIFY(term.request("cam1", setting).endsWith(" Ok:"));
+    term.send("term1>cam1 Exposure");
+    QCOMPARE(term.nextLine(), busy1);
+    QCOMPARE(term.nextLine(), QStringLiteral("cam1>term1 @Exposure Ok:"));
+}
+
+void tst_ConnFaults::verifyWholeImages(ServiceProcess& service, qint64 bytes, QStringList& images)
+{
+    images = service.files().filter("DefaultFileName");
+    for (const QString& f : images)
+        QVERIFY2(QFileInfo(service.filePath(f)).size() == bytes, qPrintable(f));
+}
 
 void tst_ConnFaults::verifyEndedWithStatusZero(ServiceProcess& service)
 {
@@ -108,9 +152,7 @@ void tst_ConnFaults::serverEnds()
     StarsTestServer server;
     QVERIFY(server.start());
     ServiceProcess service(server);
-    service.setConfigValue("CAMERA_NO", "0");
-    QVERIFY(service.start());
-    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+    startLoggedIn(service);
     QVERIFY(server.terminate());
     verifyEndedWithStatusZero(service);
 }
@@ -122,10 +164,7 @@ void tst_ConnFaults::closedDuringReadOut()
     StarsTestServer server;
     QVERIFY(server.start());
     ServiceProcess service(server);
-    service.setConfigValue("CAMERA_NO", "0");
-    service.setConfigValue("SIM_ROW_US", "2000");
-    QVERIFY(service.start());
-    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+    startLoggedIn(service, {{"SIM_ROW_US", "2000"}});
     BusNode term;
     logIn(server, term);
     QCOMPARE(term.request("cam1", "SetExpTime 0"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
@@ -148,24 +187,24 @@ void tst_ConnFaults::closedDuringSequence()
     StarsTestServer server;
     QVERIFY(server.start());
     ServiceProcess service(server);
-    service.setConfigValue("CAMERA_NO", "0");
-    QVERIFY(service.start());
-    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+    startLoggedIn(service);
     BusNode term;
     logIn(server, term);
-    for (const char* setting : {"SetImages 20", "SetExpTime 200", "SetBin 4 4 4"})
-        QVERIFY(term.request("cam1", setting).endsWith(" Ok:"));
-    term.send("term1>cam1 Exposure");
-    QCOMPARE(term.nextLine(), busy1);
-    QCOMPARE(term.nextLine(), QStringLiteral("cam1>term1 @Exposure Ok:"));
+    startSequence(term, quickSequence);
     // Between pictures: after the first one is stored.
     QVERIFY(TestWait::until([&] { return !service.files().filter("DefaultFileName").isEmpty(); }, 20000));
     QCOMPARE(term.request("System", "disconnect cam1"), QStringLiteral("System>term1 @disconnect Ok:"));
     verifyEndedWithStatusZero(service);
-    const QStringList images = service.files().filter("DefaultFileName");
+    QStringList images;
+    verifyWholeImages(service, quickImageBytes, images);
     QVERIFY(!images.isEmpty() && images.size() < 20);
-    for (const QString& f : images)
-        QCOMPARE(QFileInfo(service.filePath(f)).size(), qint64(384 * 256 * 2));
+    // The picture under way was finished; the rest were counted, not taken.
+    const QString log = service.log();
+    const QRegularExpressionMatch left =
+        QRegularExpression("finishing the picture in progress; (\\d+) picture\\(s\\)").match(log);
+    QVERIFY2(left.hasMatch(), qPrintable(log.right(3000)));
+    QCOMPARE(left.captured(1).toInt() + images.size(), 20);
+    QVERIFY2(log.contains("line(s) could not be sent while not connected"), qPrintable(log.right(3000)));
 }
 
 void tst_ConnFaults::resetWhileAnswering()
@@ -263,9 +302,7 @@ void tst_ConnFaults::doubleVerdict()
     server.setVerbose(true);
     QVERIFY(server.start());
     ServiceProcess service(server);
-    service.setConfigValue("CAMERA_NO", "0");
-    QVERIFY(service.start());
-    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+    startLoggedIn(service);
     BusNode term;
     // The tester gets two verdicts as well: the second is its first line.
     QVERIFY(server.addKeys("term1", {"t"}));
@@ -286,6 +323,152 @@ void tst_ConnFaults::doubleVerdict()
     QCOMPARE(fromCam1, (QStringList{"cam1>System Er: Undefined Command", "cam1>term1 @GetBin 1 1 1",
                                     "cam1>term1 @GetImages 1"}));
     QVERIFY(service.isRunning());
+}
+
+void tst_ConnFaults::refusedLogIn_data()
+{
+    QTest::addColumn<QByteArray>("keyFile");
+    QTest::newRow("wrong key") << QByteArray("notTheKey\n");
+    QTest::newRow("no key in the file") << QByteArray(" \n");
+}
+
+void tst_ConnFaults::refusedLogIn()
+{
+    // Not mended by trying again: a configuration error, status 2.
+    QFETCH(QByteArray, keyFile);
+    StarsTestServer server;
+    QVERIFY(server.start());
+    ServiceProcess service(server);
+    service.setConfigValue("CAMERA_NO", "0");
+    service.setWithoutKeyFile();
+    QVERIFY(service.writeFile("cam1.key", keyFile));
+    QVERIFY(service.start());
+    QVERIFY2(service.waitForExit(), qPrintable(service.log()));
+    QCOMPARE(service.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(service.exitCode(), 2);
+    QVERIFY2(service.log().contains("Configuration error, not logging in again:"), qPrintable(service.log()));
+}
+
+void tst_ConnFaults::serverComesUpLater()
+{
+    quint16 port = 0;
+    {
+        QTcpServer probe; // a free port, closed again
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        port = probe.serverPort();
+    }
+    StarsTestServer server;
+    server.setPort(port);
+    ServiceProcess service(server);
+    service.setConfigValue("STARS_PORT", QString::number(port));
+    QVERIFY(service.start());
+    QVERIFY2(TestWait::until([&] { return service.log().contains("Next attempt to reach"); }, 10000),
+             qPrintable(service.log()));
+    QVERIFY(server.start());
+    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+}
+
+void tst_ConnFaults::stopSignal_data()
+{
+    QTest::addColumn<QStringList>("settings"); // empty: no sequence
+    QTest::addColumn<int>("imagesFirst");      // stored before the signal
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("idle") << QStringList{} << 0 << "Stopping on SIGTERM: nothing was running";
+    for (int run = 1; run <= Runs; ++run)
+        QTest::newRow(qPrintable(QStringLiteral("between pictures, run %1").arg(run)))
+            << quickSequence << 1 << "Stopping on SIGTERM: Exposure sequence abandoned: done ";
+    QTest::newRow("long exposure") << QStringList{"SetExpTime 60000"} << 0 << "(exposure cancelled)";
+}
+
+void tst_ConnFaults::stopSignal()
+{
+    QFETCH(QStringList, settings);
+    QFETCH(int, imagesFirst);
+    QFETCH(QString, logged);
+    StarsTestServer server;
+    QVERIFY(server.start());
+    ServiceProcess service(server);
+    startLoggedIn(service);
+    BusNode term;
+    if (!settings.isEmpty()) {
+        logIn(server, term);
+        startSequence(term, settings);
+        QVERIFY(TestWait::until([&] { return service.files().filter("DefaultFileName").size() >= imagesFirst; },
+                                20000));
+        QTest::qWait(100); // into the exposure or read-out of the next picture
+    }
+    service.terminate();
+    verifyEndedWithStatusZero(service);
+    QStringList images;
+    verifyWholeImages(service, quickImageBytes, images);
+    QVERIFY(images.size() < 20);
+    if (settings.size() == 1)
+        QVERIFY(images.isEmpty()); // the cancelled exposure left nothing
+    QVERIFY2(service.log().contains(logged), qPrintable(service.log().right(3000)));
+    if (!settings.isEmpty())
+        QVERIFY2(!service.log().contains("nothing was running"), qPrintable(service.log().right(3000)));
+}
+
+void tst_ConnFaults::stayUpLogsInAgain()
+{
+    StarsTestServer server;
+    QVERIFY(server.start());
+    ServiceProcess service(server);
+    startLoggedIn(service, {{"STARS_STAY_UP", "1"}});
+    BusNode term;
+    logIn(server, term);
+    startSequence(term, {"SetImages 8", "SetExpTime 300", "SetBin 4 4 4"});
+
+    // The server goes away for a while and comes back where it was.
+    QVERIFY(server.terminate());
+    server.setPort(server.port());
+    server.setVerbose(true);
+    QVERIFY(server.start());
+    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+    QVERIFY(service.isRunning());
+    // Subscribers resynchronise on the busy state sent after the log-in.
+    QVERIFY2(TestWait::until([&] { return server.output().contains("cam1>System _ChangedIsBusy "); }, 5000),
+             qPrintable(server.output()));
+    BusNode again;
+    logIn(server, again);
+    QCOMPARE(again.request("cam1", "GetImages"), QStringLiteral("cam1>term1 @GetImages 8"));
+    // The sequence ran on through the outage.
+    QVERIFY(TestWait::until([&] { return again.request("cam1", "IsBusy") == "cam1>term1 @IsBusy 0"; }, 30000));
+    QStringList images;
+    verifyWholeImages(service, quickImageBytes, images);
+    QCOMPARE(images.size(), 8);
+    QVERIFY(service.isRunning());
+}
+
+void tst_ConnFaults::stalledServerIsDropped()
+{
+    // A server that logs the node in, routes it requests and never reads the
+    // answers: at the output bound the connection is dropped, a lost one.
+    QTcpServer listener;
+    QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
+    QTcpSocket* peer = nullptr;
+    connect(&listener, &QTcpServer::newConnection, this, [&] {
+        peer = listener.nextPendingConnection();
+        peer->setReadBufferSize(64); // room for the key line, then it stalls
+        peer->write("0\nSystem>cam1 Ok:\n");
+    });
+    StarsTestServer keys; // holds the keys only; never started
+    ServiceProcess service(keys);
+    service.setConfigValue("CAMERA_NO", "0");
+    service.setConfigValue("STARS_PORT", QString::number(listener.serverPort()));
+    QVERIFY(service.start());
+    QVERIFY(TestWait::until([&] { return peer != nullptr; }, 10000));
+    QByteArray requests;
+    for (int i = 0; i < 10000; ++i)
+        requests += "term1>cam1 GetModel\n";
+    QVERIFY(TestWait::until([&] {
+        if (peer->state() == QAbstractSocket::ConnectedState && peer->bytesToWrite() < (1 << 20))
+            peer->write(requests);
+        return !service.isRunning();
+    }, 60000));
+    verifyEndedWithStatusZero(service);
+    QVERIFY2(service.log().contains(QRegularExpression("The server reads nothing: \\d+ bytes, about \\d+ lines")),
+             qPrintable(service.log().right(2000)));
 }
 
 QTEST_GUILESS_MAIN(tst_ConnFaults)

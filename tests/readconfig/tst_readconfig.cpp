@@ -28,6 +28,8 @@ private slots:
     void unknownKeysNameTheNearest();
     void cameraOptions_data();
     void cameraOptions();
+    void wholeNumberWithinLimits_data();
+    void wholeNumberWithinLimits();
 };
 
 void tst_ReadConfig::parsesLines_data()
@@ -137,6 +139,31 @@ void tst_ReadConfig::cameraOptions()
         QVERIFY2(logLines.isEmpty(), qPrintable(logLines.join('\n')));
     else
         QVERIFY2(logLines.size() == 1 && logLines.first().contains(log), qPrintable(logLines.join('\n')));
+}
+
+void tst_ReadConfig::wholeNumberWithinLimits_data()
+{
+    QTest::addColumn<Config>("config");
+    QTest::addColumn<int>("expected"); // limits 1..3600, fallback 20
+    QTest::addColumn<bool>("logged");
+    QTest::newRow("absent") << Config{} << 20 << false;
+    QTest::newRow("in range") << Config{{"K", "45"}} << 45 << false;
+    QTest::newRow("lowest") << Config{{"K", "1"}} << 1 << false;
+    QTest::newRow("highest") << Config{{"K", "3600"}} << 3600 << false;
+    QTest::newRow("below") << Config{{"K", "0"}} << 20 << true;
+    QTest::newRow("above") << Config{{"K", "3601"}} << 20 << true;
+    QTest::newRow("not a number") << Config{{"K", "1m"}} << 20 << true;
+    QTest::newRow("present, empty") << Config{{"K", ""}} << 20 << true;
+}
+
+void tst_ReadConfig::wholeNumberWithinLimits()
+{
+    QFETCH(Config, config);
+    QFETCH(int, expected);
+    QFETCH(bool, logged);
+    if (logged)
+        QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^Config \"K\" .* is not a whole number from 1 to 3600"));
+    QCOMPARE(Body::configInt(config, "K", 20, 1, 3600), expected);
 }
 
 QTEST_GUILESS_MAIN(tst_ReadConfig)

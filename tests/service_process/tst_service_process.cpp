@@ -17,8 +17,8 @@ private slots:
     void defaultNamesAreQtTarn();
     void emptyNodeNameIsNotReplacedByDefault();
     void connectionLossEndsWithStatusZero();
-    void logInRefusedByServerEndsWithStatusZero();
-    void unreachableServerIsLoggedAndProcessIdles();
+    void logInRefusedByServerEndsWithStatusTwo();
+    void unreachableServerIsLoggedAndTriedAgain();
     void answersToAnswersSettleAfterOneRound_data();
     void answersToAnswersSettleAfterOneRound();
     void onlyAddressAndPortConfiguredStillConnects();
@@ -76,9 +76,9 @@ void tst_ServiceProcess::emptyNodeNameIsNotReplacedByDefault()
     ServiceProcess service(server);
     service.setConfigValue("NAME_ON_STARS", "#unset");
     QVERIFY(service.start());
-    // An empty node name cannot log in; the server closes and the service ends.
+    // An empty node name cannot log in: the server refuses it, a configuration error.
     QVERIFY(service.waitForExit());
-    QCOMPARE(service.exitCode(), 0);
+    QCOMPARE(service.exitCode(), 2);
     QVERIFY2(service.log().contains("key file names  \"cam1\" \"\""), qPrintable(service.log()));
 }
 
@@ -98,19 +98,20 @@ void tst_ServiceProcess::connectionLossEndsWithStatusZero()
     QCOMPARE(service.exitCode(), 0);
 }
 
-void tst_ServiceProcess::logInRefusedByServerEndsWithStatusZero()
+void tst_ServiceProcess::logInRefusedByServerEndsWithStatusTwo()
 {
     StarsTestServer server;
     QVERIFY(server.start());
     ServiceProcess service(server);
     QVERIFY(service.start());
-    // The server knows other keys for cam1 than the service's file holds.
+    // The server knows other keys for cam1 than the service's file holds:
+    // a configuration error, which trying again would not mend.
     QVERIFY(server.addKeys("cam1", {"other"}));
     QVERIFY(service.waitForExit());
-    QCOMPARE(service.exitCode(), 0);
+    QCOMPARE(service.exitCode(), 2);
 }
 
-void tst_ServiceProcess::unreachableServerIsLoggedAndProcessIdles()
+void tst_ServiceProcess::unreachableServerIsLoggedAndTriedAgain()
 {
     StarsTestServer server;
     QVERIFY(server.start());
@@ -120,6 +121,7 @@ void tst_ServiceProcess::unreachableServerIsLoggedAndProcessIdles()
     QTRY_VERIFY_WITH_TIMEOUT(service.log().contains("connection refused"), 5000);
     QTest::qWait(200);
     QVERIFY(service.isRunning());
+    QVERIFY2(service.log().contains("Next attempt to reach \"127.0.0.1\" 1 in 1 s"), qPrintable(service.log()));
 }
 
 void tst_ServiceProcess::answersToAnswersSettleAfterOneRound_data()

@@ -4,6 +4,10 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+
 // Plays the STARS server on a loopback port the OS picks.
 class FakeServer : public QObject
 {
@@ -12,6 +16,7 @@ public:
     {
         server.listen(QHostAddress::LocalHost, 0);
         QObject::connect(&server, &QTcpServer::newConnection, this, [this] {
+            ++connections;
             peer = server.nextPendingConnection();
             QObject::connect(peer, &QTcpSocket::readyRead, this, [this] { received += peer->readAll(); });
         });
@@ -49,6 +54,7 @@ public:
     QTcpServer server;
     QTcpSocket* peer = nullptr;
     QByteArray received;
+    int connections = 0;
 };
 
 // Loads cam1's keys and starts the client's attempt to reach the server.
@@ -82,7 +88,11 @@ private slots:
     void serverSettings();
     void lossOfConnectionIsSignalled();
     void writingWithoutConnectionIsHarmless();
-    void serverThatDoesNotReadCannotExhaustMemory();
+    void serverThatDoesNotReadIsDropped();
+    void livenessOptionsOnTheSocket_data();
+    void livenessOptionsOnTheSocket();
+    void logInVerdict_data();
+    void logInVerdict();
 
 private:
     // Logs a client in as cam1 with the given keys; returns it ready.
@@ -174,23 +184,28 @@ void tst_Stars::refusesLogInWithoutUsableKey_data()
 {
     QTest::addColumn<QByteArray>("keys");
     QTest::addColumn<QByteArray>("challenge");
-    QTest::newRow("no key in the file") << QByteArray(" \n\t") << QByteArray("3\n");
-    QTest::newRow("negative key number") << QByteArray("a b") << QByteArray("-1\n");
+    QTest::addColumn<bool>("configError"); // refused for good rather than a lost connection
+    QTest::newRow("no key in the file") << QByteArray(" \n\t") << QByteArray("3\n") << true;
+    QTest::newRow("negative key number") << QByteArray("a b") << QByteArray("-1\n") << false;
 }
 
 void tst_Stars::refusesLogInWithoutUsableKey()
 {
     QFETCH(QByteArray, keys);
     QFETCH(QByteArray, challenge);
+    QFETCH(bool, configError);
     writeKeys("cam1", keys);
     FakeServer server;
     Stars stars;
     connectClient(stars, server);
     QVERIFY(server.waitPeer());
     QSignalSpy gone(&stars, &Stars::Disconnected);
+    QSignalSpy refused(&stars, &Stars::LogInRefused);
     server.send(challenge);
-    QTRY_COMPARE_WITH_TIMEOUT(gone.size(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(gone.size() + refused.size(), 1, 5000);
+    QCOMPARE(refused.size(), configError ? 1 : 0);
     QVERIFY(server.received.isEmpty()); // no key was sent
+    QTRY_COMPARE_WITH_TIMEOUT(server.peer->state(), QAbstractSocket::UnconnectedState, 5000);
 }
 
 void tst_Stars::requestWithVerdictIsServed()
@@ -332,23 +347,100 @@ void tst_Stars::writingWithoutConnectionIsHarmless()
     stars.ReConnect(); // no socket yet: nothing to reset
 }
 
-void tst_Stars::serverThatDoesNotReadCannotExhaustMemory()
+void tst_Stars::serverThatDoesNotReadIsDropped()
 {
     FakeServer server;
     std::unique_ptr<Stars> stars(loggedIn(server));
+    QSignalSpy gone(stars.get(), &Stars::Disconnected);
     SMsg msg;
     msg.Parse("term1>cam1 GetModel");
     const QString text = QStringLiteral("@GetModel ") + QString(200, QLatin1Char('x'));
     // Without the event loop nothing leaves the process: 40 MB of replies.
+    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^The server reads nothing: 1677\\d{4} bytes, about 7\\d{4} lines, wait"));
     for (int i = 0; i < 200000; ++i)
         stars->SendReply(msg, text);
-    QVERIFY(stars->pendingWriteBytes() <= Stars::MaxPendingWriteBytes + 300);
-    QVERIFY(stars->pendingWriteBytes() > Stars::MaxPendingWriteBytes / 2);
-    // Once the server reads, lines flow again.
-    QTRY_VERIFY_WITH_TIMEOUT(stars->pendingWriteBytes() == 0, 20000);
-    server.received.clear();
-    stars->SendReply(msg, "@GetModel after");
-    QCOMPARE(server.lines(1), QList<QByteArray>{"cam1>term1 @GetModel after"});
+    // Dropped at the bound, never an open connection that lost lines.
+    QCOMPARE(gone.size(), 1);
+    QCOMPARE(stars->pendingWriteBytes(), qint64(0));
+    QVERIFY(stars->droppedLineCount() > 100000);
+    QTRY_COMPARE_WITH_TIMEOUT(server.peer->state(), QAbstractSocket::UnconnectedState, 5000);
+}
+
+void tst_Stars::livenessOptionsOnTheSocket_data()
+{
+    QTest::addColumn<int>("idle"); // 0: not set, the defaults
+    QTest::addColumn<int>("timeout");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("defaults") << 0 << 0 << true;
+    QTest::newRow("chosen") << 5 << 30 << true;
+    QTest::newRow("out of range: defaults kept") << 5 << 3601 << false;
+}
+
+void tst_Stars::livenessOptionsOnTheSocket()
+{
+    QFETCH(int, idle);
+    QFETCH(int, timeout);
+    QFETCH(bool, accepted);
+    writeKeys("cam1", "k0");
+    FakeServer server;
+    Stars stars;
+    if (idle || timeout)
+        QCOMPARE(stars.setLiveness(idle, timeout), accepted);
+    if (!accepted || (!idle && !timeout)) {
+        idle = 20;
+        timeout = 60;
+    }
+    connectClient(stars, server);
+    QVERIFY(server.waitPeer());
+    QTRY_VERIFY_WITH_TIMEOUT(stars.socketDescriptor() >= 0, 5000);
+    const int fd = int(stars.socketDescriptor());
+    auto option = [fd](int level, int name) {
+        int value = -1;
+        socklen_t size = sizeof(value);
+        return getsockopt(fd, level, name, &value, &size) == 0 ? value : -1;
+    };
+    // Set once the client sees the connection made.
+    QTRY_COMPARE_WITH_TIMEOUT(option(SOL_SOCKET, SO_KEEPALIVE), 1, 5000);
+    QCOMPARE(option(IPPROTO_TCP, TCP_KEEPIDLE), idle);
+    QCOMPARE(option(IPPROTO_TCP, TCP_KEEPINTVL), Stars::KeepAliveIntervalS);
+    QCOMPARE(option(IPPROTO_TCP, TCP_KEEPCNT), Stars::KeepAliveProbes);
+    QCOMPARE(option(IPPROTO_TCP, TCP_USER_TIMEOUT), timeout * 1000);
+}
+
+void tst_Stars::logInVerdict_data()
+{
+    QTest::addColumn<QByteArray>("verdict");
+    QTest::addColumn<int>("refusals"); // LogInRefused signals
+    QTest::addColumn<int>("connections"); // made to the server in all
+    QTest::newRow("accepted") << QByteArray("System>cam1 Ok:") << 0 << 1;
+    QTest::newRow("wrong key") << QByteArray("System>cam1 Er: Bad node name or key") << 1 << 1;
+    QTest::newRow("host not allowed") << QByteArray("System>cam1 Er: Bad host for cam1") << 1 << 1;
+    QTest::newRow("old connection still known") << QByteArray("System>cam1 Er: cam1 already exists.") << 0 << 2;
+}
+
+void tst_Stars::logInVerdict()
+{
+    QFETCH(QByteArray, verdict);
+    QFETCH(int, refusals);
+    QFETCH(int, connections);
+    writeKeys("cam1", "k0");
+    FakeServer server;
+    Stars stars;
+    QSignalSpy refused(&stars, &Stars::LogInRefused);
+    QSignalSpy ready(&stars, &Stars::ConnectionIsReady);
+    QSignalSpy gone(&stars, &Stars::Disconnected);
+    connectClient(stars, server);
+    QVERIFY(server.waitPeer());
+    server.send("0\n");
+    QCOMPARE(server.lines(1), QList<QByteArray>{"cam1 k0"});
+    server.send(verdict + "\n");
+    // A retry comes after a second; a refusal stays one.
+    QTRY_COMPARE_WITH_TIMEOUT(server.connections, connections, 5000);
+    QTest::qWait(connections > 1 ? 100 : 1500);
+    QCOMPARE(server.connections, connections);
+    QCOMPARE(refused.size(), refusals);
+    QCOMPARE(ready.size(), connections == 1 && refusals == 0 ? 1 : 0);
+    QCOMPARE(gone.size(), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_Stars)

@@ -28,7 +28,7 @@ bool StarsTestServer::start(int timeoutMs)
         qWarning() << "stars-testserver is not built or no key directory:" << program;
         return false;
     }
-    QStringList arguments{QStringLiteral("--port"), QStringLiteral("0"),
+    QStringList arguments{QStringLiteral("--port"), QString::number(m_requestedPort),
                           QStringLiteral("--keydir"), m_keyDir.path()};
     if (m_verbose)
         arguments << QStringLiteral("--verbose");
@@ -39,6 +39,9 @@ bool StarsTestServer::start(int timeoutMs)
     if (m_faults & DropAfterKey)
         arguments << QStringLiteral("--drop-after-key");
 
+    // A server started again reports its port afresh.
+    m_process.disconnect();
+    m_output.clear();
     m_process.start(program, arguments);
     if (!m_process.waitForStarted(timeoutMs)) {
         qWarning() << "cannot start" << program << m_process.errorString();

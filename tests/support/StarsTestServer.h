@@ -27,6 +27,10 @@ public:
 
     // Passes --verbose, so output() holds a trace of every line; call before start().
     void setVerbose(bool verbose) { m_verbose = verbose; }
+    // The port to listen on; 0 (the default) lets the system pick one. Call
+    // before start(); setPort(port()) after terminate() brings the server
+    // back where its nodes look for it.
+    void setPort(quint16 port) { m_requestedPort = port; }
 
     // Starts the program and reads its port; false (with a warning) on failure.
     bool start(int timeoutMs = 10000);
@@ -50,6 +54,7 @@ private:
     QProcess m_process;
     QByteArray m_output;
     quint16 m_port = 0;
+    quint16 m_requestedPort = 0;
 };
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(StarsTestServer::Faults)
