@@ -9,7 +9,6 @@
 
 #include <memory>
 
-class QTextStream;
 class Stars;
 class Tarn;
 
@@ -27,12 +26,8 @@ public:
     ~Body() override;
 
     // Reads "config.cfg" from the working directory into configMap; false
-    // when the file cannot be opened.
+    // when it cannot be read: missing, not a regular file, or over 1 MiB.
     bool ReadConfig();
-
-    // Parses configuration lines into map: "KEY value [ignored...]" per line,
-    // '#' starts a comment line, keys upper-cased, a later key wins.
-    static void readConfigLines(QTextStream& stream, QMap<QString, QString>& map);
 
     Tarn* getCamera() const { return camera; }
     Stars* getStarsClient() const { return starsClient; }
