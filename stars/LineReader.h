@@ -12,6 +12,9 @@ public:
     // The service's limit: one read takes at most this many bytes, the line
     // feed included.
     static constexpr int DefaultMaxLineBytes = 3999;
+    // For test and benchmark peers that watch what a node writes and must see
+    // its lines whole.
+    static constexpr int ObserverMaxLineBytes = 1 << 20;
 
     // maxLineBytes: the most bytes one line (or piece of an overlong line)
     // may hold, the line feed included; at least 1.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LineReader.h"
+
 #include <QByteArray>
 #include <QObject>
 
@@ -49,7 +51,7 @@ private:
     bool m_verbose;
     QByteArray m_name;
     QByteArray m_peer;
-    QByteArray m_buffer;
+    LineReader m_reader{MaxLineLength + 1}; // the line feed comes on top
     qint64 m_discarded = 0; // bytes of an over-long line thrown away so far
     bool m_discarding = false;
     bool m_closing = false;

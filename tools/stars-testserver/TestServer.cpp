@@ -1,9 +1,11 @@
 #include "TestServer.h"
 
+#include "KeyFile.h"
 #include "NodeConnection.h"
+#include "SMsg.h"
+#include "SmallFile.h"
 
 #include <QDir>
-#include <QFile>
 #include <QRandomGenerator>
 #include <QTcpSocket>
 
@@ -36,13 +38,6 @@ QByteArray afterFirstWord(const QByteArray &text)
 {
     const int blank = text.indexOf(' ');
     return blank < 0 ? QByteArray() : text.mid(blank + 1);
-}
-
-// Routing uses the node part of a name: "cam1.ccd" goes to "cam1".
-QByteArray nodeOf(const QByteArray &name)
-{
-    const int dot = name.indexOf('.');
-    return dot < 0 ? name : name.left(dot);
 }
 
 } // namespace
@@ -116,14 +111,13 @@ void TestServer::handleLogin(NodeConnection *connection, const QByteArray &line)
 
 bool TestServer::keyMatches(const QByteArray &node, int keyNumber, const QByteArray &key) const
 {
-    QFile file(QDir(m_options.keyDir).filePath(QString::fromLatin1(node) + QStringLiteral(".key")));
-    if (!file.open(QIODevice::ReadOnly))
+    const QString path = QDir(m_options.keyDir).filePath(QString::fromLatin1(node) + QStringLiteral(".key"));
+    QByteArray text;
+    QString reason;
+    if (!readSmallFile(path, text, reason))
         return false;
-    const QByteArray words = file.readAll().simplified();
-    if (words.isEmpty())
-        return false;
-    const QList<QByteArray> keys = words.split(' ');
-    return keys.at(keyNumber % keys.size()) == key;
+    QString expected;
+    return chooseKey(keyWords(text), keyNumber, expected, reason) && expected == QString::fromLatin1(key);
 }
 
 void TestServer::route(NodeConnection *connection, QByteArray line)
@@ -133,17 +127,16 @@ void TestServer::route(NodeConnection *connection, QByteArray line)
     if (!firstWord(line).contains('>'))
         line = connection->name() + '>' + line;
 
-    const QByteArray address = firstWord(line);
-    const int arrow = address.indexOf('>');
-    const QByteArray from = address.left(arrow);
-    const QByteArray to = address.mid(arrow + 1);
+    QByteArray from;
+    QByteArray to;
+    splitAddress(firstWord(line), from, to);
     const QByteArray text = afterFirstWord(line);
     if (from.isEmpty() || to.isEmpty() || text.isEmpty()) {
         connection->sendLine("System>" + connection->name() + "> @");
         return;
     }
 
-    const QByteArray receiver = nodeOf(to);
+    const QByteArray receiver = busNode(to);
     if (receiver == SystemNode) {
         handleSystemCommand(connection, from, line, text);
         return;
