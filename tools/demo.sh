@@ -35,8 +35,8 @@ cleanup() {
 trap cleanup EXIT
 
 # Each node logs in with a word of its key file, chosen by the server.
-echo "alpha bravo charlie delta" >"$run/keys/cam1.key"
-echo "echo foxtrot golf" >"$run/keys/term1.key"
+printf '%s\n' alpha bravo charlie delta >"$run/keys/cam1.key"
+printf '%s\n' echo foxtrot golf >"$run/keys/term1.key"
 cp "$run/keys/cam1.key" "$run/work/"
 
 echo "== starting the test STARS server"

@@ -27,6 +27,8 @@ public:
 
     // Passes --verbose, so output() holds a trace of every line; call before start().
     void setVerbose(bool verbose) { m_verbose = verbose; }
+    // More command-line options (e.g. --allow-host); call before start().
+    void setExtraArguments(const QStringList &arguments) { m_extraArguments = arguments; }
 
     // Starts the program and reads its port; false (with a warning) on failure.
     bool start(int timeoutMs = 10000);
@@ -46,6 +48,7 @@ public:
 private:
     Faults m_faults;
     bool m_verbose = false;
+    QStringList m_extraArguments;
     QTemporaryDir m_keyDir;
     QProcess m_process;
     QByteArray m_output;

@@ -26,6 +26,11 @@ NodeConnection::~NodeConnection()
     m_socket->disconnect(this);
 }
 
+QHostAddress NodeConnection::peerAddress() const
+{
+    return m_socket->peerAddress();
+}
+
 QByteArray NodeConnection::label() const
 {
     return m_name.isEmpty() ? m_peer : m_name;

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QObject>
 
+class QHostAddress;
 class QTcpSocket;
 
 // One client connection: the socket, the bytes received so far and the node
@@ -27,6 +28,8 @@ public:
     // The key number sent on connect; the log-in line must answer it.
     int keyNumber() const { return m_keyNumber; }
     void sendKeyNumber(int number);
+
+    QHostAddress peerAddress() const;
 
     // Node name, or the peer address before the log-in; used in traces.
     QByteArray label() const;

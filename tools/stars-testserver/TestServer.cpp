@@ -90,16 +90,23 @@ void TestServer::handleLogin(NodeConnection *connection, const QByteArray &line)
     }
     const QList<QByteArray> words = line.simplified().split(' ');
     const QByteArray node = words.value(0);
-    const bool accepted = words.size() == 2 && isValidNodeName(node) && !m_nodes.contains(node)
-                          && keyMatches(node, connection->keyNumber(), words.value(1));
+    // Refused as a STARS server refuses: the key first, so a wrong key
+    // learns nothing of the host rule or of who is logged in.
+    QByteArray refusal;
+    if (words.size() != 2 || !isValidNodeName(node) || !keyMatches(node, connection->keyNumber(), words.value(1)))
+        refusal = "Er: Bad node name or key";
+    else if (!hostAllowed(node, connection->peerAddress()))
+        refusal = "Er: Bad host for " + node;
+    else if (m_nodes.contains(node))
+        refusal = "Er: " + node + " already exists.";
+    const bool accepted = refusal.isEmpty();
     if (accepted) {
         connection->setName(node);
         m_nodes.insert(node, connection);
         m_loggedIn.append(connection);
         connection->trace(node + " logged in");
     }
-    const QByteArray verdict = "System>" + node
-                               + (accepted ? QByteArray(" Ok:") : QByteArray(" Er: Bad node name or key"));
+    const QByteArray verdict = "System>" + node + ' ' + (accepted ? QByteArray("Ok:") : refusal);
     if (!m_options.noVerdict) {
         connection->sendLine(verdict);
         if (m_options.doubleVerdict)
@@ -109,15 +116,29 @@ void TestServer::handleLogin(NodeConnection *connection, const QByteArray &line)
         connection->close();
 }
 
+bool TestServer::hostAllowed(const QByteArray &node, const QHostAddress &peer) const
+{
+    const auto allowed = m_options.allowedHosts.constFind(node);
+    if (allowed == m_options.allowedHosts.constEnd())
+        return true;
+    for (const QHostAddress &host : *allowed) {
+        if (host.isEqual(peer, QHostAddress::TolerantConversion))
+            return true;
+    }
+    return false;
+}
+
 bool TestServer::keyMatches(const QByteArray &node, int keyNumber, const QByteArray &key) const
 {
+    // One key per line, as a STARS server reads key files: a file with all
+    // its keys on one line holds one key.
     const QString path = QDir(m_options.keyDir).filePath(QString::fromLatin1(node) + QStringLiteral(".key"));
     QByteArray text;
     QString reason;
     if (!readSmallFile(path, text, reason))
         return false;
     QString expected;
-    return chooseKey(keyWords(text), keyNumber, expected, reason) && expected == QString::fromLatin1(key);
+    return chooseKey(keyLines(text), keyNumber, expected, reason) && expected == QString::fromLatin1(key);
 }
 
 void TestServer::route(NodeConnection *connection, QByteArray line)
