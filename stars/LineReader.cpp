@@ -1,7 +1,5 @@
 #include "LineReader.h"
 
-#include <cstring>
-
 LineReader::LineReader(int maxLineBytes) : maxBytes(maxLineBytes > 0 ? maxLineBytes : 1) {}
 
 void LineReader::compact()
@@ -44,38 +42,6 @@ void LineReader::appendReserved(int size)
     const int unused = reserved - qBound(0, size, reserved);
     buffer.resize(buffer.size() - unused);
     reserved = 0;
-}
-
-int LineReader::lineEnd()
-{
-    const int available = buffer.size() - start;
-    const int scan = (available < maxBytes ? available : maxBytes) - scanned;
-    if (scan > 0) {
-        const char* from = buffer.constData() + start + scanned;
-        if (const void* lf = std::memchr(from, '\n', size_t(scan)))
-            return int(static_cast<const char*>(lf) - buffer.constData()) + 1;
-        scanned += scan;
-    }
-    if (available >= maxBytes)
-        return start + maxBytes;
-    return -1;
-}
-
-bool LineReader::hasLine()
-{
-    return lineEnd() >= 0;
-}
-
-bool LineReader::nextLine(const char*& begin, int& size)
-{
-    const int end = lineEnd();
-    if (end < 0)
-        return false;
-    begin = buffer.constData() + start;
-    size = end - start;
-    start = end;
-    scanned = 0;
-    return true;
 }
 
 QByteArray LineReader::takeLine()
