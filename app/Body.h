@@ -9,7 +9,6 @@
 
 #include <memory>
 
-class QTextStream;
 class Stars;
 class Tarn;
 struct TarnOptions;
@@ -28,12 +27,8 @@ public:
     ~Body() override;
 
     // Reads "config.cfg" from the working directory into configMap; false
-    // when the file cannot be opened.
+    // when it cannot be read: missing, not a regular file, or over 1 MiB.
     bool ReadConfig();
-
-    // Parses configuration lines into map: "KEY value [ignored...]" per line,
-    // '#' starts a comment line, keys upper-cased, a later key wins.
-    static void readConfigLines(QTextStream& stream, QMap<QString, QString>& map);
 
     // Logs every key of config the service does not know, with the known key
     // it was probably meant to be (a typing error would otherwise pass unseen).

@@ -1,44 +1,27 @@
 #include "Body.h"
 
 #include "ConfigKeys.h"
+#include "ConfigLines.h"
+#include "SmallFile.h"
 #include "tarn.h"
 
 #include <QDebug>
-#include <QFile>
 #include <QFileInfo>
-#include <QRegExp>
-#include <QTextStream>
 
 #include <cmath>
-
-void Body::readConfigLines(QTextStream& stream, QMap<QString, QString>& map)
-{
-    const QRegExp whiteSpace(QStringLiteral("\\s+"), Qt::CaseSensitive);
-    QString line;
-    while (stream.readLineInto(&line)) {
-        const QString simple = line.simplified();
-        if (simple.isEmpty() || simple.at(0) == QLatin1Char('#'))
-            continue;
-        if (whiteSpace.indexIn(simple) < 0)
-            continue; // a single word holds no value
-        const QStringList words = simple.split(whiteSpace);
-        const QString key = words.at(0).toUpper();
-        const QString& value = words.at(1);
-        map[key] = value.startsWith(QLatin1Char('#')) ? QString() : value;
-    }
-}
 
 bool Body::ReadConfig()
 {
     const QString name = QStringLiteral("config.cfg");
-    QFile file(name);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+    QByteArray bytes;
+    QString reason;
+    if (!readSmallFile(name, bytes, reason)) {
+        // A FIFO, a directory or a huge file is treated as a missing one.
+        qDebug() << "Unreadable configuration file" << name << reason;
         qDebug() << QStringLiteral("Can not open [%1]").arg(name);
         return false;
     }
-    QTextStream stream(&file);
-    readConfigLines(stream, configMap);
-    file.close();
+    readConfigText(bytes, configMap);
     logUnknownKeys(configMap);
     return true;
 }

@@ -2,6 +2,8 @@
 
 #include "Body.h"
 #include "ImageFile.h"
+#include "ConfigLines.h"
+#include "KeyFile.h"
 #include "LineReader.h"
 #include "SMsg.h"
 #include "Stars.h"
@@ -181,12 +183,12 @@ QString lineFault(const QByteArray& line)
 {
     if (line.isEmpty())
         return QStringLiteral("empty line handed out");
-    if (line.size() > LineReader::MaxLineBytes)
+    if (line.size() > LineReader::DefaultMaxLineBytes)
         return QStringLiteral("line of %1 bytes").arg(line.size());
     const int lf = line.indexOf('\n');
     if (lf >= 0 && lf != line.size() - 1)
         return QStringLiteral("line feed inside a line at %1 of %2").arg(lf).arg(line.size());
-    if (lf < 0 && line.size() != LineReader::MaxLineBytes)
+    if (lf < 0 && line.size() != LineReader::DefaultMaxLineBytes)
         return QStringLiteral("piece of %1 bytes without a line feed").arg(line.size());
     return QString();
 }
@@ -222,7 +224,7 @@ QString feed(const QByteArray& stream, const QList<int>& sizes, Framing& out)
                 .arg(appended)
                 .arg(handedOut)
                 .arg(reader.pending());
-        if (reader.pending() >= LineReader::MaxLineBytes)
+        if (reader.pending() >= LineReader::DefaultMaxLineBytes)
             return QStringLiteral("%1 bytes pending without a line").arg(reader.pending());
         if (!reader.takeLine().isEmpty())
             return QStringLiteral("takeLine gave a line while hasLine said none");
@@ -238,7 +240,7 @@ QString feed(const QByteArray& stream, const QList<int>& sizes, Framing& out)
 
 QString decodeFault(const QByteArray& line, SMsg& reused)
 {
-    const int kind = Stars::decodeLine(line, reused);
+    const int kind = decodeLine(line, reused);
     if (kind != reused.kind)
         return QStringLiteral("decodeLine returned %1, kind is %2").arg(kind).arg(reused.kind);
     QString fault = messageFault(reused);
@@ -249,13 +251,13 @@ QString decodeFault(const QByteArray& line, SMsg& reused)
             return QStringLiteral("zero character in %1").arg(quoted(*field));
     }
     SMsg fresh;
-    Stars::decodeLine(line, fresh);
+    decodeLine(line, fresh);
     fault = messageDifference(reused, fresh, fresh.kind != SMsg::MsgInvalid);
     if (!fault.isEmpty())
         return QStringLiteral("decoded into a used record: ") + fault;
     if (line.endsWith('\n')) {
         SMsg bare;
-        Stars::decodeLine(line.left(line.size() - 1), bare);
+        decodeLine(line.left(line.size() - 1), bare);
         fault = messageDifference(bare, fresh);
         if (!fault.isEmpty())
             return QStringLiteral("with and without the line feed: ") + fault;
@@ -330,7 +332,7 @@ QString checkConfig(const QByteArray& input)
         QTextStream stream(&buffer);
         stream.setCodec(codec);
         QMap<QString, QString> map;
-        Body::readConfigLines(stream, map);
+        readConfigLines(stream, map);
         QString fault = configFault(map);
         if (!fault.isEmpty())
             return codecName(codec) + QStringLiteral(": ") + fault;
@@ -342,7 +344,7 @@ QString checkConfig(const QByteArray& input)
                        QLatin1Char('\n');
         QTextStream again(&written);
         QMap<QString, QString> reread;
-        Body::readConfigLines(again, reread);
+        readConfigLines(again, reread);
         if (reread != map)
             return codecName(codec) + QStringLiteral(": written out and read again differs: ") + quoted(written);
     }
@@ -357,7 +359,7 @@ QString checkKeys(const QByteArray& input)
         buffer.open(QIODevice::ReadOnly | QIODevice::Text);
         QTextStream stream(&buffer);
         stream.setCodec(codec);
-        const QStringList words = Stars::parseKeys(stream);
+        const QStringList words = readKeyWords(stream);
         const QString fault = wordsFault(words);
         if (!fault.isEmpty())
             return codecName(codec) + QStringLiteral(": ") + fault;
@@ -367,7 +369,7 @@ QString checkKeys(const QByteArray& input)
         for (const QLatin1String separator : {QLatin1String(" "), QLatin1String("\n")}) {
             QString written = words.join(separator);
             QTextStream again(&written);
-            const QStringList reread = Stars::parseKeys(again);
+            const QStringList reread = readKeyWords(again);
             if (reread != words)
                 return codecName(codec) + QStringLiteral(": written out and read again differs: ") +
                        quoted(words.join(QLatin1Char('|'))) + QStringLiteral(" against ") +

@@ -14,10 +14,10 @@ namespace fuzzchecks {
 // SMsg::Parse.
 QString checkParse(const QByteArray& input);
 
-// Any bytes as config.cfg (UTF-8 and Latin-1) through Body::readConfigLines.
+// Any bytes as config.cfg (UTF-8 and Latin-1) through readConfigLines.
 QString checkConfig(const QByteArray& input);
 
-// Any bytes as a key file (UTF-8 and Latin-1) through Stars::parseKeys.
+// Any bytes as a key file (UTF-8 and Latin-1) through readKeyWords.
 QString checkKeys(const QByteArray& input);
 
 // imagefile::composeName and alternativeName. The input is
@@ -28,7 +28,7 @@ QString checkFileName(const QByteArray& input);
 QByteArray fileNameInput(bool useSeqFileNo, int encoding, qint32 seqFileNo, qint32 imageIndex, qint32 alternative,
                          const QByteArray& name);
 
-// The receiving path: LineReader fed in chunks, Stars::decodeLine per line.
+// The receiving path: LineReader fed in chunks, decodeLine per line.
 // The input is
 //   head(1) chunkSizes(2 each) stream(rest)
 // head bits 0-3: the number of chunk sizes (little-endian, modulo 8192, 0

@@ -1,4 +1,4 @@
-// Any bytes as config.cfg through Body::readConfigLines.
+// Any bytes as config.cfg through readConfigLines.
 // The invariants are in FuzzChecks.cpp, shared with tests/fuzzregressions.
 #include "FuzzChecks.h"
 

@@ -1,4 +1,4 @@
-// Any bytes as a key file through Stars::parseKeys.
+// Any bytes as a key file through readKeyWords.
 // The invariants are in FuzzChecks.cpp, shared with tests/fuzzregressions.
 #include "FuzzChecks.h"
 

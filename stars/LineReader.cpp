@@ -1,6 +1,15 @@
 #include "LineReader.h"
 
-#include <cstring>
+LineReader::LineReader(int maxLineBytes) : maxBytes(maxLineBytes > 0 ? maxLineBytes : 1) {}
+
+void LineReader::compact()
+{
+    // Drop the handed-out front only when it is worth the copy.
+    if (start > 0 && (start >= buffer.size() || start > 65536)) {
+        buffer.remove(0, start);
+        start = 0;
+    }
+}
 
 void LineReader::append(const QByteArray& bytes)
 {
@@ -11,47 +20,63 @@ void LineReader::append(const char* data, int size)
 {
     if (size <= 0)
         return;
-    // Drop the handed-out front only when it is worth the copy.
-    if (start > 0 && (start >= buffer.size() || start > 65536)) {
-        buffer.remove(0, start);
-        start = 0;
-    }
+    compact();
     buffer.append(data, size);
 }
 
-int LineReader::lineEnd() const
+char* LineReader::reserve(int size)
 {
-    const int available = buffer.size() - start;
-    const int scan = available < MaxLineBytes ? available : MaxLineBytes;
-    const void* lf = std::memchr(buffer.constData() + start, '\n', size_t(scan));
-    if (lf)
-        return int(static_cast<const char*>(lf) - buffer.constData()) + 1;
-    if (available >= MaxLineBytes)
-        return start + MaxLineBytes;
-    return -1;
+    compact();
+    reserved = size > 0 ? size : 0;
+    const int used = buffer.size();
+    // A reserved capacity survives the buffer running empty between reads.
+    if (buffer.capacity() < used + reserved)
+        buffer.reserve(2 * (used + reserved));
+    buffer.resize(used + reserved);
+    return buffer.data() + used;
 }
 
-bool LineReader::hasLine() const
+void LineReader::appendReserved(int size)
 {
-    return lineEnd() >= 0;
+    // Shrinking keeps the capacity for the next read.
+    const int unused = reserved - qBound(0, size, reserved);
+    buffer.resize(buffer.size() - unused);
+    reserved = 0;
 }
 
 QByteArray LineReader::takeLine()
 {
-    const int end = lineEnd();
-    if (end < 0)
+    const char* begin;
+    int size;
+    if (!nextLine(begin, size))
         return QByteArray();
-    QByteArray line = buffer.mid(start, end - start);
-    start = end;
+    QByteArray line(begin, size);
     if (start == buffer.size()) {
-        buffer.clear();
+        buffer.resize(0); // keeps a reserved capacity
         start = 0;
     }
     return line;
+}
+
+QByteArray LineReader::takeRest()
+{
+    QByteArray rest = buffer.mid(start);
+    clear();
+    return rest;
 }
 
 void LineReader::clear()
 {
     buffer.clear();
     start = 0;
+    scanned = 0;
+}
+
+QByteArray LineReader::withoutLineEnd(QByteArray line)
+{
+    if (line.endsWith('\n'))
+        line.chop(1);
+    if (line.endsWith('\r'))
+        line.chop(1);
+    return line;
 }

@@ -38,13 +38,7 @@ int SMsg::Parse(QString line)
         return kind;
     }
     from = s.left(e);
-    const int fromDot = from.indexOf(QLatin1Char('.'));
-    if (fromDot >= 0) {
-        fromNode = from.left(fromDot);
-        fromSub = from.mid(fromDot + 1);
-    } else {
-        fromNode = from;
-    }
+    splitBusName(from, fromNode, fromSub);
 
     const int b = s.indexOf(QLatin1Char(' '));
     // A blank before the '>' (a sender name with a blank) cannot be cut into
@@ -55,13 +49,7 @@ int SMsg::Parse(QString line)
         return kind;
     }
     to = s.mid(e + 1, b - e - 1);
-    const int d = s.indexOf(QLatin1Char('.'), e + 1);
-    if (d > e && d < b) {
-        toNode = s.mid(e + 1, d - e - 1);
-        toSub = s.mid(d + 1, b - d - 1);
-    } else {
-        toNode = to;
-    }
+    splitBusName(to, toNode, toSub);
 
     kind = (b + 1 < s.size() && s.at(b + 1) == QLatin1Char('_')) ? MsgEvent : MsgCommand;
 
@@ -103,4 +91,14 @@ void SMsg::LookUpCommandCode()
 bool SMsg::isAnswer() const
 {
     return command.startsWith(QLatin1Char('@')) || command == QLatin1String("Er:");
+}
+
+int decodeLine(QByteArray line, SMsg& msg)
+{
+    // Simplified in place when the caller hands its line over.
+    QByteArray bytes = std::move(line).simplified();
+    const int zero = bytes.indexOf('\0');
+    if (zero >= 0)
+        bytes.truncate(zero);
+    return msg.Parse(QString::fromUtf8(bytes));
 }

@@ -52,3 +52,37 @@ struct CommandTableEntry
     int code;
 };
 extern const CommandTableEntry CommandTable[];
+
+// Turns one received line (line feed included or not) into msg: white space
+// simplified, cut at the first zero byte, decoded as UTF-8, parsed. Returns
+// the message kind.
+int decodeLine(QByteArray line, SMsg& msg);
+
+// A bus name "node.sub" split at its first '.'; sub is empty when there is
+// none. Works on QString and QByteArray alike.
+template <typename Text>
+void splitBusName(const Text& name, Text& node, Text& sub)
+{
+    const int dot = name.indexOf('.');
+    node = dot < 0 ? name : name.left(dot);
+    sub = dot < 0 ? Text() : name.mid(dot + 1);
+}
+
+// The node part of a bus name: routing goes by it ("cam1.ccd" is at "cam1").
+template <typename Text>
+Text busNode(const Text& name)
+{
+    const int dot = name.indexOf('.');
+    return dot < 0 ? name : name.left(dot);
+}
+
+// The address word of a line, "from>to", split at its first '>'. False (and
+// both parts empty) when there is no '>'.
+template <typename Text>
+bool splitAddress(const Text& address, Text& from, Text& to)
+{
+    const int arrow = address.indexOf('>');
+    from = arrow < 0 ? Text() : address.left(arrow);
+    to = arrow < 0 ? Text() : address.mid(arrow + 1);
+    return arrow >= 0;
+}

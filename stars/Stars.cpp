@@ -1,9 +1,11 @@
 #include "Stars.h"
 
+#include "KeyFile.h"
+#include "SmallFile.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QTcpSocket>
-#include <QTextStream>
 #include <QTimer>
 
 #include <netinet/in.h>
@@ -69,44 +71,35 @@ Stars::AskSignal Stars::askSignal(int commandCode)
     return askSignals[commandCode];
 }
 
-QStringList Stars::parseKeys(QTextStream& stream)
-{
-    QStringList words;
-    while (!stream.atEnd()) {
-        QString word;
-        stream >> word;
-        if (!word.isEmpty())
-            words.append(word);
-    }
-    return words;
-}
-
 void Stars::ReadStarsKeys(QString keyFileName, QString nodeName)
 {
     qDebug() << "key file names " << keyFileName << nodeName;
     this->nodeName = nodeName;
 
-    QFile file;
-    bool opened = false;
     if (!keyFileName.isEmpty()) {
-        file.setFileName(keyFileName + QStringLiteral(".key"));
-        opened = file.open(QIODevice::ReadOnly | QIODevice::Text);
-        if (!opened)
-            qDebug() << QStringLiteral("Cannot open [%1.key]").arg(keyFileName);
-    }
-    if (!opened) {
-        // Keys may also be built into the program as resources; none are.
-        file.setFileName(QStringLiteral(":") + nodeName + QStringLiteral(".key"));
-        opened = file.open(QIODevice::ReadOnly | QIODevice::Text);
-        if (!opened) {
-            qDebug() << QStringLiteral("Cannot open both [%1.key] and [:%2.key]").arg(keyFileName, nodeName);
-            std::exit(1);
+        const QString path = keyFileName + QStringLiteral(".key");
+        QByteArray bytes;
+        QString reason;
+        if (readSmallFile(path, bytes, reason)) {
+            setKeys(keyWords(bytes));
+            return;
         }
+        qDebug() << "Unreadable key file" << path << reason;
+        qDebug() << QStringLiteral("Cannot open [%1.key]").arg(keyFileName);
     }
-    QTextStream stream(&file);
-    keys = parseKeys(stream);
+    // Keys may also be built into the program as resources; none are.
+    QFile resource(QStringLiteral(":") + nodeName + QStringLiteral(".key"));
+    if (!resource.open(QIODevice::ReadOnly)) {
+        qDebug() << QStringLiteral("Cannot open both [%1.key] and [:%2.key]").arg(keyFileName, nodeName);
+        std::exit(1);
+    }
+    setKeys(keyWords(resource.readAll()));
+}
+
+void Stars::setKeys(const QStringList& words)
+{
+    keys = words;
     keyCount = keys.size();
-    file.close();
 }
 
 void Stars::ConnectToServer()
@@ -314,25 +307,25 @@ void Stars::answerKeyNumber(const QByteArray& line)
 {
     const QString text = QString::fromLatin1(line).simplified();
     const int number = text.toInt(); // not a number: 0
-    if (keyCount <= 0) {
-        // No key will ever be there until someone writes the key file.
-        const QString why = QStringLiteral("the key file holds no key");
-        qDebug().noquote() << "Log-in refused:" << why;
-        connectState = -1;
-        dropQuietly();
-        emit LogInRefused(why);
+    QString key;
+    QString why;
+    if (!chooseKey(keys, number, key, why)) {
+        if (keys.isEmpty()) {
+            // No key will ever be there until someone writes the key file.
+            qDebug().noquote() << "Log-in refused:" << why;
+            connectState = -1;
+            dropQuietly();
+            emit LogInRefused(why);
+        } else {
+            refuseLogIn(why);
+        }
         return;
     }
-    if (number < 0) {
-        refuseLogIn("negative key number");
-        return;
-    }
-    const QString& key = keys.at(number % keyCount);
     writeLine(QStringLiteral("%1 %2\n").arg(nodeName, key));
     connectState = WaitKeyResult;
 }
 
-void Stars::refuseLogIn(const char* why)
+void Stars::refuseLogIn(const QString& why)
 {
     qDebug().noquote() << "Log-in refused:" << why;
     connectState = -1; // nothing more is read from this connection
@@ -358,16 +351,6 @@ Stars::Verdict Stars::examineVerdict(const SMsg& msg, QString& why)
         return Verdict::Transient;
     }
     return Verdict::Accepted;
-}
-
-int Stars::decodeLine(QByteArray line, SMsg& msg)
-{
-    // Simplified in place when the caller hands its line over.
-    QByteArray bytes = std::move(line).simplified();
-    const int zero = bytes.indexOf('\0');
-    if (zero >= 0)
-        bytes.truncate(zero);
-    return msg.Parse(QString::fromUtf8(bytes));
 }
 
 void Stars::dispatch(QByteArray line, SMsg& msg)

@@ -8,7 +8,6 @@
 #include <QStringList>
 
 class QTcpSocket;
-class QTextStream;
 class QTimer;
 
 // The node's client of the STARS server: one TCP connection, the key log-in,
@@ -38,14 +37,6 @@ public:
     void SendReply(const SMsg& msg, const QString& text);
     // Writes "sender>System text"; event texts begin with '_'.
     void SendEvent(const QString& sender, const QString& text);
-
-    // Turns one received line (line feed included or not) into msg: white
-    // space simplified, cut at the first zero byte, decoded as UTF-8, parsed.
-    // Returns the message kind.
-    static int decodeLine(QByteArray line, SMsg& msg);
-
-    // The words of a key file, in order (any white space separates them).
-    static QStringList parseKeys(QTextStream& stream);
 
     // The signal for a command code 0..36 (as the command table numbers them).
     using AskSignal = void (Stars::*)(SMsg);
@@ -153,13 +144,14 @@ private:
     void answerKeyNumber(const QByteArray& line);
     void dispatch(QByteArray line, SMsg& msg);
     void writeLine(QString text);
-    void refuseLogIn(const char* why);
+    void refuseLogIn(const QString& why);
     // Closes the connection without Disconnected(): it ended on our side.
     void dropQuietly();
     void applyLiveness();
     void attemptFailed();
     // Lines waiting for the network, from the average line length so far.
     qint64 pendingLines() const;
+    void setKeys(const QStringList& words);
 
     QString nodeName;
     QString serverAddress = QStringLiteral("localhost");

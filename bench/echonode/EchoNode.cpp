@@ -1,7 +1,10 @@
 #include "EchoNode.h"
 
+#include "ConfigLines.h"
+#include "KeyFile.h"
+#include "SmallFile.h"
+
 #include <QCoreApplication>
-#include <QFile>
 #include <QMap>
 #include <QTcpSocket>
 
@@ -11,24 +14,22 @@ EchoNode::EchoNode() : QObject(nullptr) {}
 
 bool EchoNode::start()
 {
-    QFile cfg(QStringLiteral("config.cfg"));
-    if (!cfg.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "echonode: no config.cfg\n");
+    // The service's own readers, so both read the same files the same way.
+    QByteArray text;
+    QString reason;
+    if (!readSmallFile(QStringLiteral("config.cfg"), text, reason)) {
+        std::fprintf(stderr, "echonode: no config.cfg: %s\n", qPrintable(reason));
         return false;
     }
-    QMap<QByteArray, QByteArray> config;
-    for (const QByteArray& line : cfg.readAll().split('\n')) {
-        const QList<QByteArray> words = line.simplified().split(' ');
-        if (words.size() >= 2 && !words.at(0).startsWith('#'))
-            config.insert(words.at(0).toUpper(), words.at(1));
-    }
-    nodeName = config.value("NAME_ON_STARS");
-    QFile keyFile(QString::fromLatin1(config.value("KEY_FILE_NAME") + ".key"));
-    if (nodeName.isEmpty() || !keyFile.open(QIODevice::ReadOnly)) {
-        std::fprintf(stderr, "echonode: no node name or key file\n");
+    QMap<QString, QString> config;
+    readConfigText(text, config);
+    nodeName = config.value(QStringLiteral("NAME_ON_STARS")).toLatin1();
+    const QString keyPath = config.value(QStringLiteral("KEY_FILE_NAME")) + QStringLiteral(".key");
+    if (nodeName.isEmpty() || !readSmallFile(keyPath, text, reason)) {
+        std::fprintf(stderr, "echonode: no node name or key file: %s\n", qPrintable(reason));
         return false;
     }
-    keys = keyFile.readAll().simplified().split(' ');
+    keys = keyWords(text);
 
     socket = new QTcpSocket(this);
     connect(socket, &QTcpSocket::connected, this,
@@ -36,14 +37,16 @@ bool EchoNode::start()
     connect(socket, &QTcpSocket::readyRead, this, &EchoNode::readLines);
     connect(socket, &QTcpSocket::disconnected, qApp, &QCoreApplication::quit);
     connect(socket, &QAbstractSocket::errorOccurred, qApp, &QCoreApplication::quit);
-    socket->connectToHost(QString::fromLatin1(config.value("STARS_IP")), quint16(config.value("STARS_PORT").toUInt()));
+    socket->connectToHost(config.value(QStringLiteral("STARS_IP")),
+                         quint16(config.value(QStringLiteral("STARS_PORT")).toUInt()));
     return true;
 }
 
 void EchoNode::readLines()
 {
     while (socket->bytesAvailable() > 0) {
-        reader.append(socket->readAll());
+        const int room = int(qMin<qint64>(socket->bytesAvailable(), 1 << 20));
+        reader.appendReserved(int(qMax<qint64>(0, socket->read(reader.reserve(room), room))));
         while (reader.hasLine())
             answer(reader.takeLine());
     }
@@ -53,8 +56,14 @@ void EchoNode::answer(const QByteArray& line)
 {
     switch (state) {
     case WaitKeyNumber: {
-        const int number = line.trimmed().toInt();
-        socket->write(nodeName + ' ' + keys.value(number % keys.size()) + '\n');
+        QString key;
+        QString why;
+        if (!chooseKey(keys, line.trimmed().toInt(), key, why)) {
+            std::fprintf(stderr, "echonode: %s\n", qPrintable(why));
+            socket->disconnectFromHost();
+            return;
+        }
+        socket->write(nodeName + ' ' + key.toLatin1() + '\n');
         state = WaitVerdict;
         return;
     }

@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class QTcpSocket;
 
@@ -36,5 +37,5 @@ private:
     LineReader reader;
     State state = WaitKeyNumber;
     QByteArray nodeName;
-    QList<QByteArray> keys;
+    QStringList keys;
 };

@@ -8,7 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-BusLink::BusLink(int fd) : fd(fd), buffer(1 << 20) {}
+BusLink::BusLink(int fd) : fd(fd) {}
 
 BusLink::~BusLink()
 {
@@ -64,15 +64,6 @@ int BusLink::receive(std::int64_t timeoutNs)
 {
     if (closed)
         return -1;
-    // Keep the unread rest at the front and make room for more.
-    if (head > 0) {
-        std::memmove(buffer.data(), buffer.data() + head, tail - head);
-        tail -= head;
-        head = 0;
-    }
-    if (buffer.size() - tail < 65536)
-        buffer.resize(buffer.size() * 2);
-
     pollfd p{fd, POLLIN, 0};
     timespec wait{time_t(timeoutNs / 1000000000), long(timeoutNs % 1000000000)};
     int ready;
@@ -82,15 +73,16 @@ int BusLink::receive(std::int64_t timeoutNs)
     if (ready <= 0)
         return 0;
 
+    // Straight into the line buffer: no copy on the hot path.
+    constexpr int Room = 1 << 20;
     int total = 0;
     for (;;) {
-        const ssize_t n = ::recv(fd, buffer.data() + tail, buffer.size() - tail, 0);
+        const ssize_t n = ::recv(fd, reader.reserve(Room), Room, 0);
+        reader.appendReserved(n > 0 ? int(n) : 0);
         if (n > 0) {
-            tail += std::size_t(n);
             total += int(n);
-            if (tail < buffer.size())
+            if (n < Room)
                 break; // took all there was
-            buffer.resize(buffer.size() * 2);
             continue;
         }
         if (n < 0 && errno == EINTR)
@@ -105,13 +97,10 @@ int BusLink::receive(std::int64_t timeoutNs)
 
 bool BusLink::nextLine(const char*& begin, int& size)
 {
-    const char* start = buffer.data() + head;
-    const void* lf = std::memchr(start, '\n', tail - head);
-    if (!lf)
+    if (!reader.nextLine(begin, size))
         return false;
-    begin = start;
-    size = int(static_cast<const char*>(lf) - start);
-    head += std::size_t(size) + 1;
+    if (size > 0 && begin[size - 1] == '\n')
+        --size;
     return true;
 }
 

@@ -1,12 +1,13 @@
 #pragma once
 
+#include "LineReader.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 // The server's side of one node connection, on a non-blocking descriptor:
 // log-in, sending, and cutting what arrives into lines.
@@ -43,8 +44,6 @@ public:
 
 private:
     int fd = -1;
-    std::vector<char> buffer;
-    std::size_t head = 0; // first byte not yet handed out
-    std::size_t tail = 0; // one past the last byte received
+    LineReader reader{LineReader::ObserverMaxLineBytes};
     bool closed = false;
 };

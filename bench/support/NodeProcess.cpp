@@ -69,7 +69,7 @@ bool NodeProcess::start(quint16 serverPort, QString* why)
     QFile key(dir.filePath(config.value(QStringLiteral("KEY_FILE_NAME")) + QStringLiteral(".key")));
     if (!cfg.open(QIODevice::WriteOnly | QIODevice::Truncate) || cfg.write(text) != text.size()
         || !key.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        || key.write(keyList.join(' ').toLatin1() + '\n') < 0) {
+        || key.write(keyList.join('\n').toLatin1() + '\n') < 0) {
         *why = QStringLiteral("cannot write the node's files");
         return false;
     }

@@ -1,7 +1,10 @@
 #include "Body.h"
+#include "ConfigLines.h"
 #include "tarn.h"
 
 #include <QtTest>
+
+#include <sys/stat.h>
 
 using Config = QMap<QString, QString>;
 
@@ -23,13 +26,14 @@ class tst_ReadConfig : public QObject
 private slots:
     void parsesLines_data();
     void parsesLines();
-    void readsConfigFromWorkingDirectory();
     void unknownKeysNameTheNearest_data();
     void unknownKeysNameTheNearest();
     void cameraOptions_data();
     void cameraOptions();
     void wholeNumberWithinLimits_data();
     void wholeNumberWithinLimits();
+    void unreadableConfigLeavesServiceIdle_data();
+    void unreadableConfigLeavesServiceIdle();
 };
 
 void tst_ReadConfig::parsesLines_data()
@@ -56,17 +60,37 @@ void tst_ReadConfig::parsesLines()
     QFETCH(Config, expected);
     QTextStream stream(&text);
     Config map;
-    Body::readConfigLines(stream, map);
+    readConfigLines(stream, map);
     QCOMPARE(map, expected);
 }
 
-void tst_ReadConfig::readsConfigFromWorkingDirectory()
+void tst_ReadConfig::unreadableConfigLeavesServiceIdle_data()
 {
-    // A missing file leaves the object idle: no camera, no client.
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("missing") << "missing";
+    QTest::newRow("FIFO without writer") << "fifo";
+    QTest::newRow("directory") << "dir";
+    QTest::newRow("over 1 MiB") << "big";
+}
+
+void tst_ReadConfig::unreadableConfigLeavesServiceIdle()
+{
+    // Anything but a small regular file leaves the object idle, as a missing
+    // one does: no camera, no client, and no hang on a FIFO.
+    QFETCH(QString, kind);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString old = QDir::currentPath();
     QVERIFY(QDir::setCurrent(dir.path()));
+    if (kind == "fifo")
+        QCOMPARE(::mkfifo("config.cfg", 0600), 0);
+    else if (kind == "dir")
+        QVERIFY(QDir().mkdir("config.cfg"));
+    if (kind == "big") {
+        QFile big("config.cfg");
+        QVERIFY(big.open(QIODevice::WriteOnly));
+        big.write("CAMERA_NO 0\n" + QByteArray(2 << 20, '#'));
+    }
     {
         Body idle;
         QVERIFY(idle.getConfig().isEmpty());

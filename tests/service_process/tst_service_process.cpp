@@ -176,7 +176,7 @@ void tst_ServiceProcess::onlyAddressAndPortConfiguredStillConnects()
     ServiceProcess service(server);
     service.setConfigText(QStringLiteral("STARS_IP 127.0.0.1\nSTARS_PORT %1\n").arg(server.port()));
     service.setKeys({"q1", "q2"});
-    QVERIFY(service.writeFile("QtTarn.key", "q1 q2"));
+    QVERIFY(service.writeFile("QtTarn.key", "q1\nq2\n"));
     QVERIFY(server.addKeys("QtTarn", {"q1", "q2"}));
     QVERIFY(service.start());
     QVERIFY2(service.waitForLogin(), qPrintable(service.log()));

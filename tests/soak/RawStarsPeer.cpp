@@ -54,10 +54,11 @@ void RawStarsPeer::acceptConnection()
 
 void RawStarsPeer::readAvailable()
 {
-    m_buffer += m_socket->readAll();
-    int start = 0;
-    for (int end; (end = m_buffer.indexOf('\n', start)) >= 0; start = end + 1) {
-        const QByteArray line = m_buffer.mid(start, end - start);
+    m_reader.append(m_socket->readAll());
+    while (m_reader.hasLine()) {
+        QByteArray line = m_reader.takeLine();
+        if (line.endsWith('\n'))
+            line.chop(1); // a CR before it is the service's own
         if (!m_loggedIn) {
             m_loginLine = line;
             if (line != m_expectedLogin) {
@@ -70,5 +71,4 @@ void RawStarsPeer::readAvailable()
         }
         emit lineReceived(line);
     }
-    m_buffer.remove(0, start);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LineReader.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QStringList>
@@ -45,7 +47,7 @@ private:
 
     QTcpServer m_server;
     QTcpSocket* m_socket = nullptr;
-    QByteArray m_buffer;
+    LineReader m_reader{LineReader::ObserverMaxLineBytes};
     QByteArray m_expectedLogin;
     QByteArray m_loginLine;
     bool m_loggedIn = false;

@@ -136,15 +136,10 @@ QString BusNode::commandOf(const QString &line)
 
 void BusNode::readAvailable()
 {
-    m_buffer += m_socket.readAll();
-    int start = 0;
-    for (int end; (end = m_buffer.indexOf('\n', start)) >= 0; start = end + 1) {
-        QByteArray line = m_buffer.mid(start, end - start);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        const QString text = QString::fromLatin1(line);
+    m_reader.append(m_socket.readAll());
+    while (m_reader.hasLine()) {
+        const QString text = QString::fromLatin1(LineReader::withoutLineEnd(m_reader.takeLine()));
         m_queue.enqueue(text);
         emit lineReceived(text);
     }
-    m_buffer.remove(0, start);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LineReader.h"
+
 #include <QByteArray>
 #include <QObject>
 #include <QQueue>
@@ -65,7 +67,7 @@ private:
     void readAvailable();
 
     QTcpSocket m_socket;
-    QByteArray m_buffer;
+    LineReader m_reader{LineReader::ObserverMaxLineBytes};
     QQueue<QString> m_queue;
     QString m_name;
     QString m_verdict;

@@ -38,6 +38,7 @@ bool StarsTestServer::start(int timeoutMs)
         arguments << QStringLiteral("--double-verdict");
     if (m_faults & DropAfterKey)
         arguments << QStringLiteral("--drop-after-key");
+    arguments << m_extraArguments;
 
     // A server started again reports its port afresh.
     m_process.disconnect();

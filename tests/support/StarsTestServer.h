@@ -31,6 +31,8 @@ public:
     // before start(); setPort(port()) after terminate() brings the server
     // back where its nodes look for it.
     void setPort(quint16 port) { m_requestedPort = port; }
+    // More command-line options (e.g. --allow-host); call before start().
+    void setExtraArguments(const QStringList &arguments) { m_extraArguments = arguments; }
 
     // Starts the program and reads its port; false (with a warning) on failure.
     bool start(int timeoutMs = 10000);
@@ -50,6 +52,7 @@ public:
 private:
     Faults m_faults;
     bool m_verbose = false;
+    QStringList m_extraArguments;
     QTemporaryDir m_keyDir;
     QProcess m_process;
     QByteArray m_output;

@@ -88,17 +88,26 @@ void TestServerTest::logIn_data()
     QTest::addColumn<QByteArray>("keyFile"); // null: no key file at all
     QTest::addColumn<int>("keyOffset");       // 0 answers with the right word
     QTest::addColumn<bool>("alreadyLoggedIn");
-    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<QString>("allowHost");   // --allow-host rule, if any
+    QTest::addColumn<QString>("verdict");     // after "System>node "
 
-    QTest::newRow("right key") << "term1" << QByteArray("k0 k1 k2") << 0 << false << true;
-    QTest::newRow("keys split by any white space") << "term1" << QByteArray("\tk0\n\n  k1   k2\r\n") << 0 << false << true;
-    QTest::newRow("single key") << "term1" << QByteArray("only\n") << 0 << false << true;
-    QTest::newRow("wrong key") << "term1" << QByteArray("k0 k1 k2") << 1 << false << false;
-    QTest::newRow("unknown node") << "term1" << QByteArray() << 0 << false << false;
-    QTest::newRow("empty key file") << "term1" << QByteArray(" \n") << 0 << false << false;
-    QTest::newRow("node already logged in") << "term1" << QByteArray("k0 k1 k2") << 0 << true << false;
-    QTest::newRow("System is the server") << "System" << QByteArray("k0 k1 k2") << 0 << false << false;
-    QTest::newRow("sub-name") << "term1.ui" << QByteArray("k0 k1 k2") << 0 << false << false;
+    const QString bad = "Er: Bad node name or key";
+    const QByteArray keys = "k0\nk1\nk2\n";
+    QTest::newRow("right key") << "term1" << keys << 0 << false << "" << "Ok:";
+    QTest::newRow("one key per line, trimmed, empty lines skipped")
+        << "term1" << QByteArray("\tk0\n\n  k1 \r\nk2") << 0 << false << "" << "Ok:";
+    QTest::newRow("all keys on one line are one key") << "term1" << QByteArray("k0 k1 k2\n") << 0 << false << "" << bad;
+    QTest::newRow("single key") << "term1" << QByteArray("only\n") << 0 << false << "" << "Ok:";
+    QTest::newRow("wrong key") << "term1" << keys << 1 << false << "" << bad;
+    QTest::newRow("unknown node") << "term1" << QByteArray() << 0 << false << "" << bad;
+    QTest::newRow("empty key file") << "term1" << QByteArray(" \n") << 0 << false << "" << bad;
+    QTest::newRow("node already logged in") << "term1" << keys << 0 << true << "" << "Er: term1 already exists.";
+    QTest::newRow("System is the server") << "System" << keys << 0 << false << "" << bad;
+    QTest::newRow("sub-name") << "term1.ui" << keys << 0 << false << "" << bad;
+    QTest::newRow("allowed host") << "term1" << keys << 0 << false << "term1=127.0.0.1" << "Ok:";
+    QTest::newRow("host not allowed") << "term1" << keys << 0 << false << "term1=192.0.2.7" << "Er: Bad host for term1";
+    QTest::newRow("rule for another node") << "term1" << keys << 0 << false << "cam1=192.0.2.7" << "Ok:";
+    QTest::newRow("wrong key from a host not allowed") << "term1" << keys << 1 << false << "term1=192.0.2.7" << bad;
 }
 
 void TestServerTest::logIn()
@@ -107,8 +116,15 @@ void TestServerTest::logIn()
     QFETCH(QByteArray, keyFile);
     QFETCH(int, keyOffset);
     QFETCH(bool, alreadyLoggedIn);
-    QFETCH(bool, accepted);
+    QFETCH(QString, allowHost);
+    QFETCH(QString, verdict);
+    const bool accepted = verdict == "Ok:";
 
+    if (!allowHost.isEmpty()) {
+        m_server = std::make_unique<StarsTestServer>();
+        m_server->setExtraArguments({"--allow-host", allowHost});
+        QVERIFY(m_server->start());
+    }
     if (!keyFile.isNull()) {
         QFile file(m_server->keyDir() + QLatin1Char('/') + node + QStringLiteral(".key"));
         QVERIFY(file.open(QIODevice::WriteOnly));
@@ -131,8 +147,7 @@ void TestServerTest::logIn()
         keys << QStringLiteral("k0");
     bus.send(node + ' ' + keys.at((number + keyOffset) % keys.size()));
 
-    const QString verdict = bus.nextLine(LongWait);
-    QCOMPARE(verdict, QStringLiteral("System>%1 %2").arg(node, accepted ? "Ok:" : "Er: Bad node name or key"));
+    QCOMPARE(bus.nextLine(LongWait), QStringLiteral("System>%1 %2").arg(node, verdict));
     if (!accepted)
         QVERIFY(bus.waitForDisconnected(LongWait));
 
@@ -156,6 +171,7 @@ void TestServerTest::rejectsBadOptions_data()
     QTest::newRow("port out of range") << QStringList{"--port", "70000"} << "bad port";
     QTest::newRow("port not a number") << QStringList{"--port", "x"} << "bad port";
     QTest::newRow("missing key directory") << QStringList{"--keydir", "/nonexistent/keys"} << "does not exist";
+    QTest::newRow("host rule without a host") << QStringList{"--allow-host", "term1"} << "NODE=HOST";
 }
 
 void TestServerTest::rejectsBadOptions()

@@ -26,6 +26,11 @@ NodeConnection::~NodeConnection()
     m_socket->disconnect(this);
 }
 
+QHostAddress NodeConnection::peerAddress() const
+{
+    return m_socket->peerAddress();
+}
+
 QByteArray NodeConnection::label() const
 {
     return m_name.isEmpty() ? m_peer : m_name;
@@ -65,35 +70,25 @@ void NodeConnection::trace(const QByteArray &text) const
 
 void NodeConnection::readAvailable()
 {
-    m_buffer += m_socket->readAll();
-    int start = 0;
-    while (!m_closing) {
-        const int end = m_buffer.indexOf('\n', start);
-        if (end < 0)
-            break;
-        const int length = end - start;
-        if (m_discarding || length > MaxLineLength) {
-            trace(label() + ": discarded a line of " + QByteArray::number(m_discarded + length)
+    m_reader.append(m_socket->readAll());
+    while (!m_closing && m_reader.hasLine()) {
+        const QByteArray line = m_reader.takeLine();
+        if (!line.endsWith('\n')) {
+            // A piece of an over-long line: keep only the fact that we are inside one.
+            if (!m_discarding)
+                trace(label() + ": line longer than " + QByteArray::number(MaxLineLength)
+                      + " bytes, discarding it");
+            m_discarding = true;
+            m_discarded += line.size();
+        } else if (m_discarding) {
+            trace(label() + ": discarded a line of " + QByteArray::number(m_discarded + line.size() - 1)
                   + " bytes");
             m_discarding = false;
             m_discarded = 0;
         } else {
-            QByteArray line = m_buffer.mid(start, length);
-            if (line.endsWith('\r'))
-                line.chop(1);
-            trace(label() + " -> " + line);
-            emit lineReceived(this, line);
+            const QByteArray text = LineReader::withoutLineEnd(line);
+            trace(label() + " -> " + text);
+            emit lineReceived(this, text);
         }
-        start = end + 1;
-    }
-    m_buffer.remove(0, start);
-    if (m_buffer.size() > MaxLineLength) {
-        // Keep only the fact that we are inside an over-long line.
-        if (!m_discarding)
-            trace(label() + ": line longer than " + QByteArray::number(MaxLineLength)
-                  + " bytes, discarding it");
-        m_discarding = true;
-        m_discarded += m_buffer.size();
-        m_buffer.clear();
     }
 }

@@ -1,8 +1,11 @@
 #pragma once
 
+#include "LineReader.h"
+
 #include <QByteArray>
 #include <QObject>
 
+class QHostAddress;
 class QTcpSocket;
 
 // One client connection: the socket, the bytes received so far and the node
@@ -25,6 +28,8 @@ public:
     // The key number sent on connect; the log-in line must answer it.
     int keyNumber() const { return m_keyNumber; }
     void sendKeyNumber(int number);
+
+    QHostAddress peerAddress() const;
 
     // Node name, or the peer address before the log-in; used in traces.
     QByteArray label() const;
@@ -49,7 +54,7 @@ private:
     bool m_verbose;
     QByteArray m_name;
     QByteArray m_peer;
-    QByteArray m_buffer;
+    LineReader m_reader{MaxLineLength + 1}; // the line feed comes on top
     qint64 m_discarded = 0; // bytes of an over-long line thrown away so far
     bool m_discarding = false;
     bool m_closing = false;

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
 #include <QHostAddress>
+#include <QList>
 #include <QString>
 
 // What the command line chooses for one server run.
@@ -9,6 +12,9 @@ struct ServerOptions {
     quint16 port = 6057;
     QString keyDir = QStringLiteral(".");
     bool verbose = false;
+    // Nodes that may log in only from these addresses; a node not listed may
+    // log in from anywhere.
+    QHash<QByteArray, QList<QHostAddress>> allowedHosts;
 
     // Fault switches, so tests can see how a node copes with a broken server.
     bool noVerdict = false;     // check the key and register, but never answer it

@@ -1,9 +1,11 @@
 #include "TestServer.h"
 
+#include "KeyFile.h"
 #include "NodeConnection.h"
+#include "SMsg.h"
+#include "SmallFile.h"
 
 #include <QDir>
-#include <QFile>
 #include <QRandomGenerator>
 #include <QTcpSocket>
 
@@ -36,13 +38,6 @@ QByteArray afterFirstWord(const QByteArray &text)
 {
     const int blank = text.indexOf(' ');
     return blank < 0 ? QByteArray() : text.mid(blank + 1);
-}
-
-// Routing uses the node part of a name: "cam1.ccd" goes to "cam1".
-QByteArray nodeOf(const QByteArray &name)
-{
-    const int dot = name.indexOf('.');
-    return dot < 0 ? name : name.left(dot);
 }
 
 } // namespace
@@ -95,16 +90,23 @@ void TestServer::handleLogin(NodeConnection *connection, const QByteArray &line)
     }
     const QList<QByteArray> words = line.simplified().split(' ');
     const QByteArray node = words.value(0);
-    const bool accepted = words.size() == 2 && isValidNodeName(node) && !m_nodes.contains(node)
-                          && keyMatches(node, connection->keyNumber(), words.value(1));
+    // Refused as a STARS server refuses: the key first, so a wrong key
+    // learns nothing of the host rule or of who is logged in.
+    QByteArray refusal;
+    if (words.size() != 2 || !isValidNodeName(node) || !keyMatches(node, connection->keyNumber(), words.value(1)))
+        refusal = "Er: Bad node name or key";
+    else if (!hostAllowed(node, connection->peerAddress()))
+        refusal = "Er: Bad host for " + node;
+    else if (m_nodes.contains(node))
+        refusal = "Er: " + node + " already exists.";
+    const bool accepted = refusal.isEmpty();
     if (accepted) {
         connection->setName(node);
         m_nodes.insert(node, connection);
         m_loggedIn.append(connection);
         connection->trace(node + " logged in");
     }
-    const QByteArray verdict = "System>" + node
-                               + (accepted ? QByteArray(" Ok:") : QByteArray(" Er: Bad node name or key"));
+    const QByteArray verdict = "System>" + node + ' ' + (accepted ? QByteArray("Ok:") : refusal);
     if (!m_options.noVerdict) {
         connection->sendLine(verdict);
         if (m_options.doubleVerdict)
@@ -114,16 +116,29 @@ void TestServer::handleLogin(NodeConnection *connection, const QByteArray &line)
         connection->close();
 }
 
+bool TestServer::hostAllowed(const QByteArray &node, const QHostAddress &peer) const
+{
+    const auto allowed = m_options.allowedHosts.constFind(node);
+    if (allowed == m_options.allowedHosts.constEnd())
+        return true;
+    for (const QHostAddress &host : *allowed) {
+        if (host.isEqual(peer, QHostAddress::TolerantConversion))
+            return true;
+    }
+    return false;
+}
+
 bool TestServer::keyMatches(const QByteArray &node, int keyNumber, const QByteArray &key) const
 {
-    QFile file(QDir(m_options.keyDir).filePath(QString::fromLatin1(node) + QStringLiteral(".key")));
-    if (!file.open(QIODevice::ReadOnly))
+    // One key per line, as a STARS server reads key files: a file with all
+    // its keys on one line holds one key.
+    const QString path = QDir(m_options.keyDir).filePath(QString::fromLatin1(node) + QStringLiteral(".key"));
+    QByteArray text;
+    QString reason;
+    if (!readSmallFile(path, text, reason))
         return false;
-    const QByteArray words = file.readAll().simplified();
-    if (words.isEmpty())
-        return false;
-    const QList<QByteArray> keys = words.split(' ');
-    return keys.at(keyNumber % keys.size()) == key;
+    QString expected;
+    return chooseKey(keyLines(text), keyNumber, expected, reason) && expected == QString::fromLatin1(key);
 }
 
 void TestServer::route(NodeConnection *connection, QByteArray line)
@@ -133,17 +148,16 @@ void TestServer::route(NodeConnection *connection, QByteArray line)
     if (!firstWord(line).contains('>'))
         line = connection->name() + '>' + line;
 
-    const QByteArray address = firstWord(line);
-    const int arrow = address.indexOf('>');
-    const QByteArray from = address.left(arrow);
-    const QByteArray to = address.mid(arrow + 1);
+    QByteArray from;
+    QByteArray to;
+    splitAddress(firstWord(line), from, to);
     const QByteArray text = afterFirstWord(line);
     if (from.isEmpty() || to.isEmpty() || text.isEmpty()) {
         connection->sendLine("System>" + connection->name() + "> @");
         return;
     }
 
-    const QByteArray receiver = nodeOf(to);
+    const QByteArray receiver = busNode(to);
     if (receiver == SystemNode) {
         handleSystemCommand(connection, from, line, text);
         return;

@@ -33,6 +33,7 @@ private:
                              const QByteArray &line, const QByteArray &text);
     void forwardEvent(NodeConnection *source, const QByteArray &line);
     bool keyMatches(const QByteArray &node, int keyNumber, const QByteArray &key) const;
+    bool hostAllowed(const QByteArray &node, const QHostAddress &peer) const;
     void forget(NodeConnection *connection);
 
     ServerOptions m_options;

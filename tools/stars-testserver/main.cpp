@@ -32,7 +32,9 @@ int main(int argc, char *argv[])
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
-        "A STARS server for tests and demos. Nodes log in with the key file <keydir>/<node>.key;\n"
+        "A STARS server for tests and demos. Nodes log in with the key file <keydir>/<node>.key,\n"
+        "one key per line; a refused log-in is answered \"Er: Bad node name or key\",\n"
+        "\"Er: <node> already exists.\" or \"Er: Bad host for <node>\" and closed. Then\n"
         "lines \"from>to command ...\" are routed to node \"to\"; the node System understands\n"
         "flgon, flgoff, listnodes and disconnect."));
     parser.addHelpOption();
@@ -46,6 +48,10 @@ int main(int argc, char *argv[])
     const QCommandLineOption keyDirOption(QStringLiteral("keydir"),
         QStringLiteral("Directory holding the <node>.key files (default: current directory)."),
         QStringLiteral("DIR"), QStringLiteral("."));
+    const QCommandLineOption allowHostOption(QStringLiteral("allow-host"),
+        QStringLiteral("Let NODE log in only from HOST (an IP address); repeat for more hosts or "
+                       "nodes. Nodes never named here may log in from any host."),
+        QStringLiteral("NODE=HOST"));
     const QCommandLineOption verboseOption(QStringLiteral("verbose"),
         QStringLiteral("Print every line received (\"node -> line\") and sent (\"-> node: line\")."));
     const QCommandLineOption noVerdictOption(QStringLiteral("no-verdict"),
@@ -54,7 +60,7 @@ int main(int argc, char *argv[])
         QStringLiteral("Fault: send the verdict line twice."));
     const QCommandLineOption dropAfterKeyOption(QStringLiteral("drop-after-key"),
         QStringLiteral("Fault: close the connection as soon as the key line arrives."));
-    parser.addOptions({portOption, hostOption, keyDirOption, verboseOption, noVerdictOption,
+    parser.addOptions({portOption, hostOption, keyDirOption, allowHostOption, verboseOption, noVerdictOption,
                        doubleVerdictOption, dropAfterKeyOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
@@ -72,6 +78,13 @@ int main(int argc, char *argv[])
     options.keyDir = parser.value(keyDirOption);
     if (!QDir(options.keyDir).exists())
         return fail(QStringLiteral("key directory \"%1\" does not exist").arg(options.keyDir));
+    for (const QString &rule : parser.values(allowHostOption)) {
+        const QByteArray node = rule.section(QLatin1Char('='), 0, 0).toLatin1();
+        QHostAddress host;
+        if (node.isEmpty() || !host.setAddress(rule.section(QLatin1Char('='), 1)))
+            return fail(QStringLiteral("--allow-host needs NODE=HOST with an IP address, not \"%1\"").arg(rule));
+        options.allowedHosts[node].append(host);
+    }
     options.verbose = parser.isSet(verboseOption);
     options.noVerdict = parser.isSet(noVerdictOption);
     options.doubleVerdict = parser.isSet(doubleVerdictOption);

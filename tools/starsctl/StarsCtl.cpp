@@ -1,19 +1,13 @@
 #include "StarsCtl.h"
 
-#include <QFile>
+#include "KeyFile.h"
+#include "SMsg.h"
+#include "SmallFile.h"
+
 #include <cstdio>
 
-namespace {
-
-QString nodeOf(const QString &name)
-{
-    return name.section(QLatin1Char('.'), 0, 0);
-}
-
-} // namespace
-
 StarsCtl::StarsCtl(const CtlOptions &options, QObject *parent)
-    : QObject(parent), m_options(options), m_toNode(nodeOf(options.to)), m_out(stdout)
+    : QObject(parent), m_options(options), m_toNode(busNode(options.to)), m_out(stdout)
 {
     if (m_options.keyFile.isEmpty())
         m_options.keyFile = m_options.node + QStringLiteral(".key");
@@ -39,13 +33,13 @@ StarsCtl::StarsCtl(const CtlOptions &options, QObject *parent)
 
 void StarsCtl::start()
 {
-    QFile keyFile(m_options.keyFile);
-    if (!keyFile.open(QIODevice::ReadOnly)) {
-        fail(ConnectionFailed, QStringLiteral("cannot read the key file %1: %2")
-                                   .arg(m_options.keyFile, keyFile.errorString()));
+    QByteArray keyText;
+    QString reason;
+    if (!readSmallFile(m_options.keyFile, keyText, reason)) {
+        fail(ConnectionFailed, QStringLiteral("cannot read the key file %1: %2").arg(m_options.keyFile, reason));
         return;
     }
-    m_keys = QString::fromLatin1(keyFile.readAll()).simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    m_keys = keyWords(keyText);
     if (m_keys.isEmpty()) {
         fail(ConnectionFailed, QStringLiteral("the key file %1 holds no keys").arg(m_options.keyFile));
         return;
@@ -90,7 +84,7 @@ void StarsCtl::waitForEvent(const QString &event)
 void StarsCtl::setTarget(const QString &to)
 {
     m_options.to = to;
-    m_toNode = nodeOf(to);
+    m_toNode = busNode(to);
     m_events.clear();
     if (m_options.subscribe)
         subscribe(to, true);
@@ -145,15 +139,9 @@ void StarsCtl::interrupt()
 
 void StarsCtl::readSocket()
 {
-    m_buffer += m_socket.readAll();
-    int start = 0;
-    for (int end; m_state != State::Done && (end = m_buffer.indexOf('\n', start)) >= 0; start = end + 1) {
-        QByteArray line = m_buffer.mid(start, end - start);
-        if (line.endsWith('\r'))
-            line.chop(1);
-        handleLine(line);
-    }
-    m_buffer.remove(0, start);
+    m_reader.append(m_socket.readAll());
+    while (m_state != State::Done && m_reader.hasLine())
+        handleLine(LineReader::withoutLineEnd(m_reader.takeLine()));
 }
 
 void StarsCtl::handleLine(const QByteArray &bytes)
@@ -178,7 +166,11 @@ void StarsCtl::handleLine(const QByteArray &bytes)
     const QString address = line.section(QLatin1Char(' '), 0, 0);
     const QString text = line.section(QLatin1Char(' '), 1);
     const QString word = text.section(QLatin1Char(' '), 0, 0);
-    const QString sender = nodeOf(address.section(QLatin1Char('>'), 0, 0));
+    QString from;
+    QString to;
+    if (!splitAddress(address, from, to))
+        from = address;
+    const QString sender = busNode(from);
     if (word.startsWith(QLatin1Char('_')) && sender == m_toNode)
         m_events.append(text.simplified());
     // "Er:" answers a line the node could not take (an unknown command word);
@@ -230,11 +222,13 @@ void StarsCtl::answerKeyNumber(const QString &line)
 {
     bool ok = false;
     const int number = line.trimmed().toInt(&ok);
-    if (!ok || number < 0) {
+    QString key;
+    QString why;
+    if (!ok || !chooseKey(m_keys, number, key, why)) {
         fail(ConnectionFailed, QStringLiteral("expected a key number from the server, got \"%1\"").arg(line));
         return;
     }
-    sendLine(m_options.node + QLatin1Char(' ') + m_keys.at(number % m_keys.size()));
+    sendLine(m_options.node + QLatin1Char(' ') + key);
     await(State::AwaitVerdict, QStringLiteral("the log-in verdict"));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CtlOptions.h"
+#include "LineReader.h"
 
 #include <QByteArray>
 #include <QList>
@@ -91,7 +92,7 @@ private:
     QTextStream m_out;
     Printer m_printer;
     State m_state = State::Idle;
-    QByteArray m_buffer;
+    LineReader m_reader;
     QStringList m_steps;
     bool m_stepsEnded = false;
     QString m_awaitedReply; // "@GetTemp"

@@ -19,15 +19,17 @@ void StdinReader::readAvailable()
         return;
     if (count <= 0) {
         m_notifier->setEnabled(false);
-        if (!m_buffer.isEmpty())
-            emit lineRead(m_buffer);
-        m_buffer.clear();
+        const QByteArray rest = m_reader.takeRest();
+        if (!rest.isEmpty())
+            emit lineRead(rest);
         emit endOfInput();
         return;
     }
-    m_buffer.append(chunk, int(count));
-    int start = 0;
-    for (int end; (end = m_buffer.indexOf('\n', start)) >= 0; start = end + 1)
-        emit lineRead(m_buffer.mid(start, end - start));
-    m_buffer.remove(0, start);
+    m_reader.append(chunk, int(count));
+    while (m_reader.hasLine()) {
+        QByteArray line = m_reader.takeLine();
+        if (line.endsWith('\n'))
+            line.chop(1);
+        emit lineRead(line);
+    }
 }

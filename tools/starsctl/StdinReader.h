@@ -1,5 +1,7 @@
 #pragma once
 
+#include "LineReader.h"
+
 #include <QByteArray>
 #include <QObject>
 
@@ -20,5 +22,5 @@ private:
     void readAvailable();
 
     QSocketNotifier *m_notifier;
-    QByteArray m_buffer;
+    LineReader m_reader;
 };
