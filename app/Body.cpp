@@ -44,7 +44,10 @@ void Body::createCamera(std::unique_ptr<camlib::CameraLibrary> library)
     const auto no = configMap.constFind(QStringLiteral("CAMERA_NO"));
     const int cameraNo = no != configMap.constEnd() ? no.value().toInt() : -1;
     cameraLibrary = library ? std::move(library) : camlib::createCameraLibrary(configMap);
-    camera = new Tarn(cameraNo, *cameraLibrary);
+    TarnOptions options;
+    // CAMERA_SERIAL chooses the camera by its serial number, over CAMERA_NO.
+    options.serial = configMap.value(QStringLiteral("CAMERA_SERIAL")).trimmed();
+    camera = new Tarn(cameraNo, *cameraLibrary, options);
 }
 
 void Body::createStarsClient()

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -56,7 +57,8 @@ public:
     static constexpr double StartUpSetPoint = 20.0;
 
     // Lists the cameras, opens number cameraNo (none when negative or not
-    // listed), logs its identity and geometry and sets the cooler to 20 C.
+    // listed; a non-empty options.serial chooses instead, see findBySerial),
+    // logs its identity and geometry and sets the cooler to 20 C.
     // Never fails: what went wrong shows in the log and in isDeviceOpen().
     Tarn(int cameraNo, camlib::CameraLibrary& library, const TarnOptions& options = TarnOptions());
     ~Tarn() override;
@@ -80,7 +82,9 @@ public:
     bool getBaseTemperature(double& t);
     bool getCoolerPower(double& p);
 
-    void listDevices(long deviceClassMask);
+    // Lists up to DeviceListMax devices into the device names and domains;
+    // with `descriptions`, also what the library lists beside each name.
+    void listDevices(long deviceClassMask, QList<QByteArray>* descriptions = nullptr);
 
     // Start operations: false, changing nothing and emitting nothing, while
     // a sequence runs, when a bin factor they use is below 1, when the buffers
@@ -147,6 +151,10 @@ private slots:
     void exp2Sequence();
 
 private:
+    // Lists the cameras by serial number and returns the index of the one
+    // whose serial is `serial`, ready to open; -1 (logged with what was
+    // found) when none is. No camera is opened to read its serial.
+    int findBySerial(const QString& serial);
     bool allocImageRows(int rows, int width);
     // One RBI row of width pixels, or none when there are no flushes.
     bool allocRbiRowBuf(int width, int flushes);
