@@ -12,30 +12,17 @@
 
 namespace {
 
-// The library's functions, typed from the SDK's header.
+// The library's functions used here, typed from the SDK's header.
+#define STARSCAM_SDK_FUNCTIONS(X)                                                                  \
+    X(FLICreateList) X(FLIListFirst) X(FLIListNext) X(FLIDeleteList) X(FLIOpen) X(FLIClose) X(FLIGetModel)      \
+    X(FLISetExposureTime) X(FLISetFrameType) X(FLISetHBin) X(FLISetVBin) X(FLISetImageArea) X(FLIExposeFrame)  \
+    X(FLIGetDeviceStatus) X(FLIGetExposureStatus) X(FLIGrabRow) X(FLICancelExposure)
+
 struct Sdk
 {
-#define STARSCAM_SDK_FN(name) decltype(&::name) name = nullptr;
-    STARSCAM_SDK_FN(FLICreateList)
-    STARSCAM_SDK_FN(FLIListFirst)
-    STARSCAM_SDK_FN(FLIListNext)
-    STARSCAM_SDK_FN(FLIDeleteList)
-    STARSCAM_SDK_FN(FLIOpen)
-    STARSCAM_SDK_FN(FLIClose)
-    STARSCAM_SDK_FN(FLIGetModel)
-    STARSCAM_SDK_FN(FLISetExposureTime)
-    STARSCAM_SDK_FN(FLISetFrameType)
-    STARSCAM_SDK_FN(FLISetHBin)
-    STARSCAM_SDK_FN(FLISetVBin)
-    STARSCAM_SDK_FN(FLISetImageArea)
-    STARSCAM_SDK_FN(FLISetTDI)
-    STARSCAM_SDK_FN(FLIExposeFrame)
-    STARSCAM_SDK_FN(FLIGetDeviceStatus)
-    STARSCAM_SDK_FN(FLIGetExposureStatus)
-    STARSCAM_SDK_FN(FLIGrabRow)
-    STARSCAM_SDK_FN(FLICancelExposure)
-    STARSCAM_SDK_FN(FLIReadTemperature)
-#undef STARSCAM_SDK_FN
+#define STARSCAM_SDK_MEMBER(name) decltype(&::name) name = nullptr;
+    STARSCAM_SDK_FUNCTIONS(STARSCAM_SDK_MEMBER)
+#undef STARSCAM_SDK_MEMBER
 };
 
 // A 32 x 16 sensor, two cameras; the visible area starts at (14, 4).
@@ -86,25 +73,7 @@ void tst_FliSim::initTestCase()
 #define STARSCAM_SDK_RESOLVE(name)                                                                 \
     sdk.name = reinterpret_cast<decltype(sdk.name)>(library.resolve(#name));                       \
     QVERIFY(sdk.name);
-    STARSCAM_SDK_RESOLVE(FLICreateList)
-    STARSCAM_SDK_RESOLVE(FLIListFirst)
-    STARSCAM_SDK_RESOLVE(FLIListNext)
-    STARSCAM_SDK_RESOLVE(FLIDeleteList)
-    STARSCAM_SDK_RESOLVE(FLIOpen)
-    STARSCAM_SDK_RESOLVE(FLIClose)
-    STARSCAM_SDK_RESOLVE(FLIGetModel)
-    STARSCAM_SDK_RESOLVE(FLISetExposureTime)
-    STARSCAM_SDK_RESOLVE(FLISetFrameType)
-    STARSCAM_SDK_RESOLVE(FLISetHBin)
-    STARSCAM_SDK_RESOLVE(FLISetVBin)
-    STARSCAM_SDK_RESOLVE(FLISetImageArea)
-    STARSCAM_SDK_RESOLVE(FLISetTDI)
-    STARSCAM_SDK_RESOLVE(FLIExposeFrame)
-    STARSCAM_SDK_RESOLVE(FLIGetDeviceStatus)
-    STARSCAM_SDK_RESOLVE(FLIGetExposureStatus)
-    STARSCAM_SDK_RESOLVE(FLIGrabRow)
-    STARSCAM_SDK_RESOLVE(FLICancelExposure)
-    STARSCAM_SDK_RESOLVE(FLIReadTemperature)
+    STARSCAM_SDK_FUNCTIONS(STARSCAM_SDK_RESOLVE)
 #undef STARSCAM_SDK_RESOLVE
 }
 
@@ -160,29 +129,23 @@ void tst_FliSim::listing()
 
 void tst_FliSim::failuresAreNegativeErrno_data()
 {
-    QTest::addColumn<SdkCall>("call");
+    QTest::addColumn<SdkCall>("call"); // on the open device sim0
     QTest::addColumn<long>("status");
-    const auto row = [](const char* name, SdkCall call, long status) { QTest::newRow(name) << call << status; };
-    row("open of an unknown name", [](const Sdk& s, long) {
-        long d = 0;
-        return s.FLIOpen(&d, const_cast<char*>("sim7"), FLIDOMAIN_USB | FLIDEVICE_CAMERA);
-    }, -ENODEV);
-    row("model of no device", [](const Sdk& s, long) {
-        char text[32];
-        return s.FLIGetModel(12345, text, sizeof text);
-    }, -EBADF);
-    row("frame type 4", [](const Sdk& s, long d) { return s.FLISetFrameType(d, 4); }, -EINVAL);
-    row("TDI rate -1", [](const Sdk& s, long d) { return s.FLISetTDI(d, -1, 0); }, -EINVAL);
-    row("bin 0", [](const Sdk& s, long d) { return s.FLISetHBin(d, 0); }, -EINVAL);
-    row("temperature channel 2", [](const Sdk& s, long d) {
-        double t;
-        return s.FLIReadTemperature(d, 2, &t);
-    }, -EINVAL);
-    row("status into nowhere", [](const Sdk& s, long d) { return s.FLIGetDeviceStatus(d, nullptr); }, -EINVAL);
-    row("row before any exposure", [](const Sdk& s, long d) {
-        std::uint16_t row[16];
-        return s.FLIGrabRow(d, row, 16);
-    }, -ENODATA);
+    static long d = 0;
+    static char text[32];
+    static std::uint16_t row[16];
+    const auto camera = FLIDOMAIN_USB | FLIDEVICE_CAMERA;
+    QTest::newRow("open of an unknown name")
+        << SdkCall([=](const Sdk& s, long) { return s.FLIOpen(&d, const_cast<char*>("sim7"), camera); })
+        << -long(ENODEV);
+    QTest::newRow("no such device")
+        << SdkCall([](const Sdk& s, long) { return s.FLIGetModel(12345, text, sizeof text); }) << -long(EBADF);
+    QTest::newRow("frame type 4") << SdkCall([](const Sdk& s, long h) { return s.FLISetFrameType(h, 4); })
+                                  << -long(EINVAL);
+    QTest::newRow("status into nowhere")
+        << SdkCall([](const Sdk& s, long h) { return s.FLIGetDeviceStatus(h, nullptr); }) << -long(EINVAL);
+    QTest::newRow("row before any exposure")
+        << SdkCall([](const Sdk& s, long h) { return s.FLIGrabRow(h, row, 16); }) << -long(ENODATA);
 }
 
 void tst_FliSim::failuresAreNegativeErrno()
