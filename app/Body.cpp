@@ -49,6 +49,8 @@ void Body::createCamera(std::unique_ptr<camlib::CameraLibrary> library)
     cameraLibrary = library ? std::move(library) : camlib::createCameraLibrary(configMap);
     TarnOptions options = tarnOptions(configMap);
     options.nodeName = nodeName;
+    // CAMERA_SERIAL chooses the camera by its serial number, over CAMERA_NO.
+    options.serial = configMap.value(QStringLiteral("CAMERA_SERIAL")).trimmed();
     camera = new Tarn(cameraNo, *cameraLibrary, options);
 }
 

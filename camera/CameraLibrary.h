@@ -12,6 +12,11 @@ namespace camlib {
 
 // Device-class mask used to list the cameras (USB interface | camera type).
 constexpr long DeviceClassCamera = 0x102;
+// Listing option added to the mask: each listed description is the camera's
+// serial number instead of its model, so a camera is found without opening it.
+constexpr long EnumerateBySerial = 0x8000;
+// The option bits of a domain; a domain given to open() carries none.
+constexpr long DomainOptionsMask = 0xF000;
 
 // Frame types as the library numbers them.
 constexpr long FrameNormal = 0;

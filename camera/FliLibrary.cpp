@@ -309,6 +309,8 @@ STARSCAM_FLI_FUNCTIONS(STARSCAM_FLI_CHECK)
 
 // The values the camera object hands through must be the SDK's own.
 static_assert(DeviceClassCamera == (FLIDOMAIN_USB | FLIDEVICE_CAMERA));
+static_assert(EnumerateBySerial == FLIDEVICE_ENUMERATE_BY_SERIAL);
+static_assert(DomainOptionsMask == FLIDOMAIN_OPTIONS_MASK);
 static_assert(FrameNormal == FLI_FRAME_TYPE_NORMAL);
 static_assert(FrameRbiFlush == FLI_FRAME_TYPE_DARK);
 static_assert(FrameRbiFlood == FLI_FRAME_TYPE_RBI_FLUSH);

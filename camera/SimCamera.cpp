@@ -75,9 +75,11 @@ long SimCamera::checkHandle(long handle) const
 
 long SimCamera::listCreate(long deviceClassMask)
 {
-    // Only a mask asking for cameras in our domain finds any.
-    const bool cameras = (deviceClassMask & DeviceClassCamera) == DeviceClassCamera;
+    // Only a mask asking for cameras on USB finds any: the interface and the
+    // device type are numbers in their fields, not bits.
+    const bool cameras = (deviceClassMask & ~DomainOptionsMask) == DeviceClassCamera;
     m_listCreated = true;
+    m_listBySerial = (deviceClassMask & EnumerateBySerial) != 0;
     m_listSize = cameras ? m_settings.cameras : 0;
     m_listCursor = 0;
     return 0;
@@ -93,7 +95,7 @@ long SimCamera::listEntry(std::size_t index, long& domain, char* name, std::size
     if (const long status = copyText(QByteArray("sim") + QByteArray::number(qulonglong(index)), name, nameSize))
         return status;
     if (description)
-        copyText(modelText().toLatin1(), description, descriptionSize);
+        copyText(m_listBySerial ? serialText(int(index)) : modelText().toLatin1(), description, descriptionSize);
     domain = DeviceClassCamera;
     m_listCursor = index;
     return 0;
@@ -168,6 +170,11 @@ long SimCamera::getLibVersion(char* buffer, std::size_t size)
     return copyText(LibVersion, buffer, size);
 }
 
+QByteArray SimCamera::serialText(int device)
+{
+    return QStringLiteral("SIM%1").arg(device + 1, 5, 10, QLatin1Char('0')).toLatin1();
+}
+
 QString SimCamera::modelText() const
 {
     if (m_settings.width == DefaultWidth && m_settings.height == DefaultHeight)
@@ -186,7 +193,7 @@ long SimCamera::getSerialString(long handle, char* buffer, std::size_t size)
 {
     if (const long status = checkHandle(handle))
         return status;
-    return copyText(QStringLiteral("SIM%1").arg(m_device + 1, 5, 10, QLatin1Char('0')).toLatin1(), buffer, size);
+    return copyText(serialText(m_device), buffer, size);
 }
 
 long SimCamera::getHWRevision(long handle, long& revision)

@@ -16,7 +16,9 @@ namespace camlib {
 // every test run without hardware.
 //
 // Devices: SimSettings::cameras entries named "sim0", "sim1", ... in domain
-// DeviceClassCamera. Only one device is open at a time; each successful open
+// DeviceClassCamera; listed with EnumerateBySerial in the mask, the
+// description is the serial number ("SIM00001" for sim0) instead of the model.
+// Only one device is open at a time; each successful open
 // hands out a new handle (1, 2, ...) and ends the previous one. A failed open
 // writes -1 to the handle, as the hardware library may leave junk there.
 //
@@ -112,6 +114,8 @@ private:
     double coolerPower() const;
     bool imageReady() const;
     QString modelText() const;
+    // "SIM00001" for device 0, and so on.
+    static QByteArray serialText(int device);
 
     SimSettings m_settings;
     Clock m_clock;
@@ -119,6 +123,7 @@ private:
 
     // Device list.
     bool m_listCreated = false;
+    bool m_listBySerial = false;
     int m_listSize = 0;
     std::size_t m_listCursor = 0;
 

@@ -83,15 +83,24 @@ Tarn::Tarn(int cameraNo, camlib::CameraLibrary& library, const TarnOptions& tarn
     // Whatever an earlier run of this node left half written is no image.
     imagefile::removeTemporaries(options.imageDir, options.nodeName);
 
-    if (cameraNo < 0)
+    // A serial number, when given, chooses the camera whatever its number.
+    const bool bySerial = !options.serial.isEmpty();
+    if (cameraNo < 0 && !bySerial)
         return;
     this->cameraNo = cameraNo;
 
     qDebug() << "Lib Version::" << getLibVersion();
-    listDevices(camlib::DeviceClassCamera);
-    qDebug() << devCount;
-    for (int i = 0; i < devCount; ++i)
-        qDebug() << devNames[i].constData();
+    if (bySerial) {
+        cameraNo = findBySerial(options.serial);
+        if (cameraNo < 0)
+            return;
+        this->cameraNo = cameraNo;
+    } else {
+        listDevices(camlib::DeviceClassCamera);
+        qDebug() << devCount;
+        for (int i = 0; i < devCount; ++i)
+            qDebug() << devNames[i].constData();
+    }
 
     if (cameraNo >= devCount)
         return;
@@ -138,24 +147,55 @@ Tarn::~Tarn()
     delete exp2Timer;
 }
 
-void Tarn::listDevices(long deviceClassMask)
+void Tarn::listDevices(long deviceClassMask, QList<QByteArray>* descriptions)
 {
     devCount = 0;
+    if (descriptions)
+        descriptions->clear();
     lib.listCreate(deviceClassMask);
     char name[ListTextSize];
     char description[ListTextSize];
     long domain = 0;
     std::memset(name, 0, sizeof name);
+    std::memset(description, 0, sizeof description);
     long status = lib.listFirst(domain, name, sizeof name, description, sizeof description);
     while (status == 0 && devCount < DeviceListMax) {
         name[sizeof name - 1] = '\0';
         devNames[devCount] = QByteArray(name);
         devDomains[devCount] = domain;
+        description[sizeof description - 1] = '\0';
+        if (descriptions)
+            descriptions->append(QByteArray(description));
         ++devCount;
+        std::memset(description, 0, sizeof description);
         std::memset(name, 0, sizeof name);
         status = lib.listNext(domain, name, sizeof name, description, sizeof description);
     }
     lib.listDelete();
+}
+
+int Tarn::findBySerial(const QString& serial)
+{
+    QList<QByteArray> serials;
+    listDevices(camlib::DeviceClassCamera | camlib::EnumerateBySerial, &serials);
+    QStringList found;
+    for (int i = 0; i < devCount; ++i) {
+        const QString listed = QString::fromLatin1(serials.value(i)).trimmed();
+        if (listed == serial) {
+            devDomains[i] &= ~camlib::DomainOptionsMask; // open() takes the device's own domain
+            qDebug().noquote() << QStringLiteral("Camera serial %1: %2, number %3 of %4 listed")
+                                      .arg(serial, QString::fromLatin1(devNames[i]))
+                                      .arg(i)
+                                      .arg(devCount);
+            return i;
+        }
+        found << QStringLiteral("%1 (%2)").arg(listed, QString::fromLatin1(devNames[i]));
+    }
+    qDebug().noquote() << QStringLiteral("Camera serial %1 not found among %2 listed: %3 - no camera opened")
+                              .arg(serial)
+                              .arg(devCount)
+                              .arg(found.isEmpty() ? QStringLiteral("none") : found.join(QLatin1String(", ")));
+    return -1;
 }
 
 QString Tarn::getDevName(int i) const

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -63,7 +64,8 @@ public:
     static constexpr double StartUpSetPoint = 20.0;
 
     // Lists the cameras, opens number cameraNo (none when negative or not
-    // listed), logs its identity and geometry and sets the cooler to 20 C.
+    // listed; a non-empty options.serial chooses instead, see findBySerial),
+    // logs its identity and geometry and sets the cooler to 20 C.
     // Never fails: what went wrong shows in the log and in isDeviceOpen().
     // Whatever the camera number, first removes the temporaries an earlier
     // run of this node left in the image directory (imagefile::removeTemporaries).
@@ -89,7 +91,9 @@ public:
     bool getBaseTemperature(double& t);
     bool getCoolerPower(double& p);
 
-    void listDevices(long deviceClassMask);
+    // Lists up to DeviceListMax devices into the device names and domains;
+    // with `descriptions`, also what the library lists beside each name.
+    void listDevices(long deviceClassMask, QList<QByteArray>* descriptions = nullptr);
 
     // Start operations: false, changing nothing and emitting nothing, while
     // a sequence runs, when a bin factor they use is below 1, when the buffers
@@ -191,6 +195,10 @@ private slots:
     void exp2Sequence();
 
 private:
+    // Lists the cameras by serial number and returns the index of the one
+    // whose serial is `serial`, ready to open; -1 (logged with what was
+    // found) when none is. No camera is opened to read its serial.
+    int findBySerial(const QString& serial);
     // One RBI row of width pixels, or none when there are no flushes.
     bool allocRbiRowBuf(int width, int flushes);
     // Sets up and starts an RBI frame of the given type: TDI off first, the

@@ -5,9 +5,20 @@
 # questions, takes a three-image sequence and a single exposure, and downloads
 # it. The bus lines are shown as they pass; the files written are listed and
 # the first image is converted to PNG.
-# Usage: bash tools/demo.sh   (installs missing Debian packages, builds first)
+# Usage: bash tools/demo.sh [--sdk]   (installs missing Debian packages, builds first)
+#   --sdk (or STARSCAM_DEMO_BACKEND=fli): the service runs a camera host's code
+#   path, the SDK backend (CAMERA_LIBRARY fli), over the SDK-level simulated
+#   camera (FLI_LIBRARY <build>/camera/flisim/libstarscam-flisim.so).
 set -euo pipefail
 top="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+backend="${STARSCAM_DEMO_BACKEND:-sim}"
+if [ "${1:-}" = "--sdk" ]; then
+    backend=fli
+fi
+case "$backend" in
+    sim | fli) ;;
+    *) echo "demo.sh: STARSCAM_DEMO_BACKEND must be sim or fli, not $backend" >&2; exit 64 ;;
+esac
 # shellcheck source=deps.sh
 source "$top/tools/deps.sh"
 starscam_install_deps "${starscam_packages[@]}"
@@ -15,11 +26,13 @@ starscam_install_deps "${starscam_packages[@]}"
 build="${STARSCAM_BUILD_DIR:-$top/build}"
 echo "== building"
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)" --target starscam stars-testserver starsctl starscam-rawconv >/dev/null
+cmake --build "$build" -j"$(nproc)" --target starscam stars-testserver starsctl starscam-rawconv \
+    $([ "$backend" = fli ] && echo starscam-flisim) >/dev/null
 service="$build/app/starscam"
 server="$build/tools/stars-testserver/stars-testserver"
 client="$build/tools/starsctl/starsctl"
 rawconv="$build/tools/rawconv/starscam-rawconv"
+sdk="$build/camera/flisim/libstarscam-flisim.so"
 
 run="${STARSCAM_DEMO_DIR:-$top/demo-run}"
 rm -rf "$run"
@@ -58,10 +71,17 @@ KEY_FILE_NAME   cam1
 STARS_IP        127.0.0.1
 STARS_PORT      $port
 CAMERA_NO       0
-CAMERA_LIBRARY  sim
+CAMERA_LIBRARY  $backend
 CFG
+if [ "$backend" = fli ]; then
+    echo "FLI_LIBRARY     $sdk" >>"$run/work/config.cfg"
+fi
 
-echo "== starting the service (simulated camera) in $run/work"
+if [ "$backend" = fli ]; then
+    echo "== starting the service (SDK backend, SDK-level simulated camera) in $run/work"
+else
+    echo "== starting the service (simulated camera) in $run/work"
+fi
 (cd "$run/work" && QT_MESSAGE_PATTERN='[%{file}:%{line} %{function}] %{message}' exec "$service") \
     2>"$run/service.log" &
 pids+=($!)
@@ -87,4 +107,8 @@ echo "   (raw 16-bit little-endian rows, 768 x 512 pixels each with 2 x 2 binnin
 echo "== a quick look: the first image as PNG (stretched between percentiles)"
 "$rawconv" --png --bin 2 2 "$run/work/DefaultFileName0000-0000.dat"
 ls -l "$run/work/DefaultFileName0000-0000.png"
+if [ "$backend" = fli ]; then
+    echo "== the SDK the service loaded"
+    grep -o 'camera library: FLI SDK .*' "$run/service.log"
+fi
 echo "== logs: $run/service.log (service), $run/server.log (bus trace)"

@@ -96,9 +96,14 @@ void tst_ServiceCommands::repliesWithCameraOpen_data()
     row("default use seq", "term1>cam1 GetUseSeqFNo", "cam1>term1 @GetUseSeqFNo 1");
     row("not busy", "term1>cam1 IsBusy", "cam1>term1 @IsBusy 0");
 
-    // The camera's identity and geometry as the simulator reports them.
-    row("lib version", "term1>cam1 GetLibVer", "cam1>term1 @GetLibVer starscam camera simulator 1.0");
-    row("model", "term1>cam1 GetModel", "cam1>term1 @GetModel Simulated KAF-1603 CCD");
+    // The camera's identity and geometry as the simulator reports them; behind
+    // the SDK's interface it says so in its version and model.
+    const bool sdk = ServiceProcess::backend() == QLatin1String("fli");
+    row("lib version", "term1>cam1 GetLibVer",
+        sdk ? "cam1>term1 @GetLibVer starscam SDK-level camera simulator 1.0 (libfli 2 interface)"
+            : "cam1>term1 @GetLibVer starscam camera simulator 1.0");
+    row("model", "term1>cam1 GetModel",
+        QStringLiteral("cam1>term1 @GetModel Simulated KAF-1603 CCD") + (sdk ? " (SDK-level)" : ""));
     row("serial", "term1>cam1 GetSerialSTR", "cam1>term1 @GetSerialSTR SIM00001");
     row("hw rev", "term1>cam1 GetHWRev", "cam1>term1 @GetHWRev 256");
     row("pixel size in %g", "term1>cam1 GetPixSize", "cam1>term1 @GetPixSize 9e-06 9e-06");

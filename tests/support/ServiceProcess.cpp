@@ -21,6 +21,9 @@ ServiceProcess::ServiceProcess(StarsTestServer &server, QObject *parent)
     m_config.insert(QStringLiteral("KEY_FILE_NAME"), QStringLiteral("cam1"));
     m_config.insert(QStringLiteral("STARS_IP"), QStringLiteral("127.0.0.1"));
     m_config.insert(QStringLiteral("STARS_PORT"), QString::number(server.port()));
+    m_config.insert(QStringLiteral("CAMERA_LIBRARY"), backend());
+    if (backend() == QLatin1String("fli"))
+        m_config.insert(QStringLiteral("FLI_LIBRARY"), qEnvironmentVariable(FliLibraryVariable));
     m_environment.insert(QStringLiteral("QT_MESSAGE_PATTERN"),
                          QStringLiteral("[%{file}:%{line} %{function}] %{message}"));
     m_environment.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
@@ -35,6 +38,11 @@ ServiceProcess::~ServiceProcess()
 {
     m_process.disconnect(this);
     kill();
+}
+
+QString ServiceProcess::backend()
+{
+    return qEnvironmentVariable(BackendVariable, QStringLiteral("sim"));
 }
 
 void ServiceProcess::setConfigValue(const QString &key, const QString &value)

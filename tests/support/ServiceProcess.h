@@ -17,7 +17,8 @@ class StarsTestServer;
 // destruction.
 //
 // By default the configuration is NAME_ON_STARS cam1, KEY_FILE_NAME cam1,
-// STARS_IP 127.0.0.1 and STARS_PORT <the server's port>; the key file
+// STARS_IP 127.0.0.1, STARS_PORT <the server's port> and CAMERA_LIBRARY
+// backend() (with FLI_LIBRARY for "fli"); the key file
 // <KEY_FILE_NAME>.key is written and its keys registered with the server for
 // the node the service logs in as, so start() followed by waitForLogin()
 // brings a logged-in node "cam1". Construct it after the server has started.
@@ -26,6 +27,14 @@ class ServiceProcess : public QObject {
 public:
     explicit ServiceProcess(StarsTestServer &server, QObject *parent = nullptr);
     ~ServiceProcess() override;
+
+    // The camera backend the configuration names: "sim" unless the
+    // environment variable STARSCAM_TEST_BACKEND says "fli", when FLI_LIBRARY
+    // is the value of STARSCAM_TEST_FLI_LIBRARY (the SDK-level simulated
+    // camera): the same tests then run through the SDK backend.
+    static QString backend();
+    static constexpr const char *BackendVariable = "STARSCAM_TEST_BACKEND";
+    static constexpr const char *FliLibraryVariable = "STARSCAM_TEST_FLI_LIBRARY";
 
     // Set-up, before start().
     void setConfigValue(const QString &key, const QString &value);

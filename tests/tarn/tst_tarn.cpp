@@ -106,6 +106,8 @@ private slots:
     void cameraNumberBeyondListOpensNothing_data();
     void cameraNumberBeyondListOpensNothing();
     void keepsAtMostTwentyDevices();
+    void serialChoosesCamera_data();
+    void serialChoosesCamera();
     void failedOpenIsLoggedAndLeavesDeviceClosed();
     void queriesPresetOutputsWhenClosed();
     void secondTemperatureReadMadeWhenFirstFails();
@@ -269,6 +271,41 @@ void tst_Tarn::keepsAtMostTwentyDevices()
     QVERIFY(rig.tarn.isDeviceOpen());
     QCOMPARE(logLines.at(1), QStringLiteral("20"));
     QVERIFY(!logLines.contains("sim20"));
+}
+
+void tst_Tarn::serialChoosesCamera_data()
+{
+    QTest::addColumn<int>("cameraNo");
+    QTest::addColumn<QString>("serial");
+    QTest::addColumn<QString>("opened"); // empty: nothing opened
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("serial alone") << -1 << "SIM00002" << "sim1" << "Camera serial SIM00002: sim1, number 1 of 3 listed";
+    QTest::newRow("serial over number") << 0 << "SIM00003" << "sim2"
+                                        << "Camera serial SIM00003: sim2, number 2 of 3 listed";
+    QTest::newRow("serial not listed")
+        << 0 << "SIM00009" << ""
+        << "Camera serial SIM00009 not found among 3 listed: SIM00001 (sim0), SIM00002 (sim1), SIM00003 (sim2)"
+           " - no camera opened";
+}
+
+void tst_Tarn::serialChoosesCamera()
+{
+    QFETCH(int, cameraNo);
+    QFETCH(QString, serial);
+    QFETCH(QString, opened);
+    QFETCH(QString, logged);
+    SimSettings s;
+    s.cameras = 3;
+    SimCamera sim(s);
+    RecordingLibrary rec(sim);
+    TarnOptions options;
+    options.serial = serial;
+    Tarn tarn(cameraNo, rec, options);
+    // Found from the listing by serial alone: no other camera is opened to ask.
+    QCOMPARE(rec.callsNamed({"listCreate"}), QStringList{"listCreate(0x8102)=0"});
+    QCOMPARE(rec.callsNamed({"open"}), opened.isEmpty() ? QStringList() : QStringList{"open(" + opened + ",0x102)=0"});
+    QVERIFY2(logLines.contains(logged), qPrintable(logLines.join('\n')));
+    QCOMPARE(tarn.getSerialString(), opened.isEmpty() ? QStringLiteral("Err: Get Serial String") : serial);
 }
 
 void tst_Tarn::failedOpenIsLoggedAndLeavesDeviceClosed()

@@ -684,7 +684,8 @@ void TestServerTest::serviceProcessPreparesItsDirectory()
     QFile config(service.filePath("config.cfg"));
     QVERIFY(config.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromLatin1(config.readAll()),
-             QStringLiteral("KEY_FILE_NAME cam1\nNAME_ON_STARS cam1\nSTARS_IP 127.0.0.1\nSTARS_PORT %1\n")
+             QStringLiteral("CAMERA_LIBRARY sim\nKEY_FILE_NAME cam1\nNAME_ON_STARS cam1\nSTARS_IP 127.0.0.1\n"
+                            "STARS_PORT %1\n")
                  .arg(m_server->port()));
 
     auto term1 = logIn("term1");
