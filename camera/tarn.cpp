@@ -60,7 +60,7 @@ QString frames(int first, int last)
 
 } // namespace
 
-Tarn::Tarn(int cameraNo, camlib::CameraLibrary& library, const TarnOptions& tarnOptions)
+Tarn::Tarn(int number, camlib::CameraLibrary& library, const TarnOptions& tarnOptions)
     : QObject(nullptr), lib(library), options(tarnOptions)
 {
     // The timers, states and file numbering get their values whatever camera
@@ -85,16 +85,16 @@ Tarn::Tarn(int cameraNo, camlib::CameraLibrary& library, const TarnOptions& tarn
 
     // A serial number, when given, chooses the camera whatever its number.
     const bool bySerial = !options.serial.isEmpty();
-    if (cameraNo < 0 && !bySerial)
+    if (number < 0 && !bySerial)
         return;
-    this->cameraNo = cameraNo;
+    this->cameraNo = number;
 
     qDebug() << "Lib Version::" << getLibVersion();
     if (bySerial) {
-        cameraNo = findBySerial(options.serial);
-        if (cameraNo < 0)
+        number = findBySerial(options.serial);
+        if (number < 0)
             return;
-        this->cameraNo = cameraNo;
+        this->cameraNo = number;
     } else {
         listDevices(camlib::DeviceClassCamera);
         qDebug() << devCount;
@@ -102,12 +102,12 @@ Tarn::Tarn(int cameraNo, camlib::CameraLibrary& library, const TarnOptions& tarn
             qDebug() << devNames[i].constData();
     }
 
-    if (cameraNo >= devCount)
+    if (number >= devCount)
         return;
 
     // A failed open may scribble on the handle it was given.
     long handle = devHandle;
-    if (lib.open(handle, devNames[cameraNo].constData(), devDomains[cameraNo]) != 0) {
+    if (lib.open(handle, devNames[number].constData(), devDomains[number]) != 0) {
         qDebug() << "err : opening FLI";
         return;
     }
@@ -311,34 +311,35 @@ void Tarn::setBusy(bool f)
     emit changedIsBusy(f);
 }
 
-bool Tarn::startExpSequence(int hbin, int vbin, int rbin, int rbiFlushes, int rbiExpTime, int images,
-                            int expTime, double interval, const QString& fileName, int tdiRate)
+bool Tarn::startExpSequence(int hbinArg, int vbinArg, int rbinArg, int rbiFlushesArg, int rbiExpTimeArg,
+                            int imagesArg, int expTimeArg, double intervalArg, const QString& fileNameArg,
+                            int tdiRateArg)
 {
     if (busy)
         return false;
-    if (hbin < 1 || vbin < 1 || (rbiFlushes > 0 && rbin < 1)) {
-        qDebug() << "Refusing the exposure: bin factors" << hbin << vbin << rbin << "must be 1 or more";
+    if (hbinArg < 1 || vbinArg < 1 || (rbiFlushesArg > 0 && rbinArg < 1)) {
+        qDebug() << "Refusing the exposure: bin factors" << hbinArg << vbinArg << rbinArg << "must be 1 or more";
         return false;
     }
     const int w = visLrX - visUlX, h = visLrY - visUlY;
     // Without flushes rbin is not used and may be anything.
-    const int rbinUsed = rbin >= 1 ? rbin : 1;
+    const int rbinUsed = rbinArg >= 1 ? rbinArg : 1;
     // Allocate before anything is announced: a refusal sends no busy event.
-    if (!imageRows.reshape(h / vbin, w / hbin) || !allocRbiRowBuf(w / rbinUsed, rbiFlushes))
+    if (!imageRows.reshape(h / vbinArg, w / hbinArg) || !allocRbiRowBuf(w / rbinUsed, rbiFlushesArg))
         return false;
     setBusy(true);
-    this->rbiFlushes = rbiFlushes;
-    this->interval = interval;
-    this->tdiRate = tdiRate;
-    this->hbin = hbin;
-    this->vbin = vbin;
-    this->rbin = rbin;
-    this->rbiExpTime = rbiExpTime;
-    this->images = images;
-    this->expTime = expTime;
-    this->fileName = fileName;
-    imgWidth = w / hbin;
-    imgHeight = h / vbin;
+    rbiFlushes = rbiFlushesArg;
+    interval = intervalArg;
+    tdiRate = tdiRateArg;
+    hbin = hbinArg;
+    vbin = vbinArg;
+    rbin = rbinArg;
+    rbiExpTime = rbiExpTimeArg;
+    images = imagesArg;
+    expTime = expTimeArg;
+    fileName = fileNameArg;
+    imgWidth = w / hbinArg;
+    imgHeight = h / vbinArg;
     rbiWidth = w / rbinUsed;
     rbiHeight = h / rbinUsed;
     imageDiscarded = false;
@@ -348,25 +349,25 @@ bool Tarn::startExpSequence(int hbin, int vbin, int rbin, int rbiFlushes, int rb
     return true;
 }
 
-bool Tarn::startExp2Sequence(int hbin, int vbin, int expTime, const QString& fileName, int tdiRate)
+bool Tarn::startExp2Sequence(int hbinArg, int vbinArg, int expTimeArg, const QString& fileNameArg, int tdiRateArg)
 {
     if (busy)
         return false;
-    if (hbin < 1 || vbin < 1) {
-        qDebug() << "Refusing the exposure: bin factors" << hbin << vbin << "must be 1 or more";
+    if (hbinArg < 1 || vbinArg < 1) {
+        qDebug() << "Refusing the exposure: bin factors" << hbinArg << vbinArg << "must be 1 or more";
         return false;
     }
     const int w = visLrX - visUlX, h = visLrY - visUlY;
-    if (!imageRows.reshape(h / vbin, w / hbin))
+    if (!imageRows.reshape(h / vbinArg, w / hbinArg))
         return false;
     setBusy(true);
-    this->tdiRate = tdiRate;
-    this->hbin = hbin;
-    this->vbin = vbin;
-    this->expTime = expTime;
-    this->fileName = fileName;
-    imgWidth = w / hbin;
-    imgHeight = h / vbin;
+    tdiRate = tdiRateArg;
+    hbin = hbinArg;
+    vbin = vbinArg;
+    expTime = expTimeArg;
+    fileName = fileNameArg;
+    imgWidth = w / hbinArg;
+    imgHeight = h / vbinArg;
     imageDiscarded = false;
     finishRequested = false;
     exp2State = Start;
@@ -374,23 +375,23 @@ bool Tarn::startExp2Sequence(int hbin, int vbin, int expTime, const QString& fil
     return true;
 }
 
-bool Tarn::startRbiSequence(int rbin, int flushes, int rbiExpTime)
+bool Tarn::startRbiSequence(int rbinArg, int flushes, int rbiExpTimeArg)
 {
     if (busy || flushes <= 0)
         return false;
-    if (rbin < 1) {
-        qDebug() << "Refusing the RBI flush: bin factor" << rbin << "must be 1 or more";
+    if (rbinArg < 1) {
+        qDebug() << "Refusing the RBI flush: bin factor" << rbinArg << "must be 1 or more";
         return false;
     }
     const int w = visLrX - visUlX, h = visLrY - visUlY;
-    if (!allocRbiRowBuf(w / rbin, flushes))
+    if (!allocRbiRowBuf(w / rbinArg, flushes))
         return false;
     setBusy(true);
     rbiFlushes = flushes;
-    this->rbin = rbin;
-    this->rbiExpTime = rbiExpTime;
-    rbiWidth = w / rbin;
-    rbiHeight = h / rbin;
+    rbin = rbinArg;
+    rbiExpTime = rbiExpTimeArg;
+    rbiWidth = w / rbinArg;
+    rbiHeight = h / rbinArg;
     imageDiscarded = false;
     finishRequested = false;
     rbiState = Start;

@@ -71,10 +71,10 @@ Stars::AskSignal Stars::askSignal(int commandCode)
     return askSignals[commandCode];
 }
 
-void Stars::ReadStarsKeys(QString keyFileName, QString nodeName)
+void Stars::ReadStarsKeys(QString keyFileName, QString node)
 {
-    qDebug() << "key file names " << keyFileName << nodeName;
-    this->nodeName = nodeName;
+    qDebug() << "key file names " << keyFileName << node;
+    this->nodeName = node;
 
     if (!keyFileName.isEmpty()) {
         const QString path = keyFileName + QStringLiteral(".key");
@@ -88,9 +88,9 @@ void Stars::ReadStarsKeys(QString keyFileName, QString nodeName)
         qDebug() << QStringLiteral("Cannot open [%1.key]").arg(keyFileName);
     }
     // Keys may also be built into the program as resources; none are.
-    QFile resource(QStringLiteral(":") + nodeName + QStringLiteral(".key"));
+    QFile resource(QStringLiteral(":") + node + QStringLiteral(".key"));
     if (!resource.open(QIODevice::ReadOnly)) {
-        qDebug() << QStringLiteral("Cannot open both [%1.key] and [:%2.key]").arg(keyFileName, nodeName);
+        qDebug() << QStringLiteral("Cannot open both [%1.key] and [:%2.key]").arg(keyFileName, node);
         std::exit(1);
     }
     setKeys(keyWords(resource.readAll()));
