@@ -5,6 +5,7 @@
 #include "SimCamera.h"
 #include "SimImage.h"
 #include "SimSettings.h"
+#include "TestFixture.h"
 
 #include <QtTest>
 #include <algorithm>
@@ -14,27 +15,6 @@
 using namespace camlib;
 
 namespace {
-
-// Collects the debug lines written while it lives.
-class LogCapture
-{
-public:
-    LogCapture()
-    {
-        s_lines.clear();
-        m_previous = qInstallMessageHandler(handler);
-    }
-    ~LogCapture() { qInstallMessageHandler(m_previous); }
-    bool contains(const QString& text) const
-    {
-        return std::any_of(s_lines.begin(), s_lines.end(), [&](const QString& l) { return l.contains(text); });
-    }
-
-private:
-    static void handler(QtMsgType, const QMessageLogContext&, const QString& line) { s_lines.append(line); }
-    static inline QStringList s_lines;
-    QtMessageHandler m_previous;
-};
 
 // Calls one operation by name with arguments that succeed on an open camera.
 long callOp(CameraLibrary& lib, const QString& op, long handle)
