@@ -11,8 +11,10 @@ namespace camlib {
 
 std::unique_ptr<CameraLibrary> createCameraLibrary(const QMap<QString, QString>& config)
 {
-    const QString name = config.value(QStringLiteral("CAMERA_LIBRARY")).trimmed();
-    if (name.isEmpty() || name.compare(QLatin1String("sim"), Qt::CaseInsensitive) == 0)
+    QString name = config.value(QStringLiteral("CAMERA_LIBRARY")).trimmed();
+    if (name.isEmpty())
+        name = defaultCameraLibrary();
+    if (name.compare(QLatin1String("sim"), Qt::CaseInsensitive) == 0)
         return createSimulator(config);
     if (name.compare(QLatin1String("fli"), Qt::CaseInsensitive) == 0) {
         // FLI_LIBRARY names another build or place of the SDK (a soname or a path).
@@ -20,6 +22,11 @@ std::unique_ptr<CameraLibrary> createCameraLibrary(const QMap<QString, QString>&
     }
     qDebug().noquote() << QStringLiteral("Unknown CAMERA_LIBRARY \"%1\": no camera").arg(name);
     return std::make_unique<NoCameraLibrary>();
+}
+
+QString defaultCameraLibrary()
+{
+    return QStringLiteral("sim");
 }
 
 std::unique_ptr<CameraLibrary> createSimulator(const QMap<QString, QString>& config)

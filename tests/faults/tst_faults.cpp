@@ -9,11 +9,11 @@
 #include "ServiceProcess.h"
 #include "SimCamera.h"
 #include "StarsTestServer.h"
+#include "TestFixture.h"
 #include "tarn.h"
 
 #include <QtTest>
 
-#include <cstdio>
 #include <memory>
 
 using namespace camlib;
@@ -119,11 +119,7 @@ bool start(Tarn& tarn, const Scenario& sc, const QString& fileName)
 bool runToEnd(Tarn& tarn, Seq seq, bool useTimer)
 {
     if (useTimer) {
-        QElapsedTimer t;
-        t.start();
-        while (tarn.isBusy() && t.elapsed() < 20000)
-            QTest::qWait(5);
-        return !tarn.isBusy();
+        return TestWait::until([&] { return !tarn.isBusy(); }, 20000);
     }
     for (int step = 0; step < 100000 && tarn.isBusy(); ++step)
         QMetaObject::invokeMethod(&tarn, slotOf(seq), Qt::DirectConnection);
@@ -145,9 +141,7 @@ QStringList argsOf(const QString& call)
 // The clean run's calls of a scenario.
 QStringList cleanCalls(const Scenario& sc)
 {
-    QTemporaryDir dir;
-    const QString old = QDir::currentPath();
-    QDir::setCurrent(dir.path());
+    const WorkDir dir;
     Rig rig(sc);
     QStringList calls;
     if (start(rig.tarn, sc, "f.dat") && runToEnd(rig.tarn, sc.seq, false)) {
@@ -155,7 +149,6 @@ QStringList cleanCalls(const Scenario& sc)
             rig.tarn.downLoadSingle();
         calls = rig.rec.calls();
     }
-    QDir::setCurrent(old);
     return calls;
 }
 
@@ -214,17 +207,6 @@ Outcome expectedOutcome(const Scenario& sc, const QStringList& clean, int failed
     return out;
 }
 
-QStringList logLines;
-// The camera object logs every step and row; keep those out of the test
-// output, but let warnings through.
-void collect(QtMsgType type, const QMessageLogContext&, const QString& text)
-{
-    if (type == QtDebugMsg)
-        logLines.append(text);
-    else
-        std::fprintf(stderr, "%s\n", qPrintable(text));
-}
-
 const QString busy1 = QStringLiteral("cam1>System _ChangedIsBusy 1");
 const QString busy0 = QStringLiteral("cam1>System _ChangedIsBusy 0");
 
@@ -249,33 +231,31 @@ private slots:
     void serviceWithInjectedFailures();
 
 private:
-    QTemporaryDir* dir = nullptr;
-    QString oldDir;
+    std::unique_ptr<LogCapture> quiet;
+    std::unique_ptr<TestFixture> fixture;
 };
 
 void tst_Faults::initTestCase()
 {
-    qInstallMessageHandler(collect);
+    // The camera object logs every step and row, the data functions too; keep
+    // those out of the test output, but let warnings through.
+    quiet = std::make_unique<LogCapture>(LogCapture::Keep::DebugOnly);
 }
 
 void tst_Faults::cleanupTestCase()
 {
-    qInstallMessageHandler(nullptr);
+    quiet.reset();
 }
 
 void tst_Faults::init()
 {
-    logLines.clear();
-    dir = new QTemporaryDir;
-    QVERIFY(dir->isValid());
-    oldDir = QDir::currentPath();
-    QDir::setCurrent(dir->path());
+    fixture = std::make_unique<TestFixture>(LogCapture::Keep::DebugOnly);
+    QVERIFY(fixture->workDir.isValid());
 }
 
 void tst_Faults::cleanup()
 {
-    QDir::setCurrent(oldDir);
-    delete dir;
+    fixture.reset();
 }
 
 void tst_Faults::cleanRunsAreWhatTheMatrixAssumes()
@@ -354,7 +334,7 @@ void tst_Faults::everyCallFailingOnce()
     QString failedCall = clean.at(failed);
     failedCall.replace(QRegularExpression("=0$"), QStringLiteral("=%1").arg(SimFault::DefaultStatus));
     QCOMPARE(calls.value(failed), failedCall);
-    QCOMPARE(logLines.filter("camera library: injected failure of " + op).size(), 1);
+    QCOMPARE(fixture->log.lines().filter("camera library: injected failure of " + op).size(), 1);
 
     QCOMPARE(busy.size(), 2);
     QCOMPARE(busy.at(0).at(0).toBool(), true);

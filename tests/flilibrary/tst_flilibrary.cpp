@@ -1,21 +1,16 @@
 #include "FliLibrary.h"
+#include "TestFixture.h"
 #include "tarn.h"
 
 #include <QtTest>
 
 #include <cstring>
 #include <functional>
+#include <memory>
 
 using namespace camlib;
 
 namespace {
-
-QStringList logLines;
-
-void collect(QtMsgType, const QMessageLogContext&, const QString& text)
-{
-    logLines.append(text);
-}
 
 bool sdkInstalled()
 {
@@ -114,25 +109,18 @@ private slots:
     void tarnExposesThroughBackend();
 
 private:
-    QTemporaryDir* dir = nullptr;
-    QString oldDir;
+    std::unique_ptr<TestFixture> fixture;
 };
 
 void tst_FliLibrary::init()
 {
-    logLines.clear();
-    qInstallMessageHandler(collect);
-    dir = new QTemporaryDir;
-    QVERIFY(dir->isValid());
-    oldDir = QDir::currentPath();
-    QDir::setCurrent(dir->path());
+    fixture = std::make_unique<TestFixture>();
+    QVERIFY(fixture->workDir.isValid());
 }
 
 void tst_FliLibrary::cleanup()
 {
-    QDir::setCurrent(oldDir);
-    delete dir;
-    qInstallMessageHandler(nullptr);
+    fixture.reset();
 }
 
 void tst_FliLibrary::sdkLoadsAndAnswersWithoutCamera()
@@ -142,8 +130,8 @@ void tst_FliLibrary::sdkLoadsAndAnswersWithoutCamera()
     FliLibrary lib;
     QVERIFY2(lib.isLoaded(), qPrintable(lib.errorString()));
     QVERIFY(lib.missingSymbols().isEmpty());
-    QCOMPARE(logLines.size(), 1);
-    QVERIFY2(logLines.at(0).contains(QLatin1String("loaded from")), qPrintable(logLines.at(0)));
+    QCOMPARE(fixture->log.lines().size(), 1);
+    QVERIFY2(fixture->log.lines().at(0).contains(QLatin1String("loaded from")), qPrintable(fixture->log.lines().at(0)));
 
     // A call that needs no device goes all the way through.
     char version[256] = {};
@@ -188,11 +176,11 @@ void tst_FliLibrary::unusableLibrary()
 
     FliLibrary lib(fileName);
     QVERIFY(!lib.isLoaded());
-    QCOMPARE(logLines.size(), 1);
+    QCOMPARE(fixture->log.lines().size(), 1);
     for (const QString& name : logNames)
-        QVERIFY2(logLines.at(0).contains(name), qPrintable(logLines.at(0)));
+        QVERIFY2(fixture->log.lines().at(0).contains(name), qPrintable(fixture->log.lines().at(0)));
     for (const QString& name : logOmits)
-        QVERIFY2(!logLines.at(0).contains(name), qPrintable(logLines.at(0)));
+        QVERIFY2(!fixture->log.lines().at(0).contains(name), qPrintable(fixture->log.lines().at(0)));
 
     // Nothing reaches a library whose table is incomplete, even the functions
     // it does have.

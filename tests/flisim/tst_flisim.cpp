@@ -2,6 +2,8 @@
 // the service relies on it: negative errno values, the status word's bits,
 // the time left in milliseconds, rows of the binned width, enumeration by
 // serial number, cancel and close. Loaded by path as the service loads it.
+#include "TestFixture.h"
+
 #include <QtTest>
 
 #include <cerrno>
@@ -55,7 +57,7 @@ private:
     // Opens sim0 and sets up a frame binned by 2, `ms` long.
     long openAndExpose(long ms);
 
-    QTemporaryDir dir;
+    const WorkDir dir; // the current directory while the test runs
     QLibrary library{QStringLiteral(FLISIM_PATH)};
     Sdk sdk;
     long dev = FLI_INVALID_DEVICE;
@@ -68,7 +70,6 @@ void tst_FliSim::initTestCase()
     QFile config(dir.filePath("config.cfg"));
     QVERIFY(config.open(QIODevice::WriteOnly) && config.write(Config) > 0);
     config.close();
-    QVERIFY(QDir::setCurrent(dir.path()));
     QVERIFY2(library.load(), qPrintable(library.errorString()));
 #define STARSCAM_SDK_RESOLVE(name)                                                                 \
     sdk.name = reinterpret_cast<decltype(sdk.name)>(library.resolve(#name));                       \

@@ -1,5 +1,6 @@
 #include "Body.h"
 #include "ConfigLines.h"
+#include "TestFixture.h"
 #include "tarn.h"
 
 #include <QtTest>
@@ -7,17 +8,6 @@
 #include <sys/stat.h>
 
 using Config = QMap<QString, QString>;
-
-namespace {
-
-QStringList logLines;
-
-void collect(QtMsgType, const QMessageLogContext&, const QString& text)
-{
-    logLines.append(text);
-}
-
-} // namespace
 
 class tst_ReadConfig : public QObject
 {
@@ -78,10 +68,8 @@ void tst_ReadConfig::unreadableConfigLeavesServiceIdle()
     // Anything but a small regular file leaves the object idle, as a missing
     // one does: no camera, no client, and no hang on a FIFO.
     QFETCH(QString, kind);
-    QTemporaryDir dir;
+    const WorkDir dir;
     QVERIFY(dir.isValid());
-    const QString old = QDir::currentPath();
-    QVERIFY(QDir::setCurrent(dir.path()));
     if (kind == "fifo")
         QCOMPARE(::mkfifo("config.cfg", 0600), 0);
     else if (kind == "dir")
@@ -97,7 +85,6 @@ void tst_ReadConfig::unreadableConfigLeavesServiceIdle()
         QVERIFY(!idle.getCamera());
         QVERIFY(!idle.getStarsClient());
     }
-    QDir::setCurrent(old);
 }
 
 void tst_ReadConfig::unknownKeysNameTheNearest_data()
@@ -118,10 +105,12 @@ void tst_ReadConfig::unknownKeysNameTheNearest()
 {
     QFETCH(QString, key);
     QFETCH(QString, log);
-    logLines.clear();
-    const QtMessageHandler old = qInstallMessageHandler(collect);
-    Body::logUnknownKeys(Config{{key, "1"}});
-    qInstallMessageHandler(old);
+    QStringList logLines;
+    {
+        const LogCapture capture;
+        Body::logUnknownKeys(Config{{key, "1"}});
+        logLines = capture.lines();
+    }
     QCOMPARE(logLines, log.isEmpty() ? QStringList() : QStringList{log});
 }
 
@@ -151,10 +140,13 @@ void tst_ReadConfig::cameraOptions()
     QFETCH(QVariant, setPoint);
     QFETCH(QString, imageDir);
     QFETCH(QString, log);
-    logLines.clear();
-    const QtMessageHandler old = qInstallMessageHandler(collect);
-    const TarnOptions options = Body::tarnOptions(config);
-    qInstallMessageHandler(old);
+    QStringList logLines;
+    TarnOptions options;
+    {
+        const LogCapture capture;
+        options = Body::tarnOptions(config);
+        logLines = capture.lines();
+    }
     QCOMPARE(options.startUpSetPoint.has_value(), !setPoint.isNull());
     if (setPoint.isValid())
         QCOMPARE(*options.startUpSetPoint, setPoint.toDouble());

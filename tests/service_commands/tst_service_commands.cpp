@@ -23,6 +23,8 @@ private slots:
 private:
     // Sends the line and returns the first line that comes back.
     QString exchange(BusNode& node, const QString& line);
+    // Sends a row's set-up lines; false unless each got its command's reply.
+    bool runSetUp(BusNode& node, const QStringList& lines);
     void addRows();
 
     std::unique_ptr<StarsTestServer> server;
@@ -73,15 +75,29 @@ QString tst_ServiceCommands::exchange(BusNode& node, const QString& line)
     return node.nextLine(5000);
 }
 
+bool tst_ServiceCommands::runSetUp(BusNode& node, const QStringList& lines)
+{
+    for (const QString& line : lines) {
+        const QString got = exchange(node, line);
+        if (!got.contains(" @" + line.section(' ', 1, 1, QString::SectionSkipEmpty) + " ")) {
+            qWarning().noquote() << "set-up line" << line << "was answered" << got;
+            return false;
+        }
+    }
+    return true;
+}
+
 void tst_ServiceCommands::repliesWithCameraOpen_data()
 {
-    // The rows run in order against one service: later rows see the settings
-    // earlier rows made. An expected reply starting with '~' is a pattern.
+    // The rows share one service, so a row that reads a setting makes it first
+    // in its set-up lines: each row also runs by itself. An expected reply
+    // starting with '~' is a pattern.
     QTest::addColumn<QString>("request");
     QTest::addColumn<QString>("reply");
+    QTest::addColumn<QStringList>("setup");
 
-    const auto row = [](const char* name, const QString& request, const QString& reply) {
-        QTest::newRow(name) << request << reply;
+    const auto row = [](const char* name, const QString& request, const QString& reply, const QStringList& setup = {}) {
+        QTest::newRow(name) << request << reply << setup;
     };
     // Defaults right after start-up.
     row("default bin", "term1>cam1 GetBin", "cam1>term1 @GetBin 1 1 1");
@@ -121,96 +137,117 @@ void tst_ServiceCommands::repliesWithCameraOpen_data()
 
     // Integer conversion: anything but a whole base-10 number is 0.
     row("exptime abc", "term1>cam1 SetExpTime abc", "cam1>term1 @SetExpTime Ok:");
-    row("exptime abc is 0", "term1>cam1 GetExpTime", "cam1>term1 @GetExpTime 0");
+    row("exptime abc is 0", "term1>cam1 GetExpTime", "cam1>term1 @GetExpTime 0",
+        {"term1>cam1 SetExpTime 300", "term1>cam1 SetExpTime abc"});
     row("exptime set", "term1>cam1 SetExpTime +750", "cam1>term1 @SetExpTime Ok:");
-    row("exptime with sign", "term1>cam1 GetExpTime", "cam1>term1 @GetExpTime 750");
+    row("exptime with sign", "term1>cam1 GetExpTime", "cam1>term1 @GetExpTime 750", {"term1>cam1 SetExpTime +750"});
     row("exptime 2.5", "term1>cam1 SetExpTime 2.5", "cam1>term1 @SetExpTime Ok:");
-    row("exptime 2.5 is 0", "term1>cam1 GetExpTime", "cam1>term1 @GetExpTime 0");
+    row("exptime 2.5 is 0", "term1>cam1 GetExpTime", "cam1>term1 @GetExpTime 0",
+        {"term1>cam1 SetExpTime 300", "term1>cam1 SetExpTime 2.5"});
     row("exptime reset", "term1>cam1 SetExpTime 300", "cam1>term1 @SetExpTime Ok:");
     row("exptime two words", "term1>cam1 SetExpTime 1000 2000", "cam1>term1 @SetExpTime Ok:");
-    row("two words are 0", "term1>cam1 GetExpTime", "cam1>term1 @GetExpTime 0");
+    row("two words are 0", "term1>cam1 GetExpTime", "cam1>term1 @GetExpTime 0",
+        {"term1>cam1 SetExpTime 300", "term1>cam1 SetExpTime 1000 2000"});
     row("exptime again", "term1>cam1 SetExpTime 300", "cam1>term1 @SetExpTime Ok:");
     row("bare exptime", "term1>cam1 SetExpTime", "cam1>term1 @SetExpTime Ok:");
-    row("bare is 0", "term1>cam1 GetExpTime", "cam1>term1 @GetExpTime 0");
+    row("bare is 0", "term1>cam1 GetExpTime", "cam1>term1 @GetExpTime 0",
+        {"term1>cam1 SetExpTime 300", "term1>cam1 SetExpTime"});
     row("exptime overflow", "term1>cam1 SetExpTime 99999999999", "cam1>term1 @SetExpTime Ok:");
-    row("overflow is 0", "term1>cam1 GetExpTime", "cam1>term1 @GetExpTime 0");
+    row("overflow is 0", "term1>cam1 GetExpTime", "cam1>term1 @GetExpTime 0",
+        {"term1>cam1 SetExpTime 300", "term1>cam1 SetExpTime 99999999999"});
     row("hex is not a number", "term1>cam1 SetImages 0x10", "cam1>term1 @SetImages Ok:");
-    row("hex is 0", "term1>cam1 GetImages", "cam1>term1 @GetImages 0");
+    row("hex is 0", "term1>cam1 GetImages", "cam1>term1 @GetImages 0",
+        {"term1>cam1 SetImages 1", "term1>cam1 SetImages 0x10"});
     row("images", "term1>cam1 SetImages 5", "cam1>term1 @SetImages Ok:");
-    row("images read", "term1>cam1 GetImages", "cam1>term1 @GetImages 5");
+    row("images read", "term1>cam1 GetImages", "cam1>term1 @GetImages 5", {"term1>cam1 SetImages 5"});
     row("flushes", "term1>cam1 SetRBIFlushes 3", "cam1>term1 @SetRBIFlushes Ok:");
-    row("flushes read", "term1>cam1 GetRBIFlushes", "cam1>term1 @GetRBIFlushes 3");
+    row("flushes read", "term1>cam1 GetRBIFlushes", "cam1>term1 @GetRBIFlushes 3", {"term1>cam1 SetRBIFlushes 3"});
     row("rbi time", "term1>cam1 SetRBIExpTime 250", "cam1>term1 @SetRBIExpTime Ok:");
-    row("rbi time read", "term1>cam1 GetRBIExpTime", "cam1>term1 @GetRBIExpTime 250");
+    row("rbi time read", "term1>cam1 GetRBIExpTime", "cam1>term1 @GetRBIExpTime 250", {"term1>cam1 SetRBIExpTime 250"});
     row("tdi negative", "term1>cam1 SetTDIRate -4", "cam1>term1 @SetTDIRate Ok:");
-    row("tdi read", "term1>cam1 GetTDIRate", "cam1>term1 @GetTDIRate -4");
+    row("tdi read", "term1>cam1 GetTDIRate", "cam1>term1 @GetTDIRate -4", {"term1>cam1 SetTDIRate -4"});
 
     // Real conversion: '.' as decimal point whatever the locale, %g out.
     row("interval 2.50", "term1>cam1 SetInterval 2.50", "cam1>term1 @SetInterval Ok:");
-    row("interval 2.5", "term1>cam1 GetInterval", "cam1>term1 @GetInterval 2.5");
+    row("interval 2.5", "term1>cam1 GetInterval", "cam1>term1 @GetInterval 2.5", {"term1>cam1 SetInterval 2.50"});
     row("interval 0.1", "term1>cam1 SetInterval 0.1", "cam1>term1 @SetInterval Ok:");
-    row("interval 0.1 read", "term1>cam1 GetInterval", "cam1>term1 @GetInterval 0.1");
+    row("interval 0.1 read", "term1>cam1 GetInterval", "cam1>term1 @GetInterval 0.1", {"term1>cam1 SetInterval 0.1"});
     row("interval comma", "term1>cam1 SetInterval 1,5", "cam1>term1 @SetInterval Ok:");
-    row("comma is 0", "term1>cam1 GetInterval", "cam1>term1 @GetInterval 0");
+    row("comma is 0", "term1>cam1 GetInterval", "cam1>term1 @GetInterval 0",
+        {"term1>cam1 SetInterval 0.1", "term1>cam1 SetInterval 1,5"});
     row("interval small", "term1>cam1 SetInterval 0.000012", "cam1>term1 @SetInterval Ok:");
-    row("small in exponent form", "term1>cam1 GetInterval", "cam1>term1 @GetInterval 1.2e-05");
+    row("small in exponent form", "term1>cam1 GetInterval", "cam1>term1 @GetInterval 1.2e-05",
+        {"term1>cam1 SetInterval 0.000012"});
     row("interval large", "term1>cam1 SetInterval 1234567", "cam1>term1 @SetInterval Ok:");
-    row("large rounded", "term1>cam1 GetInterval", "cam1>term1 @GetInterval 1.23457e+06");
+    row("large rounded", "term1>cam1 GetInterval", "cam1>term1 @GetInterval 1.23457e+06",
+        {"term1>cam1 SetInterval 1234567"});
     row("interval nan", "term1>cam1 SetInterval nan", "cam1>term1 @SetInterval Ok:");
-    row("nan is no number", "term1>cam1 GetInterval", "cam1>term1 @GetInterval 0");
+    row("nan is no number", "term1>cam1 GetInterval", "cam1>term1 @GetInterval 0",
+        {"term1>cam1 SetInterval 1234567", "term1>cam1 SetInterval nan"});
     row("interval inf", "term1>cam1 SetInterval -inf", "cam1>term1 @SetInterval Ok:");
-    row("inf is no number", "term1>cam1 GetInterval", "cam1>term1 @GetInterval 0");
+    row("inf is no number", "term1>cam1 GetInterval", "cam1>term1 @GetInterval 0",
+        {"term1>cam1 SetInterval 1234567", "term1>cam1 SetInterval -inf"});
     row("set temp inf", "term1>cam1 SetTemp inf", "cam1>term1 @SetTemp Ok:");
 
     // SetBin needs three entries; each entry converts on its own.
     row("bin two", "term1>cam1 SetBin 2 2",
         "cam1>term1 @SetBin Err: Less parameters (expecting hbin, vbin and rbin)");
-    row("bin unchanged", "term1>cam1 GetBin", "cam1>term1 @GetBin 1 1 1");
+    row("bin unchanged", "term1>cam1 GetBin", "cam1>term1 @GetBin 1 1 1",
+        {"term1>cam1 SetBin 1 1 1", "term1>cam1 SetBin 2 2"});
     row("bin bare", "term1>cam1 SetBin",
         "cam1>term1 @SetBin Err: Less parameters (expecting hbin, vbin and rbin)");
     row("bin four", "term1>cam1 SetBin 2 4 1 9", "cam1>term1 @SetBin Ok:");
-    row("bin four read", "term1>cam1 GetBin", "cam1>term1 @GetBin 2 4 1");
+    row("bin four read", "term1>cam1 GetBin", "cam1>term1 @GetBin 2 4 1", {"term1>cam1 SetBin 2 4 1 9"});
     row("bin bad entry", "term1>cam1 SetBin 2 x 1", "cam1>term1 @SetBin Ok:");
-    row("bin bad entry read", "term1>cam1 GetBin", "cam1>term1 @GetBin 2 0 1");
+    row("bin bad entry read", "term1>cam1 GetBin", "cam1>term1 @GetBin 2 0 1", {"term1>cam1 SetBin 2 x 1"});
     row("bin three", "term1>cam1 SetBin 3 3 3", "cam1>term1 @SetBin Ok:");
-    row("bin three read", "term1>cam1 GetBin", "cam1>term1 @GetBin 3 3 3");
+    row("bin three read", "term1>cam1 GetBin", "cam1>term1 @GetBin 3 3 3", {"term1>cam1 SetBin 3 3 3"});
 
     // File numbering lives in the camera object.
     row("use seq 2", "term1>cam1 SetUseSeqFNo 2", "cam1>term1 @SetUseSeqFNo Ok:");
-    row("use seq 2 clears", "term1>cam1 GetUseSeqFNo", "cam1>term1 @GetUseSeqFNo 0");
+    row("use seq 2 clears", "term1>cam1 GetUseSeqFNo", "cam1>term1 @GetUseSeqFNo 0",
+        {"term1>cam1 SetUseSeqFNo 1", "term1>cam1 SetUseSeqFNo 2"});
     row("use seq 1", "term1>cam1 SetUseSeqFNo 1", "cam1>term1 @SetUseSeqFNo Ok:");
-    row("use seq 1 sets", "term1>cam1 GetUseSeqFNo", "cam1>term1 @GetUseSeqFNo 1");
+    row("use seq 1 sets", "term1>cam1 GetUseSeqFNo", "cam1>term1 @GetUseSeqFNo 1",
+        {"term1>cam1 SetUseSeqFNo 2", "term1>cam1 SetUseSeqFNo 1"});
     row("use seq true", "term1>cam1 SetUseSeqFNo true", "cam1>term1 @SetUseSeqFNo Ok:");
-    row("use seq true clears", "term1>cam1 GetUseSeqFNo", "cam1>term1 @GetUseSeqFNo 0");
+    row("use seq true clears", "term1>cam1 GetUseSeqFNo", "cam1>term1 @GetUseSeqFNo 0",
+        {"term1>cam1 SetUseSeqFNo 1", "term1>cam1 SetUseSeqFNo true"});
     row("seq no", "term1>cam1 SetSeqFileNo 17", "cam1>term1 @SetSeqFileNo Ok:");
-    row("seq no read", "term1>cam1 GetSeqFileNo", "cam1>term1 @GetSeqFileNo 17");
+    row("seq no read", "term1>cam1 GetSeqFileNo", "cam1>term1 @GetSeqFileNo 17", {"term1>cam1 SetSeqFileNo 17"});
 
     // File names: white space collapsed, text unquoted, Latin-1 on the wire.
     row("file name with blanks", "term1>cam1 SetFileName  my   image.dat ", "cam1>term1 @SetFileName Ok:");
-    row("file name read", "term1>cam1 GetFileName", "cam1>term1 @GetFileName my image.dat");
+    row("file name read", "term1>cam1 GetFileName", "cam1>term1 @GetFileName my image.dat",
+        {"term1>cam1 SetFileName  my   image.dat "});
     row("file name non-latin", QString::fromUtf8("term1>cam1 SetFileName caf\u00e9\u20ac.dat"),
         "cam1>term1 @SetFileName Ok:");
-    row("file name encoded", "term1>cam1 GetFileName", QString::fromLatin1("cam1>term1 @GetFileName caf\xe9?.dat"));
+    row("file name encoded", "term1>cam1 GetFileName", QString::fromLatin1("cam1>term1 @GetFileName caf\xe9?.dat"),
+        {QString::fromUtf8("term1>cam1 SetFileName caf\u00e9\u20ac.dat")});
     row("empty file name", "term1>cam1 SetFileName", "cam1>term1 @SetFileName Ok:");
-    row("empty file name read", "term1>cam1 GetFileName", "cam1>term1 @GetFileName ");
+    row("empty file name read", "term1>cam1 GetFileName", "cam1>term1 @GetFileName ",
+        {"term1>cam1 SetFileName a.dat", "term1>cam1 SetFileName"});
 
     // Addressing: the receiver's sub-name answers and is the first parameter.
     row("receiver sub-name", "term1>cam1.ccd SetExpTime 10", "cam1.ccd>term1 @SetExpTime Ok:");
-    row("sub-name was the parameter", "term1>cam1 GetExpTime", "cam1>term1 @GetExpTime 0");
-    row("receiver sub-name get", "term1>cam1.ccd GetBin", "cam1.ccd>term1 @GetBin 3 3 3");
-    row("requester sub-name", "term1.ui>cam1 GetBin", "cam1>term1.ui @GetBin 3 3 3");
+    row("sub-name was the parameter", "term1>cam1 GetExpTime", "cam1>term1 @GetExpTime 0",
+        {"term1>cam1 SetExpTime 300", "term1>cam1.ccd SetExpTime 10"});
+    row("receiver sub-name get", "term1>cam1.ccd GetBin", "cam1.ccd>term1 @GetBin 3 3 3", {"term1>cam1 SetBin 3 3 3"});
+    row("requester sub-name", "term1.ui>cam1 GetBin", "cam1>term1.ui @GetBin 3 3 3", {"term1>cam1 SetBin 3 3 3"});
 
     // What the client answers itself.
     row("unknown", "term1>cam1 Foo 1", "cam1>term1 Er: Undefined Command");
     row("wrong case", "term1>cam1 getbin", "cam1>term1 Er: Undefined Command");
     row("event", "term1>cam1 _Tick 1", "cam1>term1 Er: Undefined Event");
-    row("CR LF", "term1>cam1 GetBin\r", "cam1>term1 @GetBin 3 3 3");
+    row("CR LF", "term1>cam1 GetBin\r", "cam1>term1 @GetBin 3 3 3", {"term1>cam1 SetBin 3 3 3"});
 }
 
 void tst_ServiceCommands::repliesWithCameraOpen()
 {
     QFETCH(QString, request);
     QFETCH(QString, reply);
+    QFETCH(QStringList, setup);
+    QVERIFY(runSetUp(*term1, setup));
     const QString got = exchange(*term1, request);
     if (reply.startsWith('~'))
         QVERIFY2(QRegularExpression("^" + reply.mid(1) + "$").match(got).hasMatch(), qPrintable(got));
@@ -222,8 +259,9 @@ void tst_ServiceCommands::repliesWithoutCamera_data()
 {
     QTest::addColumn<QString>("request");
     QTest::addColumn<QString>("reply");
-    const auto row = [](const char* name, const char* request, const char* reply) {
-        QTest::newRow(name) << QString(request) << QString(reply);
+    QTest::addColumn<QStringList>("setup");
+    const auto row = [](const char* name, const char* request, const char* reply, const QStringList& setup = {}) {
+        QTest::newRow(name) << QString(request) << QString(reply) << setup;
     };
     row("lib version", "term2>cam2 GetLibVer", "cam2>term2 @GetLibVer Err: Get Lib Version");
     row("model", "term2>cam2 GetModel", "cam2>term2 @GetModel Err: Get Model");
@@ -238,7 +276,7 @@ void tst_ServiceCommands::repliesWithoutCamera_data()
     row("cooler power", "term2>cam2 GetCoolerPWR", "cam2>term2 @GetCoolerPWR Err: Get Cool Power");
     row("set temp", "term2>cam2 SetTemp -20", "cam2>term2 @SetTemp Err: Set Temperature");
     row("settings still served", "term2>cam2 SetImages 2", "cam2>term2 @SetImages Ok:");
-    row("settings read", "term2>cam2 GetImages", "cam2>term2 @GetImages 2");
+    row("settings read", "term2>cam2 GetImages", "cam2>term2 @GetImages 2", {"term2>cam2 SetImages 2"});
     row("download before any exposure", "term2>cam2 DownLoadImage", "cam2>term2 @DownLoadImage Err: Busy");
 }
 
@@ -246,6 +284,8 @@ void tst_ServiceCommands::repliesWithoutCamera()
 {
     QFETCH(QString, request);
     QFETCH(QString, reply);
+    QFETCH(QStringList, setup);
+    QVERIFY(runSetUp(*term2, setup));
     QCOMPARE(exchange(*term2, request), reply);
 }
 

@@ -174,7 +174,9 @@ void tst_ServiceProcess::onlyAddressAndPortConfiguredStillConnects()
     StarsTestServer server;
     QVERIFY(server.start());
     ServiceProcess service(server);
-    service.setConfigText(QStringLiteral("STARS_IP 127.0.0.1\nSTARS_PORT %1\n").arg(server.port()));
+    // Of the bus only its address and port; the backend is named as everywhere.
+    service.setConfigText(
+        QStringLiteral("STARS_IP 127.0.0.1\nSTARS_PORT %1\nCAMERA_LIBRARY sim\n").arg(server.port()));
     service.setKeys({"q1", "q2"});
     QVERIFY(service.writeFile("QtTarn.key", "q1\nq2\n"));
     QVERIFY(server.addKeys("QtTarn", {"q1", "q2"}));

@@ -5,6 +5,7 @@
 #include "SimCamera.h"
 #include "SimImage.h"
 #include "SimSettings.h"
+#include "TestFixture.h"
 
 #include <QtTest>
 #include <algorithm>
@@ -14,27 +15,6 @@
 using namespace camlib;
 
 namespace {
-
-// Collects the debug lines written while it lives.
-class LogCapture
-{
-public:
-    LogCapture()
-    {
-        s_lines.clear();
-        m_previous = qInstallMessageHandler(handler);
-    }
-    ~LogCapture() { qInstallMessageHandler(m_previous); }
-    bool contains(const QString& text) const
-    {
-        return std::any_of(s_lines.begin(), s_lines.end(), [&](const QString& l) { return l.contains(text); });
-    }
-
-private:
-    static void handler(QtMsgType, const QMessageLogContext&, const QString& line) { s_lines.append(line); }
-    static inline QStringList s_lines;
-    QtMessageHandler m_previous;
-};
 
 // Calls one operation by name with arguments that succeed on an open camera.
 long callOp(CameraLibrary& lib, const QString& op, long handle)
@@ -943,16 +923,20 @@ private slots:
         QTest::addColumn<bool>("simulator");
         QTest::addColumn<bool>("wrapped"); // behind the fault injection
         QTest::addColumn<QString>("logLine");
-        QTest::newRow("absent") << QStringList{"SIM_CAMERAS", "3"} << true << false << "simulator";
-        QTest::newRow("empty") << QStringList{"CAMERA_LIBRARY", "", "SIM_CAMERAS", "3"} << true << false
-                               << "simulator";
+        // No name is the default backend, whichever that is.
+        const bool simDefault = defaultCameraLibrary() == QLatin1String("sim");
+        const QString defaultLog = simDefault ? "simulator" : "camera library: FLI SDK";
+        QTest::newRow("absent") << QStringList{"SIM_CAMERAS", "3"} << simDefault << false << defaultLog;
+        QTest::newRow("empty") << QStringList{"CAMERA_LIBRARY", "", "SIM_CAMERAS", "3"} << simDefault << false
+                               << defaultLog;
         QTest::newRow("sim") << QStringList{"CAMERA_LIBRARY", "sim", "SIM_CAMERAS", "3"} << true << false
                              << "simulator";
         QTest::newRow("sim, failures") << QStringList{"CAMERA_LIBRARY", "sim", "SIM_CAMERAS", "3", "SIM_FAIL",
                                                       "getModel"}
                                        << true << true << "simulator";
-        QTest::newRow("sim, forced status") << QStringList{"SIM_CAMERAS", "3", "SIM_FORCE_STATUS", "0"} << true
-                                            << true << "simulator";
+        QTest::newRow("sim, forced status")
+            << QStringList{"CAMERA_LIBRARY", "sim", "SIM_CAMERAS", "3", "SIM_FORCE_STATUS", "0"} << true << true
+            << "simulator";
         QTest::newRow("fli") << QStringList{"CAMERA_LIBRARY", "fli"} << false << false << "camera library: FLI SDK";
         QTest::newRow("typo") << QStringList{"CAMERA_LIBRARY", "flii", "SIM_CAMERAS", "3", "SIM_FAIL", "open"}
                               << false << false << "Unknown CAMERA_LIBRARY \"flii\": no camera";
@@ -973,7 +957,7 @@ private slots:
         QCOMPARE(dynamic_cast<SimCamera*>(lib.get()) != nullptr, simulator && !wrapped);
         QCOMPARE(dynamic_cast<FaultInjectingLibrary*>(lib.get()) != nullptr, wrapped);
         // The SDK backend has a class of its own; everything else is no camera.
-        if (!config.contains("fli"))
+        if (!logLine.contains("FLI SDK"))
             QCOMPARE(dynamic_cast<NoCameraLibrary*>(lib.get()) != nullptr, !simulator);
         long domain = 0;
         char name[64], description[64];

@@ -1,8 +1,11 @@
 #include "Stars.h"
+#include "TestFixture.h"
 
 #include <QtTest>
 #include <QTcpServer>
 #include <QTcpSocket>
+
+#include <memory>
 
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -23,28 +26,21 @@ public:
     }
     bool waitPeer()
     {
-        QElapsedTimer t;
-        t.start();
-        while (!peer && t.elapsed() < 5000)
-            QTest::qWait(5);
-        return peer != nullptr;
+        return TestWait::until([this] { return peer != nullptr; }, 5000);
     }
     // Waits until n lines arrived; returns them (and keeps the rest).
     QList<QByteArray> lines(int n, int timeoutMs = 5000)
     {
-        QElapsedTimer t;
-        t.start();
         QList<QByteArray> out;
-        for (;;) {
+        TestWait::until([&] {
             while (out.size() < n && received.hasLine()) {
                 QByteArray line = received.takeLine();
                 line.chop(1);
                 out << line;
             }
-            if (out.size() >= n || t.elapsed() >= timeoutMs)
-                return out;
-            QTest::qWait(5);
-        }
+            return out.size() >= n;
+        }, timeoutMs);
+        return out;
     }
     void send(const QByteArray& bytes)
     {
@@ -101,22 +97,18 @@ private:
     Stars* loggedIn(FakeServer& server, const QStringList& keys = {"k0"});
     void writeKeys(const QString& name, const QByteArray& text);
 
-    QTemporaryDir* dir = nullptr;
-    QString oldDir;
+    std::unique_ptr<WorkDir> workDir;
 };
 
 void tst_Stars::init()
 {
-    dir = new QTemporaryDir;
-    QVERIFY(dir->isValid());
-    oldDir = QDir::currentPath();
-    QDir::setCurrent(dir->path());
+    workDir = std::make_unique<WorkDir>();
+    QVERIFY(workDir->isValid());
 }
 
 void tst_Stars::cleanup()
 {
-    QDir::setCurrent(oldDir);
-    delete dir;
+    workDir.reset();
 }
 
 void tst_Stars::writeKeys(const QString& name, const QByteArray& text)
@@ -136,10 +128,7 @@ Stars* tst_Stars::loggedIn(FakeServer& server, const QStringList& keys)
     server.send("0\n");
     server.lines(1);
     server.send("System>cam1 Ok:\n");
-    QElapsedTimer t;
-    t.start();
-    while (stars->getConnectState() != Stars::Ready && t.elapsed() < 5000)
-        QTest::qWait(5);
+    TestWait::until([&] { return stars->getConnectState() == Stars::Ready; }, 5000);
     return stars;
 }
 

@@ -1,6 +1,7 @@
 #include "FaultInjectingLibrary.h"
 #include "RecordingLibrary.h"
 #include "SimCamera.h"
+#include "TestFixture.h"
 #include "tarn.h"
 
 #include <QtTest>
@@ -8,13 +9,6 @@
 using namespace camlib;
 
 namespace {
-
-QStringList logLines;
-
-void collect(QtMsgType, const QMessageLogContext&, const QString& text)
-{
-    logLines.append(text);
-}
 
 // A simulator, the fault and recording layers over it, and a camera object on top.
 struct Rig
@@ -32,11 +26,7 @@ struct Rig
 
 bool waitIdle(Tarn& tarn)
 {
-    QElapsedTimer t;
-    t.start();
-    while (tarn.isBusy() && t.elapsed() < 20000)
-        QTest::qWait(5);
-    return !tarn.isBusy();
+    return TestWait::until([&] { return !tarn.isBusy(); }, 20000);
 }
 
 QStringList filesHere()
@@ -144,32 +134,25 @@ private slots:
     void stepLinesCanBeSilenced();
 
 private:
-    QTemporaryDir* dir = nullptr;
-    QString oldDir;
+    std::unique_ptr<TestFixture> fixture;
 };
 
 void tst_Tarn::init()
 {
-    logLines.clear();
-    qInstallMessageHandler(collect);
-    dir = new QTemporaryDir;
-    QVERIFY(dir->isValid());
-    oldDir = QDir::currentPath();
-    QDir::setCurrent(dir->path());
+    fixture = std::make_unique<TestFixture>();
+    QVERIFY(fixture->workDir.isValid());
 }
 
 void tst_Tarn::cleanup()
 {
-    QDir::setCurrent(oldDir);
-    delete dir;
-    qInstallMessageHandler(nullptr);
+    fixture.reset();
 }
 
 void tst_Tarn::negativeCameraNumberCallsNothing()
 {
     Rig rig(-1);
     QVERIFY(rig.rec.calls().isEmpty());
-    QVERIFY(logLines.isEmpty());
+    QVERIFY(fixture->log.lines().isEmpty());
     QVERIFY(!rig.tarn.isDeviceOpen());
     QCOMPARE(rig.tarn.getDevHandle(), -1L);
     QCOMPARE(rig.tarn.getModel(), QStringLiteral("Err: Get Model"));
@@ -201,7 +184,7 @@ void tst_Tarn::startUpSetPointOrKeep()
     RecordingLibrary rec(sim);
     Tarn tarn(0, rec, options);
     QCOMPARE(argsOf(rec, "setTemperature"), calls);
-    QVERIFY2(logLines.contains(log), qPrintable(logLines.join('\n')));
+    QVERIFY2(fixture->log.lines().contains(log), qPrintable(fixture->log.lines().join('\n')));
 }
 
 void tst_Tarn::opensListedCameraAndSetsCooler()
@@ -221,13 +204,13 @@ void tst_Tarn::opensListedCameraAndSetsCooler()
     }();
     QCOMPARE(ops.mid(0, 5), (QStringList{"listCreate", "listFirst", "listNext", "listDelete", "open"}));
     QVERIFY(!ops.contains("getLibVersion"));
-    QCOMPARE(logLines.value(0), QStringLiteral("Lib Version:: \"Err: Get Lib Version\""));
+    QCOMPARE(fixture->log.lines().value(0), QStringLiteral("Lib Version:: \"Err: Get Lib Version\""));
     QVERIFY(rig.tarn.getLibVersion() != QStringLiteral("Err: Get Lib Version"));
     for (const char* prefix : {"Model:  ", "Serial: ", "HW rev: ", "Pix Size: ", "Array Area: ", "Set Temp.: ",
                                "Read Temp: ", "Visi. Area: "}) {
-        const auto it = std::find_if(logLines.begin(), logLines.end(),
+        const auto it = std::find_if(fixture->log.lines().begin(), fixture->log.lines().end(),
                                      [&](const QString& l) { return l.startsWith(QLatin1String(prefix)); });
-        QVERIFY2(it != logLines.end(), prefix);
+        QVERIFY2(it != fixture->log.lines().end(), prefix);
         QVERIFY2(!it->contains("Err"), qPrintable(*it));
     }
     int ulX, ulY, lrX, lrY;
@@ -257,8 +240,8 @@ void tst_Tarn::cameraNumberBeyondListOpensNothing()
     QVERIFY(rig.rec.callsNamed({"open"}).isEmpty());
     QCOMPARE(rig.tarn.getModel(), QStringLiteral("Err: Get Model"));
     // The count and the names only: no error line.
-    QCOMPARE(logLines.size(), 2 + cameras);
-    QCOMPARE(logLines.at(1), QString::number(cameras));
+    QCOMPARE(fixture->log.lines().size(), 2 + cameras);
+    QCOMPARE(fixture->log.lines().at(1), QString::number(cameras));
 }
 
 void tst_Tarn::keepsAtMostTwentyDevices()
@@ -269,8 +252,8 @@ void tst_Tarn::keepsAtMostTwentyDevices()
     QCOMPARE(rig.tarn.getDevCount(), 20);
     QCOMPARE(rig.tarn.getDevName(19), QStringLiteral("sim19"));
     QVERIFY(rig.tarn.isDeviceOpen());
-    QCOMPARE(logLines.at(1), QStringLiteral("20"));
-    QVERIFY(!logLines.contains("sim20"));
+    QCOMPARE(fixture->log.lines().at(1), QStringLiteral("20"));
+    QVERIFY(!fixture->log.lines().contains("sim20"));
 }
 
 void tst_Tarn::serialChoosesCamera_data()
@@ -304,7 +287,7 @@ void tst_Tarn::serialChoosesCamera()
     // Found from the listing by serial alone: no other camera is opened to ask.
     QCOMPARE(rec.callsNamed({"listCreate"}), QStringList{"listCreate(0x8102)=0"});
     QCOMPARE(rec.callsNamed({"open"}), opened.isEmpty() ? QStringList() : QStringList{"open(" + opened + ",0x102)=0"});
-    QVERIFY2(logLines.contains(logged), qPrintable(logLines.join('\n')));
+    QVERIFY2(fixture->log.lines().contains(logged), qPrintable(fixture->log.lines().join('\n')));
     QCOMPARE(tarn.getSerialString(), opened.isEmpty() ? QStringLiteral("Err: Get Serial String") : serial);
 }
 
@@ -315,7 +298,7 @@ void tst_Tarn::failedOpenIsLoggedAndLeavesDeviceClosed()
     Rig rig(0, SimSettings(), {}, f);
     QVERIFY(!rig.tarn.isDeviceOpen());
     QCOMPARE(rig.tarn.getDevHandle(), -1L); // the library's scribble is not kept
-    QVERIFY(logLines.contains("err : opening FLI"));
+    QVERIFY(fixture->log.lines().contains("err : opening FLI"));
     QVERIFY(rig.rec.callsNamed({"setTemperature", "getModel", "getVisibleArea"}).isEmpty());
 }
 
@@ -708,7 +691,7 @@ void tst_Tarn::imageBufferReshapes()
     QCOMPARE(b.row(0), first);
     // Memory that cannot be had: false, a log line, the old block kept.
     QVERIFY(!b.reshape(std::numeric_limits<int>::max(), std::numeric_limits<int>::max()));
-    QVERIFY(logLines.last().startsWith("Cannot allocate an image of"));
+    QVERIFY(fixture->log.lines().last().startsWith("Cannot allocate an image of"));
     QCOMPARE(b.row(2)[4], quint16(77));
     QVERIFY(b.reshape(-4, 2) && b.held() && !b.row(0));
 }
@@ -887,7 +870,7 @@ void tst_Tarn::failuresInSequencesAreLogged()
         rig.tarn.abandonSequence();
     }
     QVERIFY(waitIdle(rig.tarn));
-    const QStringList failures = logLines.filter(QRegularExpression(" failed \\(|: not ready "));
+    const QStringList failures = fixture->log.lines().filter(QRegularExpression(" failed \\(|: not ready "));
     QCOMPARE(failures.size(), line.isEmpty() ? 0 : which == 0 && failing == "late" ? 2 : 1);
     QVERIFY2(line.isEmpty() || failures.first().startsWith(line), qPrintable(failures.join('\n')));
     if (failing == "late") { // cancelled: no file, nothing to download, the next exposure works
@@ -904,11 +887,11 @@ void tst_Tarn::stepLinesCanBeSilenced()
     Rig rig(0);
     for (const bool silenced : {false, true}) {
         QLoggingCategory::setFilterRules(silenced ? "starscam.steps.debug=false" : "");
-        logLines.clear();
+        fixture->log.clear();
         QVERIFY(start(rig.tarn, 0, 0) && waitIdle(rig.tarn));
         for (const char* step : {"in Exp Seq", "Exp Exposing", "Downloading row No.  0", "drawing a row No.  0"})
-            QVERIFY2(logLines.contains(step) != silenced, step);
-        QVERIFY(!logLines.filter("Writing file name ").isEmpty());
+            QVERIFY2(fixture->log.lines().contains(step) != silenced, step);
+        QVERIFY(!fixture->log.lines().filter("Writing file name ").isEmpty());
     }
     QLoggingCategory::setFilterRules(QString());
 }
