@@ -111,6 +111,7 @@ void Body::createStarsClient()
         {&Stars::AskGetSeqFileNo, &Body::AnsGetSeqFileNo},
         {&Stars::AskSetUseSeqFNo, &Body::AnsSetUseSeqFNo},
         {&Stars::AskGetUseSeqFNo, &Body::AnsGetUseSeqFNo},
+        {&Stars::AskAbort, &Body::AnsAbort},
     };
     for (const Route& route : routes)
         connect(starsClient, route.ask, this, route.ans, Qt::UniqueConnection);

@@ -97,6 +97,9 @@ private slots:
     void AnsGetSeqFileNo(SMsg msg);
     void AnsSetUseSeqFNo(SMsg msg);
     void AnsGetUseSeqFNo(SMsg msg);
+    // Ends the running sequence at once (nothing partial stored) and answers Ok:
+    // whether anything ran or not.
+    void AnsAbort(SMsg msg);
 
     // Bus connection lost: with STARS_STAY_UP, log in again; otherwise the
     // picture in progress is finished and the process ends (status 0).

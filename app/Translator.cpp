@@ -360,3 +360,14 @@ void Body::AnsRBIFlush(SMsg msg)
     const bool started = camera->startRbiSequence(rbin, rbiFlushes, rbiExpTime);
     reply(msg, started ? ok(msg) : err(msg, "Busy"));
 }
+
+// ---- stopping on request ----
+
+void Body::AnsAbort(SMsg msg)
+{
+    // The busy event goes out inside abandonSequence(), before the reply.
+    const QString summary = camera->abandonSequence();
+    if (!summary.isEmpty())
+        qDebug().noquote() << QStringLiteral("Abort from %1: %2").arg(msg.from, summary);
+    reply(msg, ok(msg));
+}

@@ -1,0 +1,137 @@
+// Abort, progress and outcomes, seen from the bus.
+#include "BusNode.h"
+#include "ServiceProcess.h"
+#include "StarsTestServer.h"
+
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+const QString busy1 = QStringLiteral("cam1>System _ChangedIsBusy 1");
+const QString busy0 = QStringLiteral("cam1>System _ChangedIsBusy 0");
+} // namespace
+
+class tst_ServiceAbort : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void abortStopsEachSequence_data();
+    void abortStopsEachSequence();
+    void abortWithNothingRunning();
+
+private:
+    void startService(const QMap<QString, QString>& extra = {});
+    QString ask(const QString& command) { return term->request("cam1", command, 10000); }
+    QString answer(const QString& command, const QString& text)
+    {
+        return QStringLiteral("cam1>term1 @%1 %2").arg(command, text);
+    }
+    // Sends command and expects the busy event and then its Ok reply.
+    void startSequence(const QString& command);
+
+    std::unique_ptr<StarsTestServer> server;
+    std::unique_ptr<ServiceProcess> service;
+    std::unique_ptr<BusNode> term;
+};
+
+void tst_ServiceAbort::init()
+{
+    server = std::make_unique<StarsTestServer>();
+    QVERIFY(server->start());
+    QVERIFY(server->addKeys("term1", {"t"}));
+}
+
+void tst_ServiceAbort::cleanup()
+{
+    term.reset();
+    service.reset();
+    server.reset();
+}
+
+void tst_ServiceAbort::startService(const QMap<QString, QString>& extra)
+{
+    service = std::make_unique<ServiceProcess>(*server);
+    service->setConfigValue("CAMERA_NO", "0");
+    for (auto it = extra.begin(); it != extra.end(); ++it)
+        service->setConfigValue(it.key(), it.value());
+    QVERIFY(service->start());
+    QVERIFY2(service->waitForLogin(), qPrintable(service->log()));
+    term = std::make_unique<BusNode>();
+    QVERIFY(term->login(server->port(), "term1", {"t"}));
+    QCOMPARE(term->request("System", "flgon cam1"), QStringLiteral("System>term1 @flgon Ok:"));
+}
+
+void tst_ServiceAbort::startSequence(const QString& command)
+{
+    term->send("term1>cam1 " + command);
+    QCOMPARE(term->nextLine(), busy1);
+    QCOMPARE(term->nextLine(), answer(command, "Ok:"));
+}
+
+void tst_ServiceAbort::abortStopsEachSequence_data()
+{
+    QTest::addColumn<QStringList>("settings");
+    QTest::addColumn<QString>("command");
+    // Abort once these files exist (the pictures before it are kept).
+    QTest::addColumn<QStringList>("kept");
+
+    const QStringList none;
+    QTest::newRow("sequence, main frame") << QStringList{"SetExpTime 60000"} << "Exposure" << none;
+    QTest::newRow("sequence, RBI flood")
+        << QStringList{"SetRBIFlushes 2", "SetRBIExpTime 60000", "SetExpTime 10"} << "Exposure" << none;
+    QTest::newRow("sequence, second picture")
+        << QStringList{"SetImages 3", "SetExpTime 1500"} << "Exposure" << QStringList{"run0000-0000.raw"};
+    QTest::newRow("single exposure") << QStringList{"SetExpTime 60000"} << "StartExposure" << none;
+    QTest::newRow("RBI flush alone") << QStringList{"SetRBIFlushes 2", "SetRBIExpTime 60000"} << "RBIFlush"
+                                     << none;
+}
+
+void tst_ServiceAbort::abortStopsEachSequence()
+{
+    QFETCH(QStringList, settings);
+    QFETCH(QString, command);
+    QFETCH(QStringList, kept);
+
+    startService();
+    QCOMPARE(ask("SetFileName run.raw"), answer("SetFileName", "Ok:"));
+    for (const QString& setting : settings)
+        QCOMPARE(ask(setting), answer(setting.section(' ', 0, 0), "Ok:"));
+    startSequence(command);
+    QTRY_COMPARE_WITH_TIMEOUT(service->files().filter(".raw"), kept, 20000);
+    QTest::qWait(100); // well inside the frame now being exposed
+
+    term->send("term1>cam1 Abort");
+    QCOMPARE(term->nextLine(), busy0);
+    QCOMPARE(term->nextLine(), answer("Abort", "Ok:"));
+    QVERIFY(term->receivesNothing(300)); // busy cleared once, no late step
+    QCOMPARE(ask("IsBusy"), answer("IsBusy", "0"));
+    QCOMPARE(service->files().filter(".raw"), kept); // nothing partial, no temporary
+    QCOMPARE(QDir(service->workDir()).entryList({"*.part"}, QDir::Files | QDir::Hidden), QStringList());
+    QVERIFY2(service->log().contains("Abort from term1: "), qPrintable(service->log()));
+    if (command == "StartExposure")
+        QCOMPARE(ask("DownLoadImage"), answer("DownLoadImage", "Err: Busy"));
+
+    // The camera is ready for the next exposure.
+    for (const char* setting : {"SetRBIFlushes 0", "SetExpTime 10", "SetFileName next.raw"})
+        QCOMPARE(ask(setting), answer(QString::fromLatin1(setting).section(' ', 0, 0), "Ok:"));
+    startSequence("StartExposure");
+    QCOMPARE(term->nextLine(20000), busy0);
+    QCOMPARE(ask("DownLoadImage"), answer("DownLoadImage", "Ok:"));
+    QCOMPARE(service->files().filter("next").size(), 1);
+}
+
+void tst_ServiceAbort::abortWithNothingRunning()
+{
+    startService();
+    QCOMPARE(ask("Abort"), answer("Abort", "Ok:"));
+    QVERIFY(term->receivesNothing(300));
+    QVERIFY(!service->log().contains("Abort from"));
+}
+
+QTEST_GUILESS_MAIN(tst_ServiceAbort)
+#include "tst_service_abort.moc"
