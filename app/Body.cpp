@@ -112,6 +112,9 @@ void Body::createStarsClient()
         {&Stars::AskSetUseSeqFNo, &Body::AnsSetUseSeqFNo},
         {&Stars::AskGetUseSeqFNo, &Body::AnsGetUseSeqFNo},
         {&Stars::AskAbort, &Body::AnsAbort},
+        {&Stars::AskGetProgress, &Body::AnsGetProgress},
+        {&Stars::AskGetLastFile, &Body::AnsGetLastFile},
+        {&Stars::AskGetLastOutcome, &Body::AnsGetLastOutcome},
     };
     for (const Route& route : routes)
         connect(starsClient, route.ask, this, route.ans, Qt::UniqueConnection);

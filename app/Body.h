@@ -100,6 +100,9 @@ private slots:
     // Ends the running sequence at once (nothing partial stored) and answers Ok:
     // whether anything ran or not.
     void AnsAbort(SMsg msg);
+    void AnsGetProgress(SMsg msg);
+    void AnsGetLastFile(SMsg msg);
+    void AnsGetLastOutcome(SMsg msg);
 
     // Bus connection lost: with STARS_STAY_UP, log in again; otherwise the
     // picture in progress is finished and the process ends (status 0).

@@ -371,3 +371,34 @@ void Body::AnsAbort(SMsg msg)
         qDebug().noquote() << QStringLiteral("Abort from %1: %2").arg(msg.from, summary);
     reply(msg, ok(msg));
 }
+
+// ---- progress and outcomes ----
+
+void Body::AnsGetProgress(SMsg msg)
+{
+    const Tarn::Progress p = camera->progress();
+    reply(msg, values(msg, {num(p.picture), num(p.pictures), QLatin1String(Tarn::phaseName(p.phase)),
+                            num(p.timeLeftMs)}));
+}
+
+void Body::AnsGetLastFile(SMsg msg)
+{
+    const QString file = camera->lastFileWritten();
+    reply(msg, file.isEmpty() ? err(msg, "No File") : values(msg, {file}));
+}
+
+void Body::AnsGetLastOutcome(SMsg msg)
+{
+    const Tarn::Outcome outcome = camera->lastOutcome();
+    switch (outcome.kind) {
+    case Tarn::Outcome::Stored:
+        reply(msg, values(msg, {QStringLiteral("stored"), outcome.file}));
+        break;
+    case Tarn::Outcome::Lost:
+        reply(msg, values(msg, {QStringLiteral("lost"), outcome.step}));
+        break;
+    case Tarn::Outcome::NoneYet:
+        reply(msg, values(msg, {QStringLiteral("none")}));
+        break;
+    }
+}

@@ -58,6 +58,25 @@ QString frames(int first, int last)
     return numbered("frame", "frames", first, last);
 }
 
+const char* commitStepName(imagefile::CommitStep step)
+{
+    switch (step) {
+    case imagefile::CommitStep::Create:
+        return "create";
+    case imagefile::CommitStep::Write:
+        return "write";
+    case imagefile::CommitStep::Flush:
+        return "flush";
+    case imagefile::CommitStep::Rename:
+        return "rename";
+    case imagefile::CommitStep::DirectoryFlush:
+        return "directory-flush";
+    case imagefile::CommitStep::None:
+        break;
+    }
+    return "commit";
+}
+
 } // namespace
 
 Tarn::Tarn(int cameraNo, camlib::CameraLibrary& library, const TarnOptions& tarnOptions)
@@ -433,6 +452,8 @@ QString Tarn::abandonExpSequence()
     const bool cancel = expState == Exposing || expState == DownLoad;
     if (cancel)
         cancelFrame();
+    if (current >= 0)
+        recordLost(current, QStringLiteral("abort"));
     finish(expTimer, expState);
     const int taken = current >= 0 ? current + 1 : over;
     return QStringLiteral("Exposure sequence abandoned: done %1; abandoned %2%3; not taken %4")
@@ -466,9 +487,11 @@ QString Tarn::abandonSequence()
     QString summary = QStringLiteral("Single exposure abandoned after its end");
     if (exp2State == Exposing) {
         cancelFrame();
+        recordLost(imageIndex, QStringLiteral("abort"));
         summary = QStringLiteral("Single exposure abandoned (exposure cancelled)");
     } else if (exp2State == Start) {
         imageDiscarded = true;
+        recordLost(imageIndex, QStringLiteral("abort"));
         summary = QStringLiteral("Single exposure abandoned before it started");
     }
     finish(exp2Timer, exp2State);
@@ -527,6 +550,7 @@ bool Tarn::succeeded(const char* op, long status)
 {
     if (status == 0)
         return true;
+    failedStep = QLatin1String(op);
     failure = QStringLiteral("%1 failed (%2)").arg(QLatin1String(op)).arg(status);
     return false;
 }
@@ -542,6 +566,8 @@ void Tarn::logFailure(const char* consequence)
         who = QStringLiteral("RBI frame %1").arg(rbiFlushes - rbiCount);
     }
     qDebug().noquote() << QStringLiteral("%1: %2%3").arg(who, failure, QLatin1String(consequence));
+    if (expState != None || rbiState == None) // a picture, not an RBI flush alone
+        recordLost(imageIndex, failedStep);
 }
 
 bool Tarn::startExposure()
@@ -612,6 +638,7 @@ bool Tarn::frameOverdue()
     const qint64 elapsed = frameClock.elapsed();
     if (elapsed <= frameExpectedMs + qint64(std::max(options.exposureGraceMs, 0)))
         return false;
+    failedStep = QStringLiteral("overdue");
     cancelFrame();
     failure = QStringLiteral("not ready %1 ms after its start (expected %2 ms + grace %3 ms), exposure cancelled")
                   .arg(elapsed)
@@ -644,6 +671,7 @@ bool Tarn::expDownLoad()
     // Never read past what the last start allocated. Without a camera there
     // is no image: an empty file must not pass for one.
     if (!deviceOpen || imgHeight > imageRows.rows() || imgWidth > imageRows.width()) {
+        failedStep = QStringLiteral("read-out");
         failure = deviceOpen ? QStringLiteral("read-out beyond the image buffer refused")
                              : QStringLiteral("read-out without an open camera refused");
         return false;
@@ -708,11 +736,82 @@ bool Tarn::writeData()
     const imagefile::CommitResult stored =
         imagefile::commitImage(options.imageDir, name, options.nodeName, imgHeight > 0 ? imageRows[0] : nullptr,
                                imgWidth, imgHeight, progress);
-    if (!stored.ok())
+    if (!stored.ok()) {
+        recordLost(imageIndex, QLatin1String(commitStepName(stored.failed)));
         return false;
+    }
     qDebug() << "after writing";
     lastFile = stored.name;
+    recordStored(stored.name);
     return true;
+}
+
+// ---- progress and outcomes ----
+
+void Tarn::recordStored(const QString& file)
+{
+    outcome = Outcome{Outcome::Stored, imageIndex, file, QString()};
+    emit imageStored(file);
+}
+
+void Tarn::recordLost(int picture, const QString& step)
+{
+    outcome = Outcome{Outcome::Lost, picture, QString(), step};
+    emit pictureLost(picture, step);
+}
+
+const char* Tarn::phaseName(Phase phase)
+{
+    switch (phase) {
+    case Phase::Rbi:
+        return "rbi";
+    case Phase::Exposing:
+        return "exposing";
+    case Phase::Between:
+        return "between";
+    case Phase::Idle:
+        break;
+    }
+    return "idle";
+}
+
+Tarn::Progress Tarn::progress() const
+{
+    Progress p;
+    const bool rbiFrame = *frameKind != '\0';
+    if (expState != None) {
+        p.picture = std::max(imageIndex, 0);
+        p.pictures = images;
+        switch (expState) {
+        case RBIFlood:
+        case RBIFlushing:
+            p.phase = Phase::Rbi;
+            break;
+        case Exposing:
+        case DownLoad:
+            p.phase = rbiFrame ? Phase::Rbi : Phase::Exposing;
+            break;
+        default:
+            p.phase = Phase::Between;
+            break;
+        }
+    } else if (exp2State != None) {
+        p.picture = imageIndex;
+        p.pictures = 1;
+        p.phase = Phase::Exposing;
+    } else if (rbiState != None) {
+        p.picture = rbiState == Start ? 0 : rbiFlushes - rbiCount;
+        p.pictures = rbiFlushes;
+        p.phase = Phase::Rbi;
+    }
+    // Only a frame that is being exposed has time left; a TDI frame's length
+    // is the camera's to say.
+    const bool exposing = (expState == Exposing || exp2State == Exposing || rbiState == Exposing);
+    if (exposing)
+        p.timeLeftMs = frameExpectedMs >= 0 && frameClock.isValid()
+                           ? std::max(frameExpectedMs - long(frameClock.elapsed()), 0L)
+                           : std::max(timeLeft, 0L);
+    return p;
 }
 
 // ---- sequences ----

@@ -186,8 +186,43 @@ public:
     std::uint32_t getDeviceStatus() const { return deviceStatus; }
     QString lastFileWritten() const { return lastFile; }
 
+    // Where the running sequence is, read between its steps. picture is the
+    // number the picture's file name carries (for the RBI flush alone the
+    // frame, from 0), pictures how many the sequence takes (1 for a single
+    // exposure), timeLeftMs what the frame being exposed is expected to need
+    // still (0 when not exposing). Idle: all 0.
+    enum class Phase { Idle, Rbi, Exposing, Between };
+    struct Progress
+    {
+        int picture = 0;
+        int pictures = 0;
+        Phase phase = Phase::Idle;
+        long timeLeftMs = 0;
+    };
+    Progress progress() const;
+    // "idle", "rbi", "exposing" or "between".
+    static const char* phaseName(Phase phase);
+
+    // What became of the last picture of a sequence or single exposure: its
+    // file, or the camera operation or file step that lost it ("exposeFrame",
+    // "grabRow", "overdue", "abort", "create", "write", ...).
+    struct Outcome
+    {
+        enum Kind { NoneYet, Stored, Lost };
+        Kind kind = NoneYet;
+        int picture = -1;
+        QString file;
+        QString step;
+    };
+    Outcome lastOutcome() const { return outcome; }
+
 signals:
     void changedIsBusy(bool busy);
+    // A picture's image was committed as file (its final name); emitted before
+    // the sequence's changedIsBusy(false).
+    void imageStored(const QString& file);
+    // A picture was given up at step (see Outcome::step).
+    void pictureLost(int picture, const QString& step);
 
 private slots:
     void expSequence();
@@ -216,6 +251,9 @@ private:
     SeqState afterStart(bool started, const char* consequence);
     QString abandonExpSequence();
     QString abandonRbiSequence();
+    // Keep the last picture's outcome and tell listeners.
+    void recordStored(const QString& file);
+    void recordLost(int picture, const QString& step);
 
     camlib::CameraLibrary& lib;
     TarnOptions options;
@@ -244,6 +282,8 @@ private:
     QElapsedTimer frameClock;
     long frameExpectedMs = -1;
     QString failure; // what failed last in a primitive
+    QString failedStep; // the operation or check behind failure
+    Outcome outcome;
     std::uint32_t deviceStatus = 0;
     int rbiCount = 0;
     int tdiRate = 0;

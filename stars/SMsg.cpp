@@ -13,7 +13,7 @@ const CommandTableEntry CommandTable[] = {
     {"GetFileName", 28},   {"Exposure", 29},      {"StartExposure", 30}, {"RBIFlush", 31},
     {"DownLoadImage", 32}, {"SetSeqFileNo", 33},  {"GetSeqFileNo", 34},  {"SetUseSeqFNo", 35},
     {"GetUseSeqFNo", 36},  {"Abort", 37},
-    {"", SMsg::UnknownCommand},
+    {"GetProgress", 38},   {"GetLastFile", 39},   {"GetLastOutcome", 40}, {"", SMsg::UnknownCommand},
 };
 
 int SMsg::Parse(QString line)

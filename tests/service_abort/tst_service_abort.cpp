@@ -1,4 +1,4 @@
-// Abort, progress and outcomes, seen from the bus.
+// Abort, progress and the outcome of pictures, seen from the bus.
 #include "BusNode.h"
 #include "ServiceProcess.h"
 #include "StarsTestServer.h"
@@ -23,6 +23,9 @@ private slots:
     void abortStopsEachSequence_data();
     void abortStopsEachSequence();
     void abortWithNothingRunning();
+    void progressThroughASequence();
+    void outcomeOfTheLastPicture_data();
+    void outcomeOfTheLastPicture();
 
 private:
     void startService(const QMap<QString, QString>& extra = {});
@@ -131,6 +134,69 @@ void tst_ServiceAbort::abortWithNothingRunning()
     QCOMPARE(ask("Abort"), answer("Abort", "Ok:"));
     QVERIFY(term->receivesNothing(300));
     QVERIFY(!service->log().contains("Abort from"));
+}
+
+void tst_ServiceAbort::progressThroughASequence()
+{
+    startService();
+    QCOMPARE(ask("GetProgress"), answer("GetProgress", "0 0 idle 0"));
+    for (const char* setting : {"SetImages 2", "SetRBIFlushes 1", "SetRBIExpTime 1500", "SetExpTime 1500"})
+        QCOMPARE(ask(setting), answer(QString::fromLatin1(setting).section(' ', 0, 0), "Ok:"));
+    startSequence("Exposure");
+    // Each phase is seen in order, with the time left of a 1.5 s frame.
+    QStringList seen;
+    while (seen.isEmpty() || seen.last() != "1 exposing") {
+        const QStringList words = ask("GetProgress").section(' ', 2).split(' ');
+        QCOMPARE(words.size(), 4);
+        QCOMPARE(words.at(1), QStringLiteral("2"));
+        const int left = words.at(3).toInt();
+        QVERIFY2(left >= 0 && left <= 1500, qPrintable(words.join(' ')));
+        const QString step = words.at(0) + ' ' + words.at(2);
+        if (words.at(2) != "between" && (seen.isEmpty() || seen.last() != step))
+            seen << step;
+        QVERIFY2(seen.size() <= 4, qPrintable(seen.join(", ")));
+        QTest::qWait(50);
+    }
+    QCOMPARE(seen, (QStringList{"0 rbi", "0 exposing", "1 rbi", "1 exposing"}));
+    QCOMPARE(term->waitForLine([](const QString& l) { return l == busy0; }, 20000), busy0);
+    QCOMPARE(ask("GetProgress"), answer("GetProgress", "0 0 idle 0"));
+}
+
+void tst_ServiceAbort::outcomeOfTheLastPicture_data()
+{
+    QTest::addColumn<QString>("simFail");
+    QTest::addColumn<bool>("removeImageDir");
+    QTest::addColumn<QString>("outcome");
+    QTest::addColumn<QString>("lastFile");
+
+    QTest::newRow("stored") << "" << false << "stored run0000-0000.raw" << "run0000-0000.raw";
+    QTest::newRow("start fails") << "exposeFrame" << false << "lost exposeFrame" << "Err: No File";
+    QTest::newRow("read-out fails") << "grabRow" << false << "lost grabRow" << "Err: No File";
+    QTest::newRow("file cannot be created") << "" << true << "lost create" << "Err: No File";
+}
+
+void tst_ServiceAbort::outcomeOfTheLastPicture()
+{
+    QFETCH(QString, simFail);
+    QFETCH(bool, removeImageDir);
+    QFETCH(QString, outcome);
+    QFETCH(QString, lastFile);
+
+    QTemporaryDir images;
+    QMap<QString, QString> config{{"IMAGE_DIR", images.path()}};
+    if (!simFail.isEmpty())
+        config.insert("SIM_FAIL", simFail);
+    startService(config);
+    QCOMPARE(ask("GetLastOutcome"), answer("GetLastOutcome", "none"));
+    QCOMPARE(ask("GetLastFile"), answer("GetLastFile", "Err: No File"));
+    if (removeImageDir)
+        QVERIFY(images.remove());
+    QCOMPARE(ask("SetFileName run.raw"), answer("SetFileName", "Ok:"));
+    QCOMPARE(ask("SetExpTime 10"), answer("SetExpTime", "Ok:"));
+    startSequence("Exposure");
+    QCOMPARE(term->nextLine(20000), busy0);
+    QCOMPARE(ask("GetLastOutcome"), answer("GetLastOutcome", outcome));
+    QCOMPARE(ask("GetLastFile"), answer("GetLastFile", lastFile));
 }
 
 QTEST_GUILESS_MAIN(tst_ServiceAbort)
