@@ -59,6 +59,9 @@ public slots:
 
 private slots:
     void changedIsBusy(bool f);
+    // "_ImageStored <file>" and "_PictureLost <picture> <step>" events.
+    void imageStored(const QString& file);
+    void pictureLost(int picture, const QString& step);
 
     void AnsIsBusy(SMsg msg);
     void AnsGetLibVer(SMsg msg);

@@ -87,6 +87,16 @@ void Body::changedIsBusy(bool f)
         QMetaObject::invokeMethod(this, &Body::Exit, Qt::QueuedConnection);
 }
 
+void Body::imageStored(const QString& file)
+{
+    starsClient->SendEvent(nodeName, QStringLiteral("_ImageStored %1").arg(file));
+}
+
+void Body::pictureLost(int picture, const QString& step)
+{
+    starsClient->SendEvent(nodeName, QStringLiteral("_PictureLost %1 %2").arg(picture).arg(step));
+}
+
 // ---- information ----
 
 void Body::AnsIsBusy(SMsg msg)

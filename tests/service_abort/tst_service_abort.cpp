@@ -168,11 +168,20 @@ void tst_ServiceAbort::outcomeOfTheLastPicture_data()
     QTest::addColumn<bool>("removeImageDir");
     QTest::addColumn<QString>("outcome");
     QTest::addColumn<QString>("lastFile");
+    // With OUTCOME_EVENTS 1, the event before the busy one; none by default.
+    QTest::addColumn<QString>("event");
 
-    QTest::newRow("stored") << "" << false << "stored run0000-0000.raw" << "run0000-0000.raw";
-    QTest::newRow("start fails") << "exposeFrame" << false << "lost exposeFrame" << "Err: No File";
-    QTest::newRow("read-out fails") << "grabRow" << false << "lost grabRow" << "Err: No File";
-    QTest::newRow("file cannot be created") << "" << true << "lost create" << "Err: No File";
+    const QString none;
+    QTest::newRow("stored") << "" << false << "stored run0000-0000.raw" << "run0000-0000.raw" << none;
+    QTest::newRow("start fails") << "exposeFrame" << false << "lost exposeFrame" << "Err: No File" << none;
+    QTest::newRow("read-out fails") << "grabRow@3" << false << "lost grabRow" << "Err: No File" << none;
+    QTest::newRow("file cannot be created") << "" << true << "lost create" << "Err: No File" << none;
+    QTest::newRow("stored, event") << "" << false << "stored run0000-0000.raw" << "run0000-0000.raw"
+                                   << "_ImageStored run0000-0000.raw";
+    QTest::newRow("read-out fails, event") << "grabRow@3" << false << "lost grabRow" << "Err: No File"
+                                           << "_PictureLost 0 grabRow";
+    QTest::newRow("file cannot be created, event")
+        << "" << true << "lost create" << "Err: No File" << "_PictureLost 0 create";
 }
 
 void tst_ServiceAbort::outcomeOfTheLastPicture()
@@ -181,11 +190,14 @@ void tst_ServiceAbort::outcomeOfTheLastPicture()
     QFETCH(bool, removeImageDir);
     QFETCH(QString, outcome);
     QFETCH(QString, lastFile);
+    QFETCH(QString, event);
 
     QTemporaryDir images;
     QMap<QString, QString> config{{"IMAGE_DIR", images.path()}};
     if (!simFail.isEmpty())
         config.insert("SIM_FAIL", simFail);
+    if (!event.isEmpty())
+        config.insert("OUTCOME_EVENTS", "1");
     startService(config);
     QCOMPARE(ask("GetLastOutcome"), answer("GetLastOutcome", "none"));
     QCOMPARE(ask("GetLastFile"), answer("GetLastFile", "Err: No File"));
@@ -194,6 +206,8 @@ void tst_ServiceAbort::outcomeOfTheLastPicture()
     QCOMPARE(ask("SetFileName run.raw"), answer("SetFileName", "Ok:"));
     QCOMPARE(ask("SetExpTime 10"), answer("SetExpTime", "Ok:"));
     startSequence("Exposure");
+    if (!event.isEmpty())
+        QCOMPARE(term->nextLine(20000), "cam1>System " + event);
     QCOMPARE(term->nextLine(20000), busy0);
     QCOMPARE(ask("GetLastOutcome"), answer("GetLastOutcome", outcome));
     QCOMPARE(ask("GetLastFile"), answer("GetLastFile", lastFile));
