@@ -37,6 +37,7 @@ public:
     // The camera object's options from config: START_SET_POINT (degrees C, or
     // "keep" for none) and IMAGE_DIR. An invalid set point is logged and the
     // default kept; a missing or unwritable image directory is logged.
+    // IMAGE_METADATA (0 or 1, default 1) turns the metadata files on.
     static TarnOptions tarnOptions(const QMap<QString, QString>& config);
 
     // The whole number under key in map, or fallback when the key is absent;

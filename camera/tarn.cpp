@@ -133,14 +133,29 @@ Tarn::Tarn(int cameraNo, camlib::CameraLibrary& library, const TarnOptions& tarn
     devHandle = handle;
     deviceOpen = true;
 
-    qDebug() << "Model:  " << getModel();
-    qDebug() << "Serial: " << getSerialString();
+    const QString model = getModel();
+    qDebug() << "Model:  " << model;
+    const QString serial = getSerialString();
+    qDebug() << "Serial: " << serial;
     long rev;
     bool ok = getHWRev(rev);
     qDebug() << "HW rev: " << check(ok) << rev;
     double pixW, pixH;
     ok = getPixelSize(pixW, pixH);
     qDebug() << "Pix Size: " << check(ok) << pixW << pixH;
+    if (options.imageMetadata) {
+        // Identity for the metadata, read once; an error text is no identity.
+        const auto known = [](const QString& text) {
+            return text.startsWith(QLatin1String("Err: ")) ? std::nullopt : std::optional<QString>(text);
+        };
+        meta.cameraModel = known(model);
+        meta.serialNumber = known(serial);
+        meta.libraryVersion = known(getLibVersion());
+        if (ok) {
+            meta.pixelWidth = pixW;
+            meta.pixelHeight = pixH;
+        }
+    }
     int ulX, ulY, lrX, lrY;
     ok = getArrayArea(ulX, ulY, lrX, lrY);
     qDebug() << "Array Area: " << check(ok) << ulX << ulY << lrX << lrY;
@@ -285,7 +300,10 @@ bool Tarn::getVisibleArea(int& ulX, int& ulY, int& lrX, int& lrY)
 
 bool Tarn::setTemperature(double celsius)
 {
-    return deviceOpen && lib.setTemperature(devHandle, celsius) == 0;
+    if (!deviceOpen || lib.setTemperature(devHandle, celsius) != 0)
+        return false;
+    meta.setPoint = celsius;
+    return true;
 }
 
 bool Tarn::getTemperatures(double& ccd, double& base)
@@ -595,6 +613,12 @@ bool Tarn::startExposure()
         return false;
     frameClock.start();
     frameExpectedMs = tdiRate > 0 ? -1 : std::max(expTime, 0);
+    if (options.imageMetadata) {
+        meta.exposureStart = QDateTime::currentDateTimeUtc();
+        meta.exposureEnd = QDateTime();
+        meta.atStart = coolerReadings();
+        meta.atEnd = imagemeta::CoolerReadings();
+    }
     return true;
 }
 
@@ -661,9 +685,55 @@ bool Tarn::checkExposing(int& ok)
     timeLeft = left;
     qCDebug(steps) << "Exposing status" << deviceStatus << timeLeft;
     ok = 1;
-    if (deviceStatus == camlib::StatusUnknown)
-        return timeLeft == 0;
-    return (deviceStatus & camlib::StatusDataReady) != 0;
+    const bool ready = deviceStatus == camlib::StatusUnknown ? timeLeft == 0
+                                                             : (deviceStatus & camlib::StatusDataReady) != 0;
+    if (ready && !*frameKind)
+        frameReady();
+    return ready;
+}
+
+imagemeta::CoolerReadings Tarn::coolerReadings()
+{
+    imagemeta::CoolerReadings readings;
+    double value = 0.0;
+    if (lib.readTemperature(devHandle, camlib::ChannelCcd, value) == 0)
+        readings.ccdTemperature = value;
+    if (lib.readTemperature(devHandle, camlib::ChannelBase, value) == 0)
+        readings.baseTemperature = value;
+    if (lib.getCoolerPower(devHandle, value) == 0)
+        readings.coolerPower = value;
+    return readings;
+}
+
+void Tarn::frameReady()
+{
+    if (!options.imageMetadata)
+        return;
+    meta.exposureEnd = QDateTime::currentDateTimeUtc();
+    meta.atEnd = coolerReadings();
+}
+
+void Tarn::writeMetadata(const QString& file, std::optional<int> sequenceNumber)
+{
+    meta.imageFile = file;
+    meta.exposureTimeMs = expTime;
+    meta.frameType = int(camlib::FrameNormal);
+    meta.hbin = hbin;
+    meta.vbin = vbin;
+    meta.areaUlX = visUlX;
+    meta.areaUlY = visUlY;
+    meta.areaLrX = visUlX + imgWidth;
+    meta.areaLrY = visUlY + imgHeight;
+    meta.width = imgWidth;
+    meta.height = imgHeight;
+    meta.nodeName = options.nodeName;
+    meta.sequenceNumber = sequenceNumber;
+    meta.pictureNumber = imageIndex;
+    meta.serviceName = QStringLiteral("starscam");
+    meta.serviceVersion = options.serviceVersion;
+    const QString name = imagemeta::fileNameFor(file);
+    if (!imagefile::commitFile(options.imageDir, name, options.nodeName, imagemeta::toJson(meta)).ok())
+        qDebug() << "The metadata of" << file << "was not stored as" << name << "- the image is kept";
 }
 
 bool Tarn::expDownLoad()
@@ -723,6 +793,7 @@ Tarn::DownLoadResult Tarn::downLoadSingle()
 bool Tarn::writeData()
 {
     qDebug() << "in write data";
+    const std::optional<int> sequenceNumber = useSeqFileNo ? std::optional<int>(seqFileNo) : std::nullopt;
     const QString name = imagefile::composeName(fileName, useSeqFileNo, seqFileNo, imageIndex);
     qDebug() << "Writing file name " << name;
 
@@ -742,6 +813,8 @@ bool Tarn::writeData()
     }
     qDebug() << "after writing";
     lastFile = stored.name;
+    if (options.imageMetadata)
+        writeMetadata(stored.name, sequenceNumber);
     recordStored(stored.name);
     return true;
 }

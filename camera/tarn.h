@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ImageBuffer.h"
+#include "ImageMetadata.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -31,6 +32,11 @@ struct TarnOptions
     // How long past its expected length a frame may stay unfinished before it
     // is cancelled and the picture given up (a camera that never says ready).
     int exposureGraceMs = 60000;
+    // Commit a metadata file (imagemeta) right after each image. Off for a
+    // camera object built without a configuration; the service turns it on.
+    bool imageMetadata = false;
+    // The program version the metadata names.
+    QString serviceVersion;
 };
 
 // The camera object: opens the camera at construction, answers the identity,
@@ -251,6 +257,14 @@ private:
     SeqState afterStart(bool started, const char* consequence);
     QString abandonExpSequence();
     QString abandonRbiSequence();
+    // The cooler readings for the metadata; a failed reading stays empty and
+    // is not logged.
+    imagemeta::CoolerReadings coolerReadings();
+    // The main frame was found ready: the end of its exposure.
+    void frameReady();
+    // Commits the metadata of the image just stored as file; a failure is
+    // logged and leaves the image alone.
+    void writeMetadata(const QString& file, std::optional<int> sequenceNumber);
     // Keep the last picture's outcome and tell listeners.
     void recordStored(const QString& file);
     void recordLost(int picture, const QString& step);
@@ -284,6 +298,9 @@ private:
     QString failure; // what failed last in a primitive
     QString failedStep; // the operation or check behind failure
     Outcome outcome;
+    // The identity read at open, the last set point and the current main
+    // frame's times and readings; completed for each image stored.
+    imagemeta::ImageMetadata meta;
     std::uint32_t deviceStatus = 0;
     int rbiCount = 0;
     int tdiRate = 0;

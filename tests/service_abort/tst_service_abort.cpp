@@ -1,5 +1,6 @@
 // Abort, progress and the outcome of pictures, seen from the bus.
 #include "BusNode.h"
+#include "ImageMetadata.h"
 #include "ServiceProcess.h"
 #include "StarsTestServer.h"
 
@@ -26,6 +27,8 @@ private slots:
     void progressThroughASequence();
     void outcomeOfTheLastPicture_data();
     void outcomeOfTheLastPicture();
+    void metadataDescribesEachImage_data();
+    void metadataDescribesEachImage();
 
 private:
     void startService(const QMap<QString, QString>& extra = {});
@@ -125,7 +128,7 @@ void tst_ServiceAbort::abortStopsEachSequence()
     startSequence("StartExposure");
     QCOMPARE(term->nextLine(20000), busy0);
     QCOMPARE(ask("DownLoadImage"), answer("DownLoadImage", "Ok:"));
-    QCOMPARE(service->files().filter("next").size(), 1);
+    QCOMPARE(service->files().filter("next").filter(".raw").size(), 1);
 }
 
 void tst_ServiceAbort::abortWithNothingRunning()
@@ -211,6 +214,74 @@ void tst_ServiceAbort::outcomeOfTheLastPicture()
     QCOMPARE(term->nextLine(20000), busy0);
     QCOMPARE(ask("GetLastOutcome"), answer("GetLastOutcome", outcome));
     QCOMPARE(ask("GetLastFile"), answer("GetLastFile", lastFile));
+}
+
+void tst_ServiceAbort::metadataDescribesEachImage_data()
+{
+    QTest::addColumn<QString>("simFail");
+    QTest::addColumn<QString>("imageMetadata");
+    QTest::addColumn<bool>("coolerPowerRead");
+
+    QTest::newRow("default") << "" << "" << true;
+    QTest::newRow("cooler power unreadable") << "getCoolerPower" << "" << false;
+    QTest::newRow("turned off") << "" << "0" << true;
+}
+
+void tst_ServiceAbort::metadataDescribesEachImage()
+{
+    QFETCH(QString, simFail);
+    QFETCH(QString, imageMetadata);
+    QFETCH(bool, coolerPowerRead);
+
+    QMap<QString, QString> config;
+    if (!simFail.isEmpty())
+        config.insert("SIM_FAIL", simFail);
+    if (!imageMetadata.isEmpty())
+        config.insert("IMAGE_METADATA", imageMetadata);
+    startService(config);
+    const QStringList settings{"SetTemp -12.5", "SetBin 2 4 1", "SetImages 2", "SetExpTime 300",
+                               "SetFileName run.raw", "SetSeqFileNo 7"};
+    for (const QString& setting : settings)
+        QCOMPARE(ask(setting), answer(setting.section(' ', 0, 0), "Ok:"));
+    const QString model = ask("GetModel").section(' ', 2);
+    const QString serial = ask("GetSerialSTR").section(' ', 2);
+    const QString libVersion = ask("GetLibVer").section(' ', 2);
+    startSequence("Exposure");
+    QCOMPARE(term->nextLine(20000), busy0);
+
+    const QStringList images{"run0007-0000.raw", "run0008-0001.raw"};
+    QCOMPARE(service->files().filter(".raw"), images);
+    if (imageMetadata == "0") {
+        QCOMPARE(service->files().filter(".json"), QStringList());
+        return;
+    }
+    QCOMPARE(service->files().filter(".json"), (QStringList{"run0007-0000.json", "run0008-0001.json"}));
+    for (int picture = 0; picture < images.size(); ++picture) {
+        QFile file(service->filePath(imagemeta::fileNameFor(images.at(picture))));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        imagemeta::ImageMetadata m;
+        QString error;
+        QVERIFY2(imagemeta::fromJson(file.readAll(), m, error), qPrintable(error));
+        QCOMPARE(m.imageFile, images.at(picture));
+        QCOMPARE((QList<int>{m.exposureTimeMs, m.frameType, m.hbin, m.vbin, m.width, m.height}),
+                 (QList<int>{300, 0, 2, 4, 768, 256}));
+        QCOMPARE((QList<int>{m.areaLrX - m.areaUlX, m.areaLrY - m.areaUlY}), (QList<int>{768, 256}));
+        QCOMPARE(m.sequenceNumber, std::optional<int>(7 + picture));
+        QCOMPARE(m.pictureNumber, picture);
+        QCOMPARE(m.setPoint, std::optional<double>(-12.5));
+        QCOMPARE(m.cameraModel, std::optional<QString>(model));
+        QCOMPARE(m.serialNumber, std::optional<QString>(serial));
+        QCOMPARE(m.libraryVersion, std::optional<QString>(libVersion));
+        QCOMPARE(m.nodeName, QStringLiteral("cam1"));
+        QVERIFY(!m.serviceVersion.isEmpty());
+        QVERIFY(m.exposureStart.isValid() && m.exposureEnd.isValid());
+        QVERIFY2(m.exposureStart.msecsTo(m.exposureEnd) >= 250, qPrintable(m.exposureStart.toString()));
+        QVERIFY(m.exposureEnd <= QDateTime::currentDateTimeUtc());
+        for (const imagemeta::CoolerReadings& r : {m.atStart, m.atEnd}) {
+            QVERIFY(r.ccdTemperature && r.baseTemperature);
+            QCOMPARE(r.coolerPower.has_value(), coolerPowerRead);
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_ServiceAbort)
