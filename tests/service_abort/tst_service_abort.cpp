@@ -212,6 +212,7 @@ void tst_ServiceAbort::outcomeOfTheLastPicture()
     if (!event.isEmpty())
         QCOMPARE(term->nextLine(20000), "cam1>System " + event);
     QCOMPARE(term->nextLine(20000), busy0);
+    QVERIFY(term->receivesNothing(200)); // by default no line beyond the busy events
     QCOMPARE(ask("GetLastOutcome"), answer("GetLastOutcome", outcome));
     QCOMPARE(ask("GetLastFile"), answer("GetLastFile", lastFile));
 }
