@@ -119,6 +119,8 @@ void tst_ServiceAbort::abortStopsEachSequence()
     QCOMPARE(service->files().filter(".raw"), kept); // nothing partial, no temporary
     QCOMPARE(QDir(service->workDir()).entryList({"*.part"}, QDir::Files | QDir::Hidden), QStringList());
     QVERIFY2(service->log().contains("Abort from term1: "), qPrintable(service->log()));
+    if (command != "RBIFlush") // RBI frames alone are no picture
+        QCOMPARE(ask("GetLastOutcome"), answer("GetLastOutcome", "lost abort"));
     if (command == "StartExposure")
         QCOMPARE(ask("DownLoadImage"), answer("DownLoadImage", "Err: Busy"));
 
