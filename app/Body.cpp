@@ -34,6 +34,12 @@ Body::Body(std::unique_ptr<camlib::CameraLibrary> library) : QObject(nullptr)
 
     createCamera(std::move(library));
     connect(camera, &Tarn::changedIsBusy, this, &Body::changedIsBusy, Qt::UniqueConnection);
+    // OUTCOME_EVENTS 1: an event for each image stored and each picture lost,
+    // from the same sender as the busy event; off by default.
+    if (configInt(configMap, QStringLiteral("OUTCOME_EVENTS"), 0, 0, 1) == 1) {
+        connect(camera, &Tarn::imageStored, this, &Body::imageStored, Qt::UniqueConnection);
+        connect(camera, &Tarn::pictureLost, this, &Body::pictureLost, Qt::UniqueConnection);
+    }
     createStarsClient();
 }
 
@@ -111,6 +117,10 @@ void Body::createStarsClient()
         {&Stars::AskGetSeqFileNo, &Body::AnsGetSeqFileNo},
         {&Stars::AskSetUseSeqFNo, &Body::AnsSetUseSeqFNo},
         {&Stars::AskGetUseSeqFNo, &Body::AnsGetUseSeqFNo},
+        {&Stars::AskAbort, &Body::AnsAbort},
+        {&Stars::AskGetProgress, &Body::AnsGetProgress},
+        {&Stars::AskGetLastFile, &Body::AnsGetLastFile},
+        {&Stars::AskGetLastOutcome, &Body::AnsGetLastOutcome},
     };
     for (const Route& route : routes)
         connect(starsClient, route.ask, this, route.ans, Qt::UniqueConnection);

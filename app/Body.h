@@ -37,6 +37,7 @@ public:
     // The camera object's options from config: START_SET_POINT (degrees C, or
     // "keep" for none) and IMAGE_DIR. An invalid set point is logged and the
     // default kept; a missing or unwritable image directory is logged.
+    // IMAGE_METADATA (0 or 1, default 1) turns the metadata files on.
     static TarnOptions tarnOptions(const QMap<QString, QString>& config);
 
     // The whole number under key in map, or fallback when the key is absent;
@@ -59,6 +60,9 @@ public slots:
 
 private slots:
     void changedIsBusy(bool f);
+    // "_ImageStored <file>" and "_PictureLost <picture> <step>" events.
+    void imageStored(const QString& file);
+    void pictureLost(int picture, const QString& step);
 
     void AnsIsBusy(SMsg msg);
     void AnsGetLibVer(SMsg msg);
@@ -97,6 +101,12 @@ private slots:
     void AnsGetSeqFileNo(SMsg msg);
     void AnsSetUseSeqFNo(SMsg msg);
     void AnsGetUseSeqFNo(SMsg msg);
+    // Ends the running sequence at once (nothing partial stored) and answers Ok:
+    // whether anything ran or not.
+    void AnsAbort(SMsg msg);
+    void AnsGetProgress(SMsg msg);
+    void AnsGetLastFile(SMsg msg);
+    void AnsGetLastOutcome(SMsg msg);
 
     // Bus connection lost: with STARS_STAY_UP, log in again; otherwise the
     // picture in progress is finished and the process ends (status 0).

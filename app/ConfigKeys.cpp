@@ -39,6 +39,7 @@ const QStringList& known()
         QStringLiteral("STARS_KEEPALIVE_S"),
         QStringLiteral("STARS_USER_TIMEOUT_S"),
         QStringLiteral("STARS_STAY_UP"),
+        QStringLiteral("OUTCOME_EVENTS"),
         // the camera
         QStringLiteral("CAMERA_NO"),
         QStringLiteral("CAMERA_SERIAL"),

@@ -3,6 +3,7 @@
 #include "ConfigKeys.h"
 #include "ConfigLines.h"
 #include "SmallFile.h"
+#include "Version.h"
 #include "tarn.h"
 
 #include <QDebug>
@@ -67,6 +68,10 @@ TarnOptions Body::tarnOptions(const QMap<QString, QString>& config)
             qDebug() << "EXPOSURE_GRACE_MS" << grace.value() << "is no number of milliseconds, keeping"
                      << options.exposureGraceMs;
     }
+
+    // IMAGE_METADATA 0 leaves the images without their metadata files.
+    options.imageMetadata = configInt(config, QStringLiteral("IMAGE_METADATA"), 1, 0, 1) == 1;
+    options.serviceVersion = QStringLiteral(STARSCAM_VERSION);
 
     options.imageDir = config.value(QStringLiteral("IMAGE_DIR"));
     if (!options.imageDir.isEmpty()) {

@@ -87,6 +87,16 @@ void Body::changedIsBusy(bool f)
         QMetaObject::invokeMethod(this, &Body::Exit, Qt::QueuedConnection);
 }
 
+void Body::imageStored(const QString& file)
+{
+    starsClient->SendEvent(nodeName, QStringLiteral("_ImageStored %1").arg(file));
+}
+
+void Body::pictureLost(int picture, const QString& step)
+{
+    starsClient->SendEvent(nodeName, QStringLiteral("_PictureLost %1 %2").arg(picture).arg(step));
+}
+
 // ---- information ----
 
 void Body::AnsIsBusy(SMsg msg)
@@ -359,4 +369,46 @@ void Body::AnsRBIFlush(SMsg msg)
     }
     const bool started = camera->startRbiSequence(rbin, rbiFlushes, rbiExpTime);
     reply(msg, started ? ok(msg) : err(msg, "Busy"));
+}
+
+// ---- stopping on request ----
+
+void Body::AnsAbort(SMsg msg)
+{
+    // The busy event goes out inside abandonSequence(), before the reply.
+    const QString summary = camera->abandonSequence();
+    if (!summary.isEmpty())
+        qDebug().noquote() << QStringLiteral("Abort from %1: %2").arg(msg.from, summary);
+    reply(msg, ok(msg));
+}
+
+// ---- progress and outcomes ----
+
+void Body::AnsGetProgress(SMsg msg)
+{
+    const Tarn::Progress p = camera->progress();
+    reply(msg, values(msg, {num(p.picture), num(p.pictures), QLatin1String(Tarn::phaseName(p.phase)),
+                            num(p.timeLeftMs)}));
+}
+
+void Body::AnsGetLastFile(SMsg msg)
+{
+    const QString file = camera->lastFileWritten();
+    reply(msg, file.isEmpty() ? err(msg, "No File") : values(msg, {file}));
+}
+
+void Body::AnsGetLastOutcome(SMsg msg)
+{
+    const Tarn::Outcome outcome = camera->lastOutcome();
+    switch (outcome.kind) {
+    case Tarn::Outcome::Stored:
+        reply(msg, values(msg, {QStringLiteral("stored"), outcome.file}));
+        break;
+    case Tarn::Outcome::Lost:
+        reply(msg, values(msg, {QStringLiteral("lost"), outcome.step}));
+        break;
+    case Tarn::Outcome::NoneYet:
+        reply(msg, values(msg, {QStringLiteral("none")}));
+        break;
+    }
 }

@@ -199,8 +199,12 @@ QString temporaryName(const QString& nodeName, const QString& name, long nameMax
     return whole();
 }
 
-CommitResult commitImage(const QString& dir, const QString& name, const QString& nodeName,
-                         const std::uint16_t* pixels, int width, int height, const CommitProgress& progress)
+namespace {
+
+// The commit steps of commitImage and commitFile; writeBody writes the
+// contents to the temporary (false with errno set).
+CommitResult commitWith(const QString& dir, const QString& name, const QString& nodeName,
+                        const std::function<bool(int fd)>& writeBody, const CommitProgress& progress)
 {
     CommitResult result;
     auto fail = [&result](CommitStep step, int error) {
@@ -242,7 +246,7 @@ CommitResult commitImage(const QString& dir, const QString& name, const QString&
 
     if (progress.started)
         progress.started();
-    if (!writeRows(file.get(), pixels, width, height, progress))
+    if (!writeBody(file.get()))
         return discard(CommitStep::Write, errno, "Writing");
     if (fsyncRetrying(file.get()) != 0)
         return discard(CommitStep::Flush, errno, "Flushing");
@@ -274,6 +278,22 @@ CommitResult commitImage(const QString& dir, const QString& name, const QString&
         return fail(CommitStep::DirectoryFlush, syncError);
     }
     return result;
+}
+
+} // namespace
+
+CommitResult commitImage(const QString& dir, const QString& name, const QString& nodeName,
+                         const std::uint16_t* pixels, int width, int height, const CommitProgress& progress)
+{
+    return commitWith(
+        dir, name, nodeName, [&](int fd) { return writeRows(fd, pixels, width, height, progress); }, progress);
+}
+
+CommitResult commitFile(const QString& dir, const QString& name, const QString& nodeName, const QByteArray& contents)
+{
+    return commitWith(
+        dir, name, nodeName,
+        [&](int fd) { return writeAll(fd, contents.constData(), std::size_t(contents.size())); }, CommitProgress());
 }
 
 int removeTemporaries(const QString& dir, const QString& nodeName)

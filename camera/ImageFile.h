@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstddef>
@@ -74,6 +75,12 @@ struct CommitProgress
 CommitResult commitImage(const QString& dir, const QString& name, const QString& nodeName,
                          const std::uint16_t* pixels, int width, int height,
                          const CommitProgress& progress = CommitProgress());
+
+// Stores contents as the file `name` in `dir` through the same steps as
+// commitImage (temporary, fsync, no-replace naming with "_n" alternatives,
+// directory fsync), for the small files that go beside an image. The log
+// lines are commitImage's.
+CommitResult commitFile(const QString& dir, const QString& name, const QString& nodeName, const QByteArray& contents);
 
 // Removes the node's temporaries left in dir (empty: the working directory)
 // by an earlier run that ended while writing: regular files matching

@@ -58,6 +58,25 @@ QString frames(int first, int last)
     return numbered("frame", "frames", first, last);
 }
 
+const char* commitStepName(imagefile::CommitStep step)
+{
+    switch (step) {
+    case imagefile::CommitStep::Create:
+        return "create";
+    case imagefile::CommitStep::Write:
+        return "write";
+    case imagefile::CommitStep::Flush:
+        return "flush";
+    case imagefile::CommitStep::Rename:
+        return "rename";
+    case imagefile::CommitStep::DirectoryFlush:
+        return "directory-flush";
+    case imagefile::CommitStep::None:
+        break;
+    }
+    return "commit";
+}
+
 } // namespace
 
 Tarn::Tarn(int number, camlib::CameraLibrary& library, const TarnOptions& tarnOptions)
@@ -114,14 +133,29 @@ Tarn::Tarn(int number, camlib::CameraLibrary& library, const TarnOptions& tarnOp
     devHandle = handle;
     deviceOpen = true;
 
-    qDebug() << "Model:  " << getModel();
-    qDebug() << "Serial: " << getSerialString();
+    const QString model = getModel();
+    qDebug() << "Model:  " << model;
+    const QString serial = getSerialString();
+    qDebug() << "Serial: " << serial;
     long rev;
     bool ok = getHWRev(rev);
     qDebug() << "HW rev: " << check(ok) << rev;
     double pixW, pixH;
     ok = getPixelSize(pixW, pixH);
     qDebug() << "Pix Size: " << check(ok) << pixW << pixH;
+    if (options.imageMetadata) {
+        // Identity for the metadata, read once; an error text is no identity.
+        const auto known = [](const QString& text) {
+            return text.startsWith(QLatin1String("Err: ")) ? std::nullopt : std::optional<QString>(text);
+        };
+        meta.cameraModel = known(model);
+        meta.serialNumber = known(serial);
+        meta.libraryVersion = known(getLibVersion());
+        if (ok) {
+            meta.pixelWidth = pixW;
+            meta.pixelHeight = pixH;
+        }
+    }
     int ulX, ulY, lrX, lrY;
     ok = getArrayArea(ulX, ulY, lrX, lrY);
     qDebug() << "Array Area: " << check(ok) << ulX << ulY << lrX << lrY;
@@ -266,7 +300,10 @@ bool Tarn::getVisibleArea(int& ulX, int& ulY, int& lrX, int& lrY)
 
 bool Tarn::setTemperature(double celsius)
 {
-    return deviceOpen && lib.setTemperature(devHandle, celsius) == 0;
+    if (!deviceOpen || lib.setTemperature(devHandle, celsius) != 0)
+        return false;
+    meta.setPoint = celsius;
+    return true;
 }
 
 bool Tarn::getTemperatures(double& ccd, double& base)
@@ -434,6 +471,8 @@ QString Tarn::abandonExpSequence()
     const bool cancel = expState == Exposing || expState == DownLoad;
     if (cancel)
         cancelFrame();
+    if (current >= 0)
+        recordLost(current, QStringLiteral("abort"));
     finish(expTimer, expState);
     const int taken = current >= 0 ? current + 1 : over;
     return QStringLiteral("Exposure sequence abandoned: done %1; abandoned %2%3; not taken %4")
@@ -467,9 +506,11 @@ QString Tarn::abandonSequence()
     QString summary = QStringLiteral("Single exposure abandoned after its end");
     if (exp2State == Exposing) {
         cancelFrame();
+        recordLost(imageIndex, QStringLiteral("abort"));
         summary = QStringLiteral("Single exposure abandoned (exposure cancelled)");
     } else if (exp2State == Start) {
         imageDiscarded = true;
+        recordLost(imageIndex, QStringLiteral("abort"));
         summary = QStringLiteral("Single exposure abandoned before it started");
     }
     finish(exp2Timer, exp2State);
@@ -528,6 +569,7 @@ bool Tarn::succeeded(const char* op, long status)
 {
     if (status == 0)
         return true;
+    failedStep = QLatin1String(op);
     failure = QStringLiteral("%1 failed (%2)").arg(QLatin1String(op)).arg(status);
     return false;
 }
@@ -543,6 +585,8 @@ void Tarn::logFailure(const char* consequence)
         who = QStringLiteral("RBI frame %1").arg(rbiFlushes - rbiCount);
     }
     qDebug().noquote() << QStringLiteral("%1: %2%3").arg(who, failure, QLatin1String(consequence));
+    if (expState != None || rbiState == None) // a picture, not an RBI flush alone
+        recordLost(imageIndex, failedStep);
 }
 
 bool Tarn::startExposure()
@@ -570,6 +614,12 @@ bool Tarn::startExposure()
         return false;
     frameClock.start();
     frameExpectedMs = tdiRate > 0 ? -1 : std::max(expTime, 0);
+    if (options.imageMetadata) {
+        meta.exposureStart = QDateTime::currentDateTimeUtc();
+        meta.exposureEnd = QDateTime();
+        meta.atStart = coolerReadings();
+        meta.atEnd = imagemeta::CoolerReadings();
+    }
     return true;
 }
 
@@ -613,6 +663,7 @@ bool Tarn::frameOverdue()
     const qint64 elapsed = frameClock.elapsed();
     if (elapsed <= frameExpectedMs + qint64(std::max(options.exposureGraceMs, 0)))
         return false;
+    failedStep = QStringLiteral("overdue");
     cancelFrame();
     failure = QStringLiteral("not ready %1 ms after its start (expected %2 ms + grace %3 ms), exposure cancelled")
                   .arg(elapsed)
@@ -635,9 +686,55 @@ bool Tarn::checkExposing(int& ok)
     timeLeft = left;
     qCDebug(steps) << "Exposing status" << deviceStatus << timeLeft;
     ok = 1;
-    if (deviceStatus == camlib::StatusUnknown)
-        return timeLeft == 0;
-    return (deviceStatus & camlib::StatusDataReady) != 0;
+    const bool ready = deviceStatus == camlib::StatusUnknown ? timeLeft == 0
+                                                             : (deviceStatus & camlib::StatusDataReady) != 0;
+    if (ready && !*frameKind)
+        frameReady();
+    return ready;
+}
+
+imagemeta::CoolerReadings Tarn::coolerReadings()
+{
+    imagemeta::CoolerReadings readings;
+    double value = 0.0;
+    if (lib.readTemperature(devHandle, camlib::ChannelCcd, value) == 0)
+        readings.ccdTemperature = value;
+    if (lib.readTemperature(devHandle, camlib::ChannelBase, value) == 0)
+        readings.baseTemperature = value;
+    if (lib.getCoolerPower(devHandle, value) == 0)
+        readings.coolerPower = value;
+    return readings;
+}
+
+void Tarn::frameReady()
+{
+    if (!options.imageMetadata)
+        return;
+    meta.exposureEnd = QDateTime::currentDateTimeUtc();
+    meta.atEnd = coolerReadings();
+}
+
+void Tarn::writeMetadata(const QString& file, std::optional<int> sequenceNumber)
+{
+    meta.imageFile = file;
+    meta.exposureTimeMs = expTime;
+    meta.frameType = int(camlib::FrameNormal);
+    meta.hbin = hbin;
+    meta.vbin = vbin;
+    meta.areaUlX = visUlX;
+    meta.areaUlY = visUlY;
+    meta.areaLrX = visUlX + imgWidth;
+    meta.areaLrY = visUlY + imgHeight;
+    meta.width = imgWidth;
+    meta.height = imgHeight;
+    meta.nodeName = options.nodeName;
+    meta.sequenceNumber = sequenceNumber;
+    meta.pictureNumber = imageIndex;
+    meta.serviceName = QStringLiteral("starscam");
+    meta.serviceVersion = options.serviceVersion;
+    const QString name = imagemeta::fileNameFor(file);
+    if (!imagefile::commitFile(options.imageDir, name, options.nodeName, imagemeta::toJson(meta)).ok())
+        qDebug() << "The metadata of" << file << "was not stored as" << name << "- the image is kept";
 }
 
 bool Tarn::expDownLoad()
@@ -645,6 +742,7 @@ bool Tarn::expDownLoad()
     // Never read past what the last start allocated. Without a camera there
     // is no image: an empty file must not pass for one.
     if (!deviceOpen || imgHeight > imageRows.rows() || imgWidth > imageRows.width()) {
+        failedStep = QStringLiteral("read-out");
         failure = deviceOpen ? QStringLiteral("read-out beyond the image buffer refused")
                              : QStringLiteral("read-out without an open camera refused");
         return false;
@@ -696,6 +794,7 @@ Tarn::DownLoadResult Tarn::downLoadSingle()
 bool Tarn::writeData()
 {
     qDebug() << "in write data";
+    const std::optional<int> sequenceNumber = useSeqFileNo ? std::optional<int>(seqFileNo) : std::nullopt;
     const QString name = imagefile::composeName(fileName, useSeqFileNo, seqFileNo, imageIndex);
     qDebug() << "Writing file name " << name;
 
@@ -709,11 +808,84 @@ bool Tarn::writeData()
     const imagefile::CommitResult stored =
         imagefile::commitImage(options.imageDir, name, options.nodeName, imgHeight > 0 ? imageRows[0] : nullptr,
                                imgWidth, imgHeight, progress);
-    if (!stored.ok())
+    if (!stored.ok()) {
+        recordLost(imageIndex, QLatin1String(commitStepName(stored.failed)));
         return false;
+    }
     qDebug() << "after writing";
     lastFile = stored.name;
+    if (options.imageMetadata)
+        writeMetadata(stored.name, sequenceNumber);
+    recordStored(stored.name);
     return true;
+}
+
+// ---- progress and outcomes ----
+
+void Tarn::recordStored(const QString& file)
+{
+    outcome = Outcome{Outcome::Stored, imageIndex, file, QString()};
+    emit imageStored(file);
+}
+
+void Tarn::recordLost(int picture, const QString& step)
+{
+    outcome = Outcome{Outcome::Lost, picture, QString(), step};
+    emit pictureLost(picture, step);
+}
+
+const char* Tarn::phaseName(Phase phase)
+{
+    switch (phase) {
+    case Phase::Rbi:
+        return "rbi";
+    case Phase::Exposing:
+        return "exposing";
+    case Phase::Between:
+        return "between";
+    case Phase::Idle:
+        break;
+    }
+    return "idle";
+}
+
+Tarn::Progress Tarn::progress() const
+{
+    Progress p;
+    const bool rbiFrame = *frameKind != '\0';
+    if (expState != None) {
+        p.picture = std::max(imageIndex, 0);
+        p.pictures = images;
+        switch (expState) {
+        case RBIFlood:
+        case RBIFlushing:
+            p.phase = Phase::Rbi;
+            break;
+        case Exposing:
+        case DownLoad:
+            p.phase = rbiFrame ? Phase::Rbi : Phase::Exposing;
+            break;
+        default:
+            p.phase = Phase::Between;
+            break;
+        }
+    } else if (exp2State != None) {
+        p.picture = imageIndex;
+        p.pictures = 1;
+        p.phase = Phase::Exposing;
+    } else if (rbiState != None) {
+        p.picture = rbiState == Start ? 0 : rbiFlushes - rbiCount;
+        p.pictures = rbiFlushes;
+        p.phase = Phase::Rbi;
+    }
+    // Only a frame that is being exposed has time left; a TDI frame's length
+    // is the camera's to say.
+    const bool exposing = (expState == Exposing || exp2State == Exposing || rbiState == Exposing);
+    if (exposing)
+        p.timeLeftMs = frameExpectedMs >= 0 && frameClock.isValid()
+                           ? std::max(frameExpectedMs - long(frameClock.elapsed()), 0L)
+                           : std::max(timeLeft, 0L);
+    return p;
 }
 
 // ---- sequences ----

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ImageBuffer.h"
+#include "ImageMetadata.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -31,6 +32,11 @@ struct TarnOptions
     // How long past its expected length a frame may stay unfinished before it
     // is cancelled and the picture given up (a camera that never says ready).
     int exposureGraceMs = 60000;
+    // Commit a metadata file (imagemeta) right after each image. Off for a
+    // camera object built without a configuration; the service turns it on.
+    bool imageMetadata = false;
+    // The program version the metadata names.
+    QString serviceVersion;
 };
 
 // The camera object: opens the camera at construction, answers the identity,
@@ -186,8 +192,43 @@ public:
     std::uint32_t getDeviceStatus() const { return deviceStatus; }
     QString lastFileWritten() const { return lastFile; }
 
+    // Where the running sequence is, read between its steps. picture is the
+    // number the picture's file name carries (for the RBI flush alone the
+    // frame, from 0), pictures how many the sequence takes (1 for a single
+    // exposure), timeLeftMs what the frame being exposed is expected to need
+    // still (0 when not exposing). Idle: all 0.
+    enum class Phase { Idle, Rbi, Exposing, Between };
+    struct Progress
+    {
+        int picture = 0;
+        int pictures = 0;
+        Phase phase = Phase::Idle;
+        long timeLeftMs = 0;
+    };
+    Progress progress() const;
+    // "idle", "rbi", "exposing" or "between".
+    static const char* phaseName(Phase phase);
+
+    // What became of the last picture of a sequence or single exposure: its
+    // file, or the camera operation or file step that lost it ("exposeFrame",
+    // "grabRow", "overdue", "abort", "create", "write", ...).
+    struct Outcome
+    {
+        enum Kind { NoneYet, Stored, Lost };
+        Kind kind = NoneYet;
+        int picture = -1;
+        QString file;
+        QString step;
+    };
+    Outcome lastOutcome() const { return outcome; }
+
 signals:
     void changedIsBusy(bool busy);
+    // A picture's image was committed as file (its final name); emitted before
+    // the sequence's changedIsBusy(false).
+    void imageStored(const QString& file);
+    // A picture was given up at step (see Outcome::step).
+    void pictureLost(int picture, const QString& step);
 
 private slots:
     void expSequence();
@@ -216,6 +257,17 @@ private:
     SeqState afterStart(bool started, const char* consequence);
     QString abandonExpSequence();
     QString abandonRbiSequence();
+    // The cooler readings for the metadata; a failed reading stays empty and
+    // is not logged.
+    imagemeta::CoolerReadings coolerReadings();
+    // The main frame was found ready: the end of its exposure.
+    void frameReady();
+    // Commits the metadata of the image just stored as file; a failure is
+    // logged and leaves the image alone.
+    void writeMetadata(const QString& file, std::optional<int> sequenceNumber);
+    // Keep the last picture's outcome and tell listeners.
+    void recordStored(const QString& file);
+    void recordLost(int picture, const QString& step);
 
     camlib::CameraLibrary& lib;
     TarnOptions options;
@@ -244,6 +296,11 @@ private:
     QElapsedTimer frameClock;
     long frameExpectedMs = -1;
     QString failure; // what failed last in a primitive
+    QString failedStep; // the operation or check behind failure
+    Outcome outcome;
+    // The identity read at open, the last set point and the current main
+    // frame's times and readings; completed for each image stored.
+    imagemeta::ImageMetadata meta;
     std::uint32_t deviceStatus = 0;
     int rbiCount = 0;
     int tdiRate = 0;

@@ -12,7 +12,8 @@ const CommandTableEntry CommandTable[] = {
     {"GetExpTime", 24},    {"SetInterval", 25},   {"GetInterval", 26},   {"SetFileName", 27},
     {"GetFileName", 28},   {"Exposure", 29},      {"StartExposure", 30}, {"RBIFlush", 31},
     {"DownLoadImage", 32}, {"SetSeqFileNo", 33},  {"GetSeqFileNo", 34},  {"SetUseSeqFNo", 35},
-    {"GetUseSeqFNo", 36},  {"", SMsg::UnknownCommand},
+    {"GetUseSeqFNo", 36},  {"Abort", 37},
+    {"GetProgress", 38},   {"GetLastFile", 39},   {"GetLastOutcome", 40}, {"", SMsg::UnknownCommand},
 };
 
 int SMsg::Parse(QString line)

@@ -16,7 +16,7 @@ class SMsg
 {
 public:
     enum Kind { MsgCommand = 0, MsgEvent = 1, MsgInvalid = 2 };
-    enum { UnknownCommand = 37 };
+    enum { UnknownCommand = 41 };
 
     QString from;
     QString fromNode;
@@ -44,8 +44,8 @@ public:
     bool isAnswer() const;
 };
 
-// The command words of this node with their codes 0..36, closed by an entry
-// with an empty name and the code 37 (UnknownCommand).
+// The command words of this node with their codes 0..40, closed by an entry
+// with an empty name and the code 41 (UnknownCommand).
 struct CommandTableEntry
 {
     const char* name;

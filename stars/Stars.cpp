@@ -33,7 +33,8 @@ const Stars::AskSignal askSignals[] = {
     &Stars::AskSetFileName,   &Stars::AskGetFileName,   &Stars::AskExposure,
     &Stars::AskStartExposure, &Stars::AskRBIFlush,      &Stars::AskDownLoadImage,
     &Stars::AskSetSeqFileNo,  &Stars::AskGetSeqFileNo,  &Stars::AskSetUseSeqFNo,
-    &Stars::AskGetUseSeqFNo,
+    &Stars::AskGetUseSeqFNo,  &Stars::AskAbort,
+    &Stars::AskGetProgress,   &Stars::AskGetLastFile,   &Stars::AskGetLastOutcome,
 };
 static_assert(sizeof(askSignals) / sizeof(askSignals[0]) == SMsg::UnknownCommand,
               "one signal per command code");

@@ -38,7 +38,7 @@ public:
     // Writes "sender>System text"; event texts begin with '_'.
     void SendEvent(const QString& sender, const QString& text);
 
-    // The signal for a command code 0..36 (as the command table numbers them).
+    // The signal for a command code 0..40 (as the command table numbers them).
     using AskSignal = void (Stars::*)(SMsg);
     static AskSignal askSignal(int commandCode);
 
@@ -128,6 +128,11 @@ signals:
     void AskGetSeqFileNo(SMsg msg);
     void AskSetUseSeqFNo(SMsg msg);
     void AskGetUseSeqFNo(SMsg msg);
+    // Stops whatever sequence runs; declared after the original commands.
+    void AskAbort(SMsg msg);
+    void AskGetProgress(SMsg msg);
+    void AskGetLastFile(SMsg msg);
+    void AskGetLastOutcome(SMsg msg);
 
 public slots:
     void SetNewSVAddress(const QString& item);

@@ -19,6 +19,12 @@
 
 namespace {
 
+// The image files in the service's directory, without their metadata files.
+QStringList imageFiles(const ServiceProcess& service)
+{
+    return service.files().filter(QRegularExpression("^DefaultFileName.*\\.dat$"));
+}
+
 constexpr int Runs = 3;
 const QString busy1 = QStringLiteral("cam1>System _ChangedIsBusy 1");
 const QStringList quickSequence{"SetImages 20", "SetExpTime 200", "SetBin 4 4 4"};
@@ -96,7 +102,7 @@ void tst_ConnFaults::startSequence(BusNode& term, const QStringList& settings)
 
 void tst_ConnFaults::verifyWholeImages(ServiceProcess& service, qint64 bytes, QStringList& images)
 {
-    images = service.files().filter("DefaultFileName");
+    images = imageFiles(service);
     for (const QString& f : images)
         QVERIFY2(QFileInfo(service.filePath(f)).size() == bytes, qPrintable(f));
 }
@@ -177,7 +183,7 @@ void tst_ConnFaults::closedDuringReadOut()
     verifyEndedWithStatusZero(service);
 
     // The image read before the loss was noticed is stored whole.
-    QCOMPARE(service.files().filter("DefaultFileName"), QStringList{"DefaultFileName0000-0000.dat"});
+    QCOMPARE(imageFiles(service), QStringList{"DefaultFileName0000-0000.dat"});
     QCOMPARE(QFileInfo(service.filePath("DefaultFileName0000-0000.dat")).size(), qint64(1536 * 1024 * 2));
     QVERIFY(term.receivesNothing(200)); // neither a reply nor the end of the sequence
 }
@@ -192,7 +198,7 @@ void tst_ConnFaults::closedDuringSequence()
     logIn(server, term);
     startSequence(term, quickSequence);
     // Between pictures: after the first one is stored.
-    QVERIFY(TestWait::until([&] { return !service.files().filter("DefaultFileName").isEmpty(); }, 20000));
+    QVERIFY(TestWait::until([&] { return !imageFiles(service).isEmpty(); }, 20000));
     QCOMPARE(term.request("System", "disconnect cam1"), QStringLiteral("System>term1 @disconnect Ok:"));
     verifyEndedWithStatusZero(service);
     QStringList images;
@@ -393,7 +399,7 @@ void tst_ConnFaults::stopSignal()
     if (!settings.isEmpty()) {
         logIn(server, term);
         startSequence(term, settings);
-        QVERIFY(TestWait::until([&] { return service.files().filter("DefaultFileName").size() >= imagesFirst; },
+        QVERIFY(TestWait::until([&] { return imageFiles(service).size() >= imagesFirst; },
                                 20000));
         QTest::qWait(100); // into the exposure or read-out of the next picture
     }

@@ -183,7 +183,7 @@ void tst_Soak::mixedStreamWhileSequenceRuns()
     // No image lost, none short.
     QStringList images;
     for (const QString& name : service.files()) {
-        if (name.startsWith("soak")) {
+        if (name.startsWith("soak") && !name.endsWith(".json")) {
             images << name;
             QCOMPARE(QFileInfo(service.filePath(name)).size(), ImageBytes);
         }

@@ -22,7 +22,8 @@ const char HelpText[] =
     "  :help                this text\n"
     "  :quit                leave at once\n"
     "Ctrl-D leaves once every line sent has its reply; Ctrl-C drops the line being\n"
-    "typed or ends a wait. Up and down recall earlier lines.";
+    "typed or ends a wait. Up and down recall earlier lines.\n"
+    "\"Abort\" ends the sequence the target runs; its _ChangedIsBusy 0 comes before the reply.";
 
 // What Tab completes: the node's command words and the local commands.
 QStringList completionWords()
