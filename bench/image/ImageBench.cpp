@@ -94,7 +94,7 @@ ImageBench::Timing ImageBench::renderReadOut(int frameNumber)
     return t;
 }
 
-ImageBench::Timing ImageBench::plainWrite()
+ImageBench::Timing ImageBench::plainWrite(bool flushToDisk)
 {
     Timing t;
     const QByteArray path = QFile::encodeName(QDir(directory).filePath(QStringLiteral("plain-write.dat")));
@@ -118,6 +118,8 @@ ImageBench::Timing ImageBench::plainWrite()
         p += n;
         left -= std::size_t(n);
     }
+    if (ok && flushToDisk)
+        ok = ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     const std::int64_t t1 = nowNs();
     const std::int64_t cpu1 = threadCpuNs();

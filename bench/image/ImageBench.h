@@ -42,8 +42,10 @@ public:
     Timing renderReadOut(int frameNumber);
 
     // One buffer written with write(2) in a loop to a new file in the
-    // directory, then closed and removed. Not ok() on failure.
-    Timing plainWrite();
+    // directory, then closed and removed. With flushToDisk, fsync before the
+    // close: the least a durable store of the bytes must pay. Not ok() on
+    // failure.
+    Timing plainWrite(bool flushToDisk = false);
 
 private:
     QString directory;
