@@ -38,7 +38,8 @@ public:
     Timing download(NodeUnderTest& node, QString* why);
 
     // The simulator's rendering of all rows into an image buffer kept from
-    // frame to frame, as the service keeps its own.
+    // frame to frame, as the service keeps its own. Runs on the
+    // nodes' CPU when they are bound to one, as does plainWrite().
     Timing renderReadOut(int frameNumber);
 
     // One buffer written with write(2) in a loop to a new file in the

@@ -1,8 +1,8 @@
 // The image pipeline: DownLoadImage of a 4096 x 4096 frame from the
 // simulator (no read-out delay) against a plain write of the same 32 MiB to
 // the same file system (and the same write flushed with fsync, which the
-// durable commit pays on top), with the service's debug output off and then on
-// (sent to a file). The simulator's rendering is timed in-process so that
+// durable commit pays on top), with the service's debug output off and then
+// on (sent to a file). The simulator's rendering is timed in-process so that
 // the service's own share can be told apart from the camera's. Every figure
 // is kept as wall-clock and as CPU time: on a shared machine the CPU time of
 // the one doing the work is the steadier of the two.
@@ -57,7 +57,10 @@ struct Series
     // The least disturbed round: on a shared machine the others only add.
     double bestCpuMs() const { return best(cpu); }
     double bestWallMs() const { return best(wall); }
-    static double best(const std::vector<double>& v) { return v.empty() ? 0.0 : *std::min_element(v.begin(), v.end()); }
+    static double best(const std::vector<double>& v)
+    {
+        return v.empty() ? 0.0 : *std::min_element(v.begin(), v.end());
+    }
 };
 
 // What a download is compared with, timed between its rounds.
