@@ -33,6 +33,9 @@ echo "load average before: $(cut -d" " -f1-3 /proc/loadavg) on $(nproc) cores"
 status=0
 for bench in bus image sequence memory startup; do
     echo
+    # The service flushes every image it stores: what one program left for
+    # the disk to write must not fall on the next one's flushes.
+    sync
     "$build/bench/$bench/bench_$bench" --results "$lines" --work "$work" "${quick[@]}" || status=1
 done
 rm -rf "$work"

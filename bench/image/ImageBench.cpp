@@ -12,11 +12,41 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <sched.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr int ImageTimeoutMs = 60000;
+
+// Binds the calling thread to the nodes' CPU while it lives, so that what is
+// set against the service's download runs under the same neighbours.
+class OnNodeCpu
+{
+public:
+    OnNodeCpu()
+    {
+        const int cpu = NodeProcess::nodeCpuNumber();
+        moved = cpu >= 0 && ::sched_getaffinity(0, sizeof before, &before) == 0;
+        if (moved) {
+            cpu_set_t set;
+            CPU_ZERO(&set);
+            CPU_SET(cpu, &set);
+            moved = ::sched_setaffinity(0, sizeof set, &set) == 0;
+        }
+    }
+    ~OnNodeCpu()
+    {
+        if (moved)
+            ::sched_setaffinity(0, sizeof before, &before);
+    }
+    OnNodeCpu(const OnNodeCpu&) = delete;
+    OnNodeCpu& operator=(const OnNodeCpu&) = delete;
+
+private:
+    cpu_set_t before;
+    bool moved = false;
+};
 
 } // namespace
 
@@ -79,6 +109,7 @@ ImageBench::Timing ImageBench::renderReadOut(int frameNumber)
     frame.exposureMs = 0;
     frame.frameNumber = quint64(frameNumber);
 
+    const OnNodeCpu onNodeCpu;
     const std::int64_t cpu0 = threadCpuNs();
     const std::int64_t t0 = nowNs();
     for (int row = 0; row < Height; ++row)
@@ -94,11 +125,12 @@ ImageBench::Timing ImageBench::renderReadOut(int frameNumber)
     return t;
 }
 
-ImageBench::Timing ImageBench::plainWrite()
+ImageBench::Timing ImageBench::plainWrite(bool flushToDisk)
 {
     Timing t;
     const QByteArray path = QFile::encodeName(QDir(directory).filePath(QStringLiteral("plain-write.dat")));
     ::unlink(path.constData());
+    const OnNodeCpu onNodeCpu;
     const std::int64_t cpu0 = threadCpuNs();
     const std::int64_t t0 = nowNs();
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
@@ -118,6 +150,8 @@ ImageBench::Timing ImageBench::plainWrite()
         p += n;
         left -= std::size_t(n);
     }
+    if (ok && flushToDisk)
+        ok = ::fsync(fd) == 0;
     ok = ::close(fd) == 0 && ok;
     const std::int64_t t1 = nowNs();
     const std::int64_t cpu1 = threadCpuNs();

@@ -38,12 +38,15 @@ public:
     Timing download(NodeUnderTest& node, QString* why);
 
     // The simulator's rendering of all rows into an image buffer kept from
-    // frame to frame, as the service keeps its own.
+    // frame to frame, as the service keeps its own. Runs on the
+    // nodes' CPU when they are bound to one, as does plainWrite().
     Timing renderReadOut(int frameNumber);
 
     // One buffer written with write(2) in a loop to a new file in the
-    // directory, then closed and removed. Not ok() on failure.
-    Timing plainWrite();
+    // directory, then closed and removed. With flushToDisk, fsync before the
+    // close: the least a durable store of the bytes must pay. Not ok() on
+    // failure.
+    Timing plainWrite(bool flushToDisk = false);
 
 private:
     QString directory;

@@ -33,6 +33,7 @@ public:
 
     // The CPU every node started afterwards is bound to; -1: none.
     static void setNodeCpu(int cpu) { nodeCpu = cpu; }
+    static int nodeCpuNumber() { return nodeCpu; }
 
     // Writes the files and starts the program; startedAtNs() is taken right
     // before the process is created.
