@@ -179,8 +179,10 @@ void Body::logInRefused(const QString& why)
 
 void Body::Stop(int signalNumber)
 {
-    const char* name = signalNumber == SIGTERM ? "SIGTERM" : signalNumber == SIGINT ? "SIGINT"
-                       : signalNumber == SIGHUP ? "SIGHUP" : "a signal";
+    const char* name = signalNumber == SIGTERM  ? "SIGTERM"
+                       : signalNumber == SIGINT ? "SIGINT"
+                       : signalNumber == SIGHUP ? "SIGHUP"
+                                                : "a signal";
     const QString summary = camera ? camera->abandonSequence() : QString();
     qDebug().noquote() << QStringLiteral("Stopping on %1: %2")
                               .arg(QLatin1String(name),

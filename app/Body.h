@@ -139,9 +139,9 @@ private:
     QMap<QString, QString> configMap;
 
     std::unique_ptr<camlib::CameraLibrary> cameraLibrary; // outlives camera
-    QString nodeName; // sender of the busy event
-    bool stayUp = false; // STARS_STAY_UP: log in again after a bus loss
-    bool lostBus = false; // the bus was lost at least once
-    bool exiting = false; // waiting for the picture in progress, then out
-    int exitStatus = 0; // of Exit(): 2 once the server refused the log-in for good
+    QString nodeName;                                     // sender of the busy event
+    bool stayUp = false;                                  // STARS_STAY_UP: log in again after a bus loss
+    bool lostBus = false;                                 // the bus was lost at least once
+    bool exiting = false;                                 // waiting for the picture in progress, then out
+    int exitStatus = 0;                                   // of Exit(): 2 once the server refused the log-in for good
 };

@@ -36,7 +36,8 @@ void Body::logUnknownKeys(const QMap<QString, QString>& config)
         if (guess.isEmpty())
             qDebug().noquote() << QStringLiteral("unknown key %1 in config.cfg").arg(it.key());
         else
-            qDebug().noquote() << QStringLiteral("unknown key %1 in config.cfg (did you mean %2?)").arg(it.key(), guess);
+            qDebug().noquote()
+                << QStringLiteral("unknown key %1 in config.cfg (did you mean %2?)").arg(it.key(), guess);
     }
 }
 

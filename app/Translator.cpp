@@ -326,8 +326,8 @@ void Body::AnsExposure(SMsg msg)
         reply(msg, err(msg, "Busy"));
         return;
     }
-    const bool started = camera->startExpSequence(hbin, vbin, rbin, rbiFlushes, rbiExpTime, images, expTime,
-                                                  interval, fileName, tdiRate);
+    const bool started = camera->startExpSequence(hbin, vbin, rbin, rbiFlushes, rbiExpTime, images, expTime, interval,
+                                                  fileName, tdiRate);
     reply(msg, started ? ok(msg) : err(msg, "Busy"));
 }
 
@@ -387,8 +387,8 @@ void Body::AnsAbort(SMsg msg)
 void Body::AnsGetProgress(SMsg msg)
 {
     const Tarn::Progress p = camera->progress();
-    reply(msg, values(msg, {num(p.picture), num(p.pictures), QLatin1String(Tarn::phaseName(p.phase)),
-                            num(p.timeLeftMs)}));
+    reply(msg,
+          values(msg, {num(p.picture), num(p.pictures), QLatin1String(Tarn::phaseName(p.phase)), num(p.timeLeftMs)}));
 }
 
 void Body::AnsGetLastFile(SMsg msg)

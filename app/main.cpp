@@ -1,6 +1,6 @@
 #include "Body.h"
-#include "Version.h"
 #include "StopSignals.h"
+#include "Version.h"
 
 #include <QCoreApplication>
 #include <QStringList>

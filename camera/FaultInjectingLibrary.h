@@ -86,11 +86,34 @@ public:
 
 private:
     enum Op {
-        ListCreate, ListFirst, ListNext, ListDelete, Open, GetLibVersion, GetModel,
-        GetSerialString, GetHWRevision, GetPixelSize, GetArrayArea, GetVisibleArea,
-        SetTemperature, ReadTemperature, GetCoolerPower, SetExposureTime, SetFrameType,
-        SetHBin, SetVBin, SetImageArea, SetTDI, ExposeFrame, GetDeviceStatus,
-        GetExposureStatus, GrabRow, CancelExposure, Close, OpCount
+        ListCreate,
+        ListFirst,
+        ListNext,
+        ListDelete,
+        Open,
+        GetLibVersion,
+        GetModel,
+        GetSerialString,
+        GetHWRevision,
+        GetPixelSize,
+        GetArrayArea,
+        GetVisibleArea,
+        SetTemperature,
+        ReadTemperature,
+        GetCoolerPower,
+        SetExposureTime,
+        SetFrameType,
+        SetHBin,
+        SetVBin,
+        SetImageArea,
+        SetTDI,
+        ExposeFrame,
+        GetDeviceStatus,
+        GetExposureStatus,
+        GrabRow,
+        CancelExposure,
+        Close,
+        OpCount
     };
 
     // Counts the call and returns an injected failure's status, or 0.

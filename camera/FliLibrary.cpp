@@ -45,37 +45,36 @@ using FLICloseFn = long (*)(long);
 
 // One list of the functions used, so the table, the binding and the header
 // check cannot drift apart.
-#define STARSCAM_FLI_FUNCTIONS(X)                                                                  \
-    X(FLICreateList)                                                                               \
-    X(FLIListFirst)                                                                                \
-    X(FLIListNext)                                                                                 \
-    X(FLIDeleteList)                                                                               \
-    X(FLIOpen)                                                                                     \
-    X(FLIGetLibVersion)                                                                            \
-    X(FLIGetModel)                                                                                 \
-    X(FLIGetSerialString)                                                                          \
-    X(FLIGetHWRevision)                                                                            \
-    X(FLIGetPixelSize)                                                                             \
-    X(FLIGetArrayArea)                                                                             \
-    X(FLIGetVisibleArea)                                                                           \
-    X(FLISetTemperature)                                                                           \
-    X(FLIReadTemperature)                                                                          \
-    X(FLIGetCoolerPower)                                                                           \
-    X(FLISetExposureTime)                                                                          \
-    X(FLISetFrameType)                                                                             \
-    X(FLISetHBin)                                                                                  \
-    X(FLISetVBin)                                                                                  \
-    X(FLISetImageArea)                                                                             \
-    X(FLISetTDI)                                                                                   \
-    X(FLIExposeFrame)                                                                              \
-    X(FLIGetDeviceStatus)                                                                          \
-    X(FLIGetExposureStatus)                                                                        \
-    X(FLIGrabRow)                                                                                  \
-    X(FLICancelExposure)                                                                           \
+#define STARSCAM_FLI_FUNCTIONS(X)                                                                                      \
+    X(FLICreateList)                                                                                                   \
+    X(FLIListFirst)                                                                                                    \
+    X(FLIListNext)                                                                                                     \
+    X(FLIDeleteList)                                                                                                   \
+    X(FLIOpen)                                                                                                         \
+    X(FLIGetLibVersion)                                                                                                \
+    X(FLIGetModel)                                                                                                     \
+    X(FLIGetSerialString)                                                                                              \
+    X(FLIGetHWRevision)                                                                                                \
+    X(FLIGetPixelSize)                                                                                                 \
+    X(FLIGetArrayArea)                                                                                                 \
+    X(FLIGetVisibleArea)                                                                                               \
+    X(FLISetTemperature)                                                                                               \
+    X(FLIReadTemperature)                                                                                              \
+    X(FLIGetCoolerPower)                                                                                               \
+    X(FLISetExposureTime)                                                                                              \
+    X(FLISetFrameType)                                                                                                 \
+    X(FLISetHBin)                                                                                                      \
+    X(FLISetVBin)                                                                                                      \
+    X(FLISetImageArea)                                                                                                 \
+    X(FLISetTDI)                                                                                                       \
+    X(FLIExposeFrame)                                                                                                  \
+    X(FLIGetDeviceStatus)                                                                                              \
+    X(FLIGetExposureStatus)                                                                                            \
+    X(FLIGrabRow)                                                                                                      \
+    X(FLICancelExposure)                                                                                               \
     X(FLIClose)
 
-template <typename Fn>
-void bind(QLibrary& library, const char* symbol, Fn& slot, QStringList& missing)
+template <typename Fn> void bind(QLibrary& library, const char* symbol, Fn& slot, QStringList& missing)
 {
     slot = reinterpret_cast<Fn>(library.resolve(symbol));
     if (!slot)
@@ -97,8 +96,8 @@ FliLibrary::FliLibrary(const QString& fileName)
     library.setFileName(requested);
     if (!library.load()) {
         error = library.errorString();
-        qDebug().noquote() << QStringLiteral("camera library: FLI SDK \"%1\" cannot be loaded (%2): no camera")
-                                  .arg(requested, error);
+        qDebug().noquote()
+            << QStringLiteral("camera library: FLI SDK \"%1\" cannot be loaded (%2): no camera").arg(requested, error);
         return;
     }
     auto resolved = std::make_unique<Api>();
@@ -196,8 +195,7 @@ long FliLibrary::getPixelSize(long handle, double& width, double& height)
 
 long FliLibrary::getArrayArea(long handle, long& ulX, long& ulY, long& lrX, long& lrY)
 {
-    return api ? api->FLIGetArrayArea(handle, &ulX, &ulY, &lrX, &lrY)
-               : none.getArrayArea(handle, ulX, ulY, lrX, lrY);
+    return api ? api->FLIGetArrayArea(handle, &ulX, &ulY, &lrX, &lrY) : none.getArrayArea(handle, ulX, ulY, lrX, lrY);
 }
 
 long FliLibrary::getVisibleArea(long handle, long& ulX, long& ulY, long& lrX, long& lrY)
@@ -293,17 +291,16 @@ long FliLibrary::close(long handle)
 // The header is read last and inside a namespace of its own, only to check
 // the table above: its macros cannot reach our code, and its global names
 // (types, declarations) stay out of ours. Nothing is linked from it.
-#include <sys/types.h>
 #include <cstddef>
+#include <sys/types.h>
 namespace camlib::fliheader {
 #include <libfli.h>
 } // namespace camlib::fliheader
 
 namespace camlib {
 
-#define STARSCAM_FLI_CHECK(name)                                                                   \
-    static_assert(std::is_same_v<decltype(&fliheader::name), name##Fn>,                            \
-                  #name " is declared differently in libfli.h");
+#define STARSCAM_FLI_CHECK(name)                                                                                       \
+    static_assert(std::is_same_v<decltype(&fliheader::name), name##Fn>, #name " is declared differently in libfli.h");
 STARSCAM_FLI_FUNCTIONS(STARSCAM_FLI_CHECK)
 #undef STARSCAM_FLI_CHECK
 

@@ -135,16 +135,14 @@ int linkInto(int dirFd, const QByteArray& temporary, const QByteArray& target, b
         if (!unsupported(error))
             return error;
         if (!linkFallbackLogged.exchange(true))
-            qDebug() << "Renaming without replacing is not supported here:" << errorText(error)
-                     << "- linking instead";
+            qDebug() << "Renaming without replacing is not supported here:" << errorText(error) << "- linking instead";
         useLink = true;
     }
     if (::linkat(dirFd, temporary.constData(), dirFd, target.constData(), 0) != 0)
         return errno;
     if (::unlinkat(dirFd, temporary.constData(), 0) != 0) {
         // The image is whole under its name; the extra link goes at the next start.
-        qDebug() << "Cannot remove the temporary" << QFile::decodeName(temporary) << ":"
-                 << errorText(errno);
+        qDebug() << "Cannot remove the temporary" << QFile::decodeName(temporary) << ":" << errorText(errno);
     }
     return 0;
 }
@@ -282,8 +280,8 @@ CommitResult commitWith(const QString& dir, const QString& name, const QString& 
 
 } // namespace
 
-CommitResult commitImage(const QString& dir, const QString& name, const QString& nodeName,
-                         const std::uint16_t* pixels, int width, int height, const CommitProgress& progress)
+CommitResult commitImage(const QString& dir, const QString& name, const QString& nodeName, const std::uint16_t* pixels,
+                         int width, int height, const CommitProgress& progress)
 {
     return commitWith(
         dir, name, nodeName, [&](int fd) { return writeRows(fd, pixels, width, height, progress); }, progress);
@@ -292,8 +290,8 @@ CommitResult commitImage(const QString& dir, const QString& name, const QString&
 CommitResult commitFile(const QString& dir, const QString& name, const QString& nodeName, const QByteArray& contents)
 {
     return commitWith(
-        dir, name, nodeName,
-        [&](int fd) { return writeAll(fd, contents.constData(), std::size_t(contents.size())); }, CommitProgress());
+        dir, name, nodeName, [&](int fd) { return writeAll(fd, contents.constData(), std::size_t(contents.size())); },
+        CommitProgress());
 }
 
 int removeTemporaries(const QString& dir, const QString& nodeName)

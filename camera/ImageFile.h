@@ -72,9 +72,8 @@ struct CommitProgress
 // On a failure the temporary is removed, a log line names the step, the name
 // and the error, and the result says which step failed. Nothing that stood
 // under any name is touched.
-CommitResult commitImage(const QString& dir, const QString& name, const QString& nodeName,
-                         const std::uint16_t* pixels, int width, int height,
-                         const CommitProgress& progress = CommitProgress());
+CommitResult commitImage(const QString& dir, const QString& name, const QString& nodeName, const std::uint16_t* pixels,
+                         int width, int height, const CommitProgress& progress = CommitProgress());
 
 // Stores contents as the file `name` in `dir` through the same steps as
 // commitImage (temporary, fsync, no-replace naming with "_n" alternatives,

@@ -13,8 +13,7 @@ namespace {
 
 // Every key with its field, in the order of the file. Writer and reader both
 // walk this one list, so they cannot disagree about names or order.
-template <typename M, typename Visit>
-void forEachField(M& m, Visit&& visit)
+template <typename M, typename Visit> void forEachField(M& m, Visit&& visit)
 {
     visit("imageFile", m.imageFile);
     visit("exposureStart", m.exposureStart);

@@ -18,15 +18,13 @@ long NoCameraLibrary::listCreate(long)
     return Status;
 }
 
-long NoCameraLibrary::listFirst(long&, char* name, std::size_t nameSize, char* description,
-                                std::size_t descriptionSize)
+long NoCameraLibrary::listFirst(long&, char* name, std::size_t nameSize, char* description, std::size_t descriptionSize)
 {
     emptyText(description, descriptionSize);
     return emptyText(name, nameSize);
 }
 
-long NoCameraLibrary::listNext(long&, char* name, std::size_t nameSize, char* description,
-                               std::size_t descriptionSize)
+long NoCameraLibrary::listNext(long&, char* name, std::size_t nameSize, char* description, std::size_t descriptionSize)
 {
     emptyText(description, descriptionSize);
     return emptyText(name, nameSize);

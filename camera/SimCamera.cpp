@@ -53,20 +53,17 @@ SimCamera::Clock steadyClock()
 {
     const auto start = std::chrono::steady_clock::now();
     return [start] {
-        return qint64(std::chrono::duration_cast<std::chrono::milliseconds>(
-                          std::chrono::steady_clock::now() - start)
-                          .count());
+        return qint64(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
     };
 }
 
 } // namespace
 
 SimCamera::SimCamera(const SimSettings& settings, Clock clock)
-    : m_settings(sanitized(settings)),
-      m_clock(clock ? std::move(clock) : steadyClock()),
+    : m_settings(sanitized(settings)), m_clock(clock ? std::move(clock) : steadyClock()),
       m_image(VisibleUlX, VisibleUlY, m_settings.width, m_settings.height)
-{
-}
+{}
 
 long SimCamera::checkHandle(long handle) const
 {
@@ -85,8 +82,8 @@ long SimCamera::listCreate(long deviceClassMask)
     return 0;
 }
 
-long SimCamera::listEntry(std::size_t index, long& domain, char* name, std::size_t nameSize,
-                          char* description, std::size_t descriptionSize)
+long SimCamera::listEntry(std::size_t index, long& domain, char* name, std::size_t nameSize, char* description,
+                          std::size_t descriptionSize)
 {
     if (!m_listCreated)
         return BadArgument;
@@ -107,8 +104,7 @@ long SimCamera::listFirst(long& domain, char* name, std::size_t nameSize, char* 
     return listEntry(0, domain, name, nameSize, description, descriptionSize);
 }
 
-long SimCamera::listNext(long& domain, char* name, std::size_t nameSize, char* description,
-                         std::size_t descriptionSize)
+long SimCamera::listNext(long& domain, char* name, std::size_t nameSize, char* description, std::size_t descriptionSize)
 {
     const long status = listEntry(m_listCursor + 1, domain, name, nameSize, description, descriptionSize);
     if (status == NoDevice)
@@ -241,8 +237,7 @@ void SimCamera::updateCooler()
     const qint64 elapsed = now - m_coolerUpdatedMs;
     if (elapsed <= 0)
         return; // a test clock may stand still or be set back
-    const double target =
-        std::clamp(m_setPoint, m_settings.ambient - MaxCooling, m_settings.ambient);
+    const double target = std::clamp(m_setPoint, m_settings.ambient - MaxCooling, m_settings.ambient);
     m_ccd = target + (m_ccd - target) * std::exp(-double(elapsed) / std::max(1, m_settings.coolerTauMs));
     m_coolerUpdatedMs = now;
 }

@@ -48,8 +48,8 @@ public:
 
     static constexpr long VisibleUlX = 14;
     static constexpr long VisibleUlY = 4;
-    static constexpr long ArrayMarginX = 14; // on the right of the visible area
-    static constexpr long ArrayMarginY = 4;  // below the visible area
+    static constexpr long ArrayMarginX = 14;   // on the right of the visible area
+    static constexpr long ArrayMarginY = 4;    // below the visible area
     static constexpr double PixelSize = 9e-06; // metres
     static constexpr long HardwareRevision = 0x0100;
     static constexpr double MaxCooling = 45.0; // degrees below ambient
@@ -108,8 +108,8 @@ private:
 
     // 0 for the open device's handle, BadHandle otherwise.
     long checkHandle(long handle) const;
-    long listEntry(std::size_t index, long& domain, char* name, std::size_t nameSize,
-                   char* description, std::size_t descriptionSize);
+    long listEntry(std::size_t index, long& domain, char* name, std::size_t nameSize, char* description,
+                   std::size_t descriptionSize);
     void updateCooler();
     double coolerPower() const;
     bool imageReady() const;

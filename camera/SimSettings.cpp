@@ -42,8 +42,8 @@ SimSettings SimSettings::fromConfig(const QMap<QString, QString>& config)
         if (value == QLatin1String("1") || value == QLatin1String("yes") || value == QLatin1String("true")
             || value == QLatin1String("on"))
             s.statusUnknown = true;
-        else if (value == QLatin1String("0") || value == QLatin1String("no")
-                 || value == QLatin1String("false") || value == QLatin1String("off"))
+        else if (value == QLatin1String("0") || value == QLatin1String("no") || value == QLatin1String("false")
+                 || value == QLatin1String("off"))
             s.statusUnknown = false;
         else
             notUnderstood(unknownKey, config.value(unknownKey), QStringLiteral("0"));

@@ -348,9 +348,8 @@ void Tarn::setBusy(bool f)
     emit changedIsBusy(f);
 }
 
-bool Tarn::startExpSequence(int hbinArg, int vbinArg, int rbinArg, int rbiFlushesArg, int rbiExpTimeArg,
-                            int imagesArg, int expTimeArg, double intervalArg, const QString& fileNameArg,
-                            int tdiRateArg)
+bool Tarn::startExpSequence(int hbinArg, int vbinArg, int rbinArg, int rbiFlushesArg, int rbiExpTimeArg, int imagesArg,
+                            int expTimeArg, double intervalArg, const QString& fileNameArg, int tdiRateArg)
 {
     if (busy)
         return false;
@@ -592,8 +591,7 @@ void Tarn::logFailure(const char* consequence)
 bool Tarn::startExposure()
 {
     frameKind = "";
-    if (!succeeded("setImageArea",
-                   lib.setImageArea(devHandle, visUlX, visUlY, visUlX + imgWidth, visUlY + imgHeight)))
+    if (!succeeded("setImageArea", lib.setImageArea(devHandle, visUlX, visUlY, visUlX + imgWidth, visUlY + imgHeight)))
         return false;
     if (!succeeded("setExposureTime", lib.setExposureTime(devHandle, expTime)))
         return false;
@@ -634,8 +632,7 @@ bool Tarn::startRbiFrame(long frameType, long expTimeMs)
         return false;
     if (!succeeded("setVBin", lib.setVBin(devHandle, rbin)))
         return false;
-    if (!succeeded("setImageArea",
-                   lib.setImageArea(devHandle, visUlX, visUlY, visUlX + rbiWidth, visUlY + rbiHeight)))
+    if (!succeeded("setImageArea", lib.setImageArea(devHandle, visUlX, visUlY, visUlX + rbiWidth, visUlY + rbiHeight)))
         return false;
     if (!succeeded("exposeFrame", lib.exposeFrame(devHandle)))
         return false;
@@ -686,8 +683,8 @@ bool Tarn::checkExposing(int& ok)
     timeLeft = left;
     qCDebug(steps) << "Exposing status" << deviceStatus << timeLeft;
     ok = 1;
-    const bool ready = deviceStatus == camlib::StatusUnknown ? timeLeft == 0
-                                                             : (deviceStatus & camlib::StatusDataReady) != 0;
+    const bool ready =
+        deviceStatus == camlib::StatusUnknown ? timeLeft == 0 : (deviceStatus & camlib::StatusDataReady) != 0;
     if (ready && !*frameKind)
         frameReady();
     return ready;

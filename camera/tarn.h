@@ -108,8 +108,8 @@ public:
     // listener's busy event goes out before the caller's reply), the settings
     // copied, the buffers sized from the visible area and the sequence's
     // timer started.
-    bool startExpSequence(int hbin, int vbin, int rbin, int rbiFlushes, int rbiExpTime, int images,
-                          int expTime, double interval, const QString& fileName, int tdiRate);
+    bool startExpSequence(int hbin, int vbin, int rbin, int rbiFlushes, int rbiExpTime, int images, int expTime,
+                          double interval, const QString& fileName, int tdiRate);
     bool startExp2Sequence(int hbin, int vbin, int expTime, const QString& fileName, int tdiRate);
     bool startRbiSequence(int rbin, int flushes, int rbiExpTime);
 
@@ -295,7 +295,7 @@ private:
     const char* frameKind = "";
     QElapsedTimer frameClock;
     long frameExpectedMs = -1;
-    QString failure; // what failed last in a primitive
+    QString failure;    // what failed last in a primitive
     QString failedStep; // the operation or check behind failure
     Outcome outcome;
     // The identity read at open, the last set point and the current main

@@ -1,8 +1,8 @@
 #include "FuzzChecks.h"
 
 #include "Body.h"
-#include "ImageFile.h"
 #include "ConfigLines.h"
+#include "ImageFile.h"
 #include "KeyFile.h"
 #include "LineReader.h"
 #include "SMsg.h"
@@ -73,8 +73,7 @@ void appendInt32(QByteArray& bytes, qint32 value)
 // service reads them with the locale's, which is one of these in practice.
 QList<QTextCodec*> fileCodecs()
 {
-    static const QList<QTextCodec*> codecs{QTextCodec::codecForName("UTF-8"),
-                                           QTextCodec::codecForName("ISO-8859-1")};
+    static const QList<QTextCodec*> codecs{QTextCodec::codecForName("UTF-8"), QTextCodec::codecForName("ISO-8859-1")};
     return codecs;
 }
 
@@ -114,13 +113,15 @@ QString messageFault(const SMsg& m)
 // reached); compareCode false skips it for records that held a line before.
 QString messageDifference(const SMsg& a, const SMsg& b, bool compareCode = true)
 {
-    const struct {
+    const struct
+    {
         const char* name;
         const QString& x;
         const QString& y;
     } fields[] = {
-        {"from", a.from, b.from},         {"fromNode", a.fromNode, b.fromNode}, {"fromSub", a.fromSub, b.fromSub},
-        {"to", a.to, b.to},               {"toNode", a.toNode, b.toNode},       {"toSub", a.toSub, b.toSub},
+        {"from", a.from, b.from},          {"fromNode", a.fromNode, b.fromNode},
+        {"fromSub", a.fromSub, b.fromSub}, {"to", a.to, b.to},
+        {"toNode", a.toNode, b.toNode},    {"toSub", a.toSub, b.toSub},
         {"command", a.command, b.command}, {"params", a.params, b.params},
     };
     for (const auto& f : fields) {
@@ -307,7 +308,8 @@ QString codecName(QTextCodec* codec)
 
 QString checkParse(const QByteArray& input)
 {
-    const struct {
+    const struct
+    {
         const char* name;
         QString text;
     } views[] = {
@@ -340,8 +342,8 @@ QString checkConfig(const QByteArray& input)
         // What was read, written out as a configuration again, reads the same.
         QString written;
         for (auto it = map.cbegin(); it != map.cend(); ++it)
-            written += it.key() + QLatin1Char(' ') + (it.value().isEmpty() ? QStringLiteral("#") : it.value()) +
-                       QLatin1Char('\n');
+            written += it.key() + QLatin1Char(' ') + (it.value().isEmpty() ? QStringLiteral("#") : it.value())
+                       + QLatin1Char('\n');
         QTextStream again(&written);
         QMap<QString, QString> reread;
         readConfigLines(again, reread);
@@ -371,9 +373,9 @@ QString checkKeys(const QByteArray& input)
             QTextStream again(&written);
             const QStringList reread = readKeyWords(again);
             if (reread != words)
-                return codecName(codec) + QStringLiteral(": written out and read again differs: ") +
-                       quoted(words.join(QLatin1Char('|'))) + QStringLiteral(" against ") +
-                       quoted(reread.join(QLatin1Char('|')));
+                return codecName(codec) + QStringLiteral(": written out and read again differs: ")
+                       + quoted(words.join(QLatin1Char('|'))) + QStringLiteral(" against ")
+                       + quoted(reread.join(QLatin1Char('|')));
         }
     }
     return QString();
@@ -507,8 +509,7 @@ QString checkReceive(const QByteArray& input)
     for (const QByteArray& line : whole.lines) {
         fault = decodeFault(line, reused);
         if (!fault.isEmpty())
-            return QStringLiteral("line %1: %2")
-                .arg(quoted(QString::fromLatin1(line.left(200))), fault);
+            return QStringLiteral("line %1: %2").arg(quoted(QString::fromLatin1(line.left(200))), fault);
     }
     return QString();
 }

@@ -63,8 +63,8 @@ private:
 
     int maxBytes;
     QByteArray buffer;
-    int start = 0;   // handed-out bytes at the front, dropped lazily
-    int scanned = 0; // bytes after start known to hold no line feed
+    int start = 0;    // handed-out bytes at the front, dropped lazily
+    int scanned = 0;  // bytes after start known to hold no line feed
     int reserved = 0; // bytes of room at the end given out by reserve()
 };
 

@@ -3,17 +3,20 @@
 #include <QHash>
 
 const CommandTableEntry CommandTable[] = {
-    {"IsBusy", 0},         {"GetLibVer", 1},      {"GetModel", 2},       {"GetSerialSTR", 3},
-    {"GetHWRev", 4},       {"GetPixSize", 5},     {"GetArrayArea", 6},   {"GetVisArea", 7},
-    {"SetTemp", 8},        {"GetTemp", 9},        {"GetCCDTemp", 10},    {"GetBaseTemp", 11},
-    {"GetCoolerPWR", 12},  {"SetBin", 13},        {"GetBin", 14},        {"SetRBIFlushes", 15},
-    {"GetRBIFlushes", 16}, {"SetRBIExpTime", 17}, {"GetRBIExpTime", 18}, {"SetTDIRate", 19},
-    {"GetTDIRate", 20},    {"SetImages", 21},     {"GetImages", 22},     {"SetExpTime", 23},
-    {"GetExpTime", 24},    {"SetInterval", 25},   {"GetInterval", 26},   {"SetFileName", 27},
-    {"GetFileName", 28},   {"Exposure", 29},      {"StartExposure", 30}, {"RBIFlush", 31},
-    {"DownLoadImage", 32}, {"SetSeqFileNo", 33},  {"GetSeqFileNo", 34},  {"SetUseSeqFNo", 35},
-    {"GetUseSeqFNo", 36},  {"Abort", 37},
-    {"GetProgress", 38},   {"GetLastFile", 39},   {"GetLastOutcome", 40}, {"", SMsg::UnknownCommand},
+    {"IsBusy", 0},         {"GetLibVer", 1},       {"GetModel", 2},
+    {"GetSerialSTR", 3},   {"GetHWRev", 4},        {"GetPixSize", 5},
+    {"GetArrayArea", 6},   {"GetVisArea", 7},      {"SetTemp", 8},
+    {"GetTemp", 9},        {"GetCCDTemp", 10},     {"GetBaseTemp", 11},
+    {"GetCoolerPWR", 12},  {"SetBin", 13},         {"GetBin", 14},
+    {"SetRBIFlushes", 15}, {"GetRBIFlushes", 16},  {"SetRBIExpTime", 17},
+    {"GetRBIExpTime", 18}, {"SetTDIRate", 19},     {"GetTDIRate", 20},
+    {"SetImages", 21},     {"GetImages", 22},      {"SetExpTime", 23},
+    {"GetExpTime", 24},    {"SetInterval", 25},    {"GetInterval", 26},
+    {"SetFileName", 27},   {"GetFileName", 28},    {"Exposure", 29},
+    {"StartExposure", 30}, {"RBIFlush", 31},       {"DownLoadImage", 32},
+    {"SetSeqFileNo", 33},  {"GetSeqFileNo", 34},   {"SetUseSeqFNo", 35},
+    {"GetUseSeqFNo", 36},  {"Abort", 37},          {"GetProgress", 38},
+    {"GetLastFile", 39},   {"GetLastOutcome", 40}, {"", SMsg::UnknownCommand},
 };
 
 int SMsg::Parse(QString line)

@@ -60,8 +60,7 @@ int decodeLine(QByteArray line, SMsg& msg);
 
 // A bus name "node.sub" split at its first '.'; sub is empty when there is
 // none. Works on QString and QByteArray alike.
-template <typename Text>
-void splitBusName(const Text& name, Text& node, Text& sub)
+template <typename Text> void splitBusName(const Text& name, Text& node, Text& sub)
 {
     const int dot = name.indexOf('.');
     node = dot < 0 ? name : name.left(dot);
@@ -69,8 +68,7 @@ void splitBusName(const Text& name, Text& node, Text& sub)
 }
 
 // The node part of a bus name: routing goes by it ("cam1.ccd" is at "cam1").
-template <typename Text>
-Text busNode(const Text& name)
+template <typename Text> Text busNode(const Text& name)
 {
     const int dot = name.indexOf('.');
     return dot < 0 ? name : name.left(dot);
@@ -78,8 +76,7 @@ Text busNode(const Text& name)
 
 // The address word of a line, "from>to", split at its first '>'. False (and
 // both parts empty) when there is no '>'.
-template <typename Text>
-bool splitAddress(const Text& address, Text& from, Text& to)
+template <typename Text> bool splitAddress(const Text& address, Text& from, Text& to)
 {
     const int arrow = address.indexOf('>');
     from = arrow < 0 ? Text() : address.left(arrow);

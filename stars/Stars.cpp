@@ -21,23 +21,19 @@ namespace {
 // The signals in command-code order (the declaration order differs: the
 // download signal is declared before the RBI flush one).
 const Stars::AskSignal askSignals[] = {
-    &Stars::AskIsBusy,        &Stars::AskGetLibVer,     &Stars::AskGetModel,
-    &Stars::AskGetSerialSTR,  &Stars::AskGetHWRev,      &Stars::AskGetPixSize,
-    &Stars::AskGetArrayArea,  &Stars::AskGetVisArea,    &Stars::AskSetTemp,
-    &Stars::AskGetTemp,       &Stars::AskGetCCDTemp,    &Stars::AskGetBaseTemp,
-    &Stars::AskGetCoolerPWR,  &Stars::AskSetBin,        &Stars::AskGetBin,
-    &Stars::AskSetRBIFlushes, &Stars::AskGetRBIFlushes, &Stars::AskSetRBIExpTime,
-    &Stars::AskGetRBIExpTime, &Stars::AskSetTDIRate,    &Stars::AskGetTDIRate,
-    &Stars::AskSetImages,     &Stars::AskGetImages,     &Stars::AskSetExpTime,
-    &Stars::AskGetExpTime,    &Stars::AskSetInterval,   &Stars::AskGetInterval,
-    &Stars::AskSetFileName,   &Stars::AskGetFileName,   &Stars::AskExposure,
-    &Stars::AskStartExposure, &Stars::AskRBIFlush,      &Stars::AskDownLoadImage,
-    &Stars::AskSetSeqFileNo,  &Stars::AskGetSeqFileNo,  &Stars::AskSetUseSeqFNo,
-    &Stars::AskGetUseSeqFNo,  &Stars::AskAbort,
-    &Stars::AskGetProgress,   &Stars::AskGetLastFile,   &Stars::AskGetLastOutcome,
+    &Stars::AskIsBusy,         &Stars::AskGetLibVer,     &Stars::AskGetModel,      &Stars::AskGetSerialSTR,
+    &Stars::AskGetHWRev,       &Stars::AskGetPixSize,    &Stars::AskGetArrayArea,  &Stars::AskGetVisArea,
+    &Stars::AskSetTemp,        &Stars::AskGetTemp,       &Stars::AskGetCCDTemp,    &Stars::AskGetBaseTemp,
+    &Stars::AskGetCoolerPWR,   &Stars::AskSetBin,        &Stars::AskGetBin,        &Stars::AskSetRBIFlushes,
+    &Stars::AskGetRBIFlushes,  &Stars::AskSetRBIExpTime, &Stars::AskGetRBIExpTime, &Stars::AskSetTDIRate,
+    &Stars::AskGetTDIRate,     &Stars::AskSetImages,     &Stars::AskGetImages,     &Stars::AskSetExpTime,
+    &Stars::AskGetExpTime,     &Stars::AskSetInterval,   &Stars::AskGetInterval,   &Stars::AskSetFileName,
+    &Stars::AskGetFileName,    &Stars::AskExposure,      &Stars::AskStartExposure, &Stars::AskRBIFlush,
+    &Stars::AskDownLoadImage,  &Stars::AskSetSeqFileNo,  &Stars::AskGetSeqFileNo,  &Stars::AskSetUseSeqFNo,
+    &Stars::AskGetUseSeqFNo,   &Stars::AskAbort,         &Stars::AskGetProgress,   &Stars::AskGetLastFile,
+    &Stars::AskGetLastOutcome,
 };
-static_assert(sizeof(askSignals) / sizeof(askSignals[0]) == SMsg::UnknownCommand,
-              "one signal per command code");
+static_assert(sizeof(askSignals) / sizeof(askSignals[0]) == SMsg::UnknownCommand, "one signal per command code");
 
 const char* socketErrorText(QAbstractSocket::SocketError error)
 {
@@ -262,8 +258,8 @@ void Stars::ReceiveMessageFromStars()
                 // no verdict at all must not cost the first request either.
                 const QByteArray line = reader.takeLine();
                 SMsg msg;
-                const bool isRequest = decodeLine(line, msg) != SMsg::MsgInvalid
-                                       && msg.fromNode != QLatin1String("System");
+                const bool isRequest =
+                    decodeLine(line, msg) != SMsg::MsgInvalid && msg.fromNode != QLatin1String("System");
                 QString why;
                 const Verdict verdict = isRequest ? Verdict::Accepted : examineVerdict(msg, why);
                 if (verdict != Verdict::Accepted) {

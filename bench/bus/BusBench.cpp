@@ -9,9 +9,8 @@
 namespace {
 
 // Answered from the node's settings, without a camera call.
-const char* const InformationCommands[] = {"GetBin",        "GetExpTime", "GetImages",     "GetInterval",
-                                           "GetFileName",   "IsBusy",     "GetRBIFlushes", "GetTDIRate",
-                                           "GetRBIExpTime", "GetSeqFileNo"};
+const char* const InformationCommands[] = {"GetBin", "GetExpTime",    "GetImages",  "GetInterval",   "GetFileName",
+                                           "IsBusy", "GetRBIFlushes", "GetTDIRate", "GetRBIExpTime", "GetSeqFileNo"};
 
 constexpr int ReplyTimeoutMs = 10000;
 
@@ -178,4 +177,3 @@ Latencies BusBench::exposureExchange(int rounds, int* misordered, Latencies* pla
     }
     return latency;
 }
-

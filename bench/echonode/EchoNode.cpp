@@ -38,7 +38,7 @@ bool EchoNode::start()
     connect(socket, &QTcpSocket::disconnected, qApp, &QCoreApplication::quit);
     connect(socket, &QAbstractSocket::errorOccurred, qApp, &QCoreApplication::quit);
     socket->connectToHost(config.value(QStringLiteral("STARS_IP")),
-                         quint16(config.value(QStringLiteral("STARS_PORT")).toUInt()));
+                          quint16(config.value(QStringLiteral("STARS_PORT")).toUInt()));
     return true;
 }
 

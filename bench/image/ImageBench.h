@@ -50,6 +50,6 @@ public:
 
 private:
     QString directory;
-    std::vector<std::uint16_t> data;      // filled once, outside the timing
-    std::vector<std::uint16_t> readOut;   // the rendering's image buffer
+    std::vector<std::uint16_t> data;    // filled once, outside the timing
+    std::vector<std::uint16_t> readOut; // the rendering's image buffer
 };

@@ -57,10 +57,7 @@ struct Series
     // The least disturbed round: on a shared machine the others only add.
     double bestCpuMs() const { return best(cpu); }
     double bestWallMs() const { return best(wall); }
-    static double best(const std::vector<double>& v)
-    {
-        return v.empty() ? 0.0 : *std::min_element(v.begin(), v.end());
-    }
+    static double best(const std::vector<double>& v) { return v.empty() ? 0.0 : *std::min_element(v.begin(), v.end()); }
 };
 
 // What a download is compared with, timed between its rounds.
@@ -141,9 +138,9 @@ int main(int argc, char* argv[])
                                 .arg(writes.cpuMs(), 0, 'f', 1);
     sink.add(row(QStringLiteral("Image download, debug off"), downloads.wallMs(), writes.wallMs(), {}, {},
                  QStringLiteral("baseline: plain write; ") + cpuNote));
-    sink.add(row(QStringLiteral("Simulator read-out alone (render)"), renders.wallMs(), std::nullopt, {}, {},
-                 QStringLiteral("4096 rows into a kept buffer, in-process; median, CPU %1 ms")
-                     .arg(renders.cpuMs(), 0, 'f', 1)));
+    sink.add(row(
+        QStringLiteral("Simulator read-out alone (render)"), renders.wallMs(), std::nullopt, {}, {},
+        QStringLiteral("4096 rows into a kept buffer, in-process; median, CPU %1 ms").arg(renders.cpuMs(), 0, 'f', 1)));
     // The service's own share: its CPU time for the download less the
     // simulator's rendering, against the plain write's CPU time, each the
     // best of its rounds.

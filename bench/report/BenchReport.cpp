@@ -65,7 +65,7 @@ bool BenchReport::load(const QString& linesPath, QString* why)
 QString BenchReport::table() const
 {
     const QStringList head{QStringLiteral("figure"), QStringLiteral("service"), QStringLiteral("baseline"),
-                           QStringLiteral("ratio"), QStringLiteral("target"), QStringLiteral("met?")};
+                           QStringLiteral("ratio"),  QStringLiteral("target"),  QStringLiteral("met?")};
     QList<QStringList> cells;
     cells.append(head);
     for (const QJsonValue& v : rows) {
@@ -73,8 +73,7 @@ QString BenchReport::table() const
         cells.append(QStringList{o.value(QStringLiteral("figure")).toString() + QStringLiteral(" [")
                                      + o.value(QStringLiteral("unit")).toString() + QLatin1Char(']'),
                                  number(o.value(QStringLiteral("service"))),
-                                 number(o.value(QStringLiteral("baseline"))),
-                                 number(o.value(QStringLiteral("ratio"))),
+                                 number(o.value(QStringLiteral("baseline"))), number(o.value(QStringLiteral("ratio"))),
                                  o.value(QStringLiteral("target")).toString(), met(o.value(QStringLiteral("met")))});
     }
     QVector<int> widths(head.size(), 0);

@@ -16,8 +16,8 @@ BusLink::~BusLink()
         ::close(fd);
 }
 
-bool BusLink::logIn(const QString& node, const QStringList& keys, int keyNumber, std::int64_t* keyLineNs,
-                    int timeoutMs, QString* why)
+bool BusLink::logIn(const QString& node, const QStringList& keys, int keyNumber, std::int64_t* keyLineNs, int timeoutMs,
+                    QString* why)
 {
     if (!send(QByteArray::number(keyNumber) + '\n')) {
         *why = QStringLiteral("cannot send the key number");

@@ -22,8 +22,8 @@ public:
     // The log-in as a STARS server runs it: sends keyNumber, reads the
     // node's "name key" line (its arrival time goes to keyLineNs), checks it
     // against keys and sends the verdict "System>name Ok:".
-    bool logIn(const QString& node, const QStringList& keys, int keyNumber, std::int64_t* keyLineNs,
-               int timeoutMs, QString* why);
+    bool logIn(const QString& node, const QStringList& keys, int keyNumber, std::int64_t* keyLineNs, int timeoutMs,
+               QString* why);
 
     // Sends all of it (waiting while the socket buffer is full).
     bool send(const char* data, std::size_t size);

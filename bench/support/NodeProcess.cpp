@@ -12,9 +12,10 @@
 int NodeProcess::nodeCpu = -1;
 
 NodeProcess::NodeProcess(const QString& program, const QString& workRoot)
-    : program(program),
-      dir(QDir(workRoot).filePath(QStringLiteral("node-XXXXXX"))),
-      keyList{QStringLiteral("k7Yq"), QStringLiteral("Rw2p"), QStringLiteral("z9Lm"), QStringLiteral("Hc4x")},
+    : program(program), dir(QDir(workRoot).filePath(QStringLiteral("node-XXXXXX"))), keyList{QStringLiteral("k7Yq"),
+                                                                                             QStringLiteral("Rw2p"),
+                                                                                             QStringLiteral("z9Lm"),
+                                                                                             QStringLiteral("Hc4x")},
       environment(QProcessEnvironment::systemEnvironment())
 {
     config.insert(QStringLiteral("NAME_ON_STARS"), QStringLiteral("cam1"));

@@ -43,8 +43,8 @@ QMap<QString, QString> workingDirectoryConfig()
     QByteArray bytes;
     QString why;
     if (!readSmallFile(path, bytes, why)) {
-        qDebug().noquote() << QStringLiteral("SDK-level camera simulator: cannot read %1 (%2), simulator defaults")
-                                  .arg(path, why);
+        qDebug().noquote()
+            << QStringLiteral("SDK-level camera simulator: cannot read %1 (%2), simulator defaults").arg(path, why);
         return config;
     }
     readConfigText(bytes, config);
@@ -64,8 +64,7 @@ CameraLibrary& simulator()
 // its name fields are serial numbers then, not models.
 std::atomic<bool> listedBySerial{false};
 
-template <typename... Pointers>
-bool given(const Pointers*... pointers)
+template <typename... Pointers> bool given(const Pointers*... pointers)
 {
     return (... && (pointers != nullptr));
 }
@@ -177,8 +176,7 @@ LIBFLIAPI FLIGetArrayArea(flidev_t dev, long* ul_x, long* ul_y, long* lr_x, long
 
 LIBFLIAPI FLIGetVisibleArea(flidev_t dev, long* ul_x, long* ul_y, long* lr_x, long* lr_y)
 {
-    return given(ul_x, ul_y, lr_x, lr_y) ? simulator().getVisibleArea(dev, *ul_x, *ul_y, *lr_x, *lr_y)
-                                         : BadArgument;
+    return given(ul_x, ul_y, lr_x, lr_y) ? simulator().getVisibleArea(dev, *ul_x, *ul_y, *lr_x, *lr_y) : BadArgument;
 }
 
 LIBFLIAPI FLISetTemperature(flidev_t dev, double temperature)

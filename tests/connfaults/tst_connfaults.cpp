@@ -258,8 +258,7 @@ void tst_ConnFaults::noVerdict_data()
         QTest::newRow(qPrintable(QStringLiteral("query, run %1").arg(run)))
             << "GetBin" << QStringList{"cam1>term1 @GetBin 1 1 1"};
     }
-    QTest::newRow("exposure start") << "StartExposure"
-                                    << QStringList{busy1, "cam1>term1 @StartExposure Ok:"};
+    QTest::newRow("exposure start") << "StartExposure" << QStringList{busy1, "cam1>term1 @StartExposure Ok:"};
     QTest::newRow("unknown command") << "Hello" << QStringList{"cam1>term1 Er: Undefined Command"};
 }
 
@@ -281,11 +280,14 @@ void tst_ConnFaults::noVerdict()
     term.nextLine().toInt(&isNumber);
     QVERIFY(isNumber);
     term.send("term1 t");
-    QVERIFY2(TestWait::until([&] {
-        term.send("term1>System listnodes");
-        const QString nodes = term.nextLine(2000);
-        return nodes.split(' ').contains("cam1") || !service.isRunning();
-    }, 15000), qPrintable(service.log()));
+    QVERIFY2(TestWait::until(
+                 [&] {
+                     term.send("term1>System listnodes");
+                     const QString nodes = term.nextLine(2000);
+                     return nodes.split(' ').contains("cam1") || !service.isRunning();
+                 },
+                 15000),
+             qPrintable(service.log()));
     QVERIFY(service.isRunning());
     term.send("term1>System flgon cam1");
     QCOMPARE(term.nextLine(), QStringLiteral("System>term1 @flgon Ok:"));
@@ -326,8 +328,8 @@ void tst_ConnFaults::doubleVerdict()
         if (line.startsWith("cam1 -> ") && !line.contains("listnodes"))
             fromCam1 << line.mid(8);
     }
-    QCOMPARE(fromCam1, (QStringList{"cam1>System Er: Undefined Command", "cam1>term1 @GetBin 1 1 1",
-                                    "cam1>term1 @GetImages 1"}));
+    QCOMPARE(fromCam1,
+             (QStringList{"cam1>System Er: Undefined Command", "cam1>term1 @GetBin 1 1 1", "cam1>term1 @GetImages 1"}));
     QVERIFY(service.isRunning());
 }
 
@@ -399,8 +401,7 @@ void tst_ConnFaults::stopSignal()
     if (!settings.isEmpty()) {
         logIn(server, term);
         startSequence(term, settings);
-        QVERIFY(TestWait::until([&] { return imageFiles(service).size() >= imagesFirst; },
-                                20000));
+        QVERIFY(TestWait::until([&] { return imageFiles(service).size() >= imagesFirst; }, 20000));
         QTest::qWait(100); // into the exposure or read-out of the next picture
     }
     service.terminate();
@@ -470,11 +471,13 @@ void tst_ConnFaults::stalledServerIsDropped()
     QByteArray requests;
     for (int i = 0; i < 2000; ++i)
         requests += "term1>cam1 GetFileName\n";
-    QVERIFY(TestWait::until([&] {
-        if (peer->state() == QAbstractSocket::ConnectedState && peer->bytesToWrite() < (1 << 20))
-            peer->write(requests);
-        return !service.isRunning();
-    }, 60000));
+    QVERIFY(TestWait::until(
+        [&] {
+            if (peer->state() == QAbstractSocket::ConnectedState && peer->bytesToWrite() < (1 << 20))
+                peer->write(requests);
+            return !service.isRunning();
+        },
+        60000));
     verifyEndedWithStatusZero(service);
     QVERIFY2(service.log().contains(QRegularExpression("The server reads nothing: \\d+ bytes, about \\d+ lines")),
              qPrintable(service.log().right(2000)));

@@ -154,8 +154,8 @@ QStringList cleanCalls(const Scenario& sc)
 
 struct Outcome
 {
-    QStringList files;          // the image files the run leaves
-    int exposeFrameCalls = -1;  // checked when not negative
+    QStringList files;         // the image files the run leaves
+    int exposeFrameCalls = -1; // checked when not negative
     Tarn::DownLoadResult download = Tarn::DownLoadResult::Stored;
 };
 
@@ -414,7 +414,7 @@ void tst_Faults::serviceWithInjectedFailures_data()
 {
     QTest::addColumn<QString>("simFail");
     QTest::addColumn<QStringList>("settings");
-    QTest::addColumn<QString>("command"); // Exposure, RBIFlush or StartExposure (then DownLoadImage)
+    QTest::addColumn<QString>("command");  // Exposure, RBIFlush or StartExposure (then DownLoadImage)
     QTest::addColumn<QString>("download"); // the DownLoadImage reply, for StartExposure
     QTest::addColumn<QStringList>("files");
     QTest::addColumn<bool>("recovers"); // a failure once: the next sequence is whole
@@ -422,26 +422,29 @@ void tst_Faults::serviceWithInjectedFailures_data()
     const QStringList three{"SetBin 4 4 4", "SetImages 3", "SetExpTime 10"};
     // 256 rows per picture: row call 300 is in the second one.
     QTest::newRow("read-out of picture 2 fails")
-        << "grabRow@300once" << three << "Exposure" << ""
-        << QStringList{"DefaultFileName0000-0000.dat", "DefaultFileName0001-0002.dat"} << true;
+        << "grabRow@300once" << three << "Exposure"
+        << "" << QStringList{"DefaultFileName0000-0000.dat", "DefaultFileName0001-0002.dat"} << true;
     QTest::newRow("first exposure start fails")
-        << "exposeFrame@1once" << three << "Exposure" << ""
-        << QStringList{"DefaultFileName0000-0001.dat", "DefaultFileName0001-0002.dat"} << true;
+        << "exposeFrame@1once" << three << "Exposure"
+        << "" << QStringList{"DefaultFileName0000-0001.dat", "DefaultFileName0001-0002.dat"} << true;
     QTest::newRow("first status poll fails")
-        << "getDeviceStatus@1once" << three << "Exposure" << ""
-        << QStringList{"DefaultFileName0000-0001.dat", "DefaultFileName0001-0002.dat"} << true;
+        << "getDeviceStatus@1once" << three << "Exposure"
+        << "" << QStringList{"DefaultFileName0000-0001.dat", "DefaultFileName0001-0002.dat"} << true;
     QTest::newRow("third frame set-up fails")
-        << "setImageArea@3once" << three << "Exposure" << ""
-        << QStringList{"DefaultFileName0000-0000.dat", "DefaultFileName0001-0001.dat"} << true;
+        << "setImageArea@3once" << three << "Exposure"
+        << "" << QStringList{"DefaultFileName0000-0000.dat", "DefaultFileName0001-0001.dat"} << true;
     QTest::newRow("RBI flood frame type of picture 1 fails")
-        << "setFrameType@1once" << QStringList{"SetBin 4 4 8", "SetImages 2", "SetExpTime 10", "SetRBIFlushes 1",
-                                               "SetRBIExpTime 5"}
-        << "Exposure" << "" << QStringList{"DefaultFileName0000-0001.dat"} << true;
+        << "setFrameType@1once"
+        << QStringList{"SetBin 4 4 8", "SetImages 2", "SetExpTime 10", "SetRBIFlushes 1", "SetRBIExpTime 5"}
+        << "Exposure"
+        << "" << QStringList{"DefaultFileName0000-0001.dat"} << true;
     QTest::newRow("RBI read-out of picture 2 fails")
-        << "grabRow@400once" << QStringList{"SetBin 4 4 8", "SetImages 2", "SetExpTime 10", "SetRBIFlushes 1",
-                                            "SetRBIExpTime 5"}
-        << "Exposure" << "" << QStringList{"DefaultFileName0000-0000.dat"} << true;
-    QTest::newRow("camera never exposes") << "exposeFrame" << three << "Exposure" << "" << QStringList{} << false;
+        << "grabRow@400once"
+        << QStringList{"SetBin 4 4 8", "SetImages 2", "SetExpTime 10", "SetRBIFlushes 1", "SetRBIExpTime 5"}
+        << "Exposure"
+        << "" << QStringList{"DefaultFileName0000-0000.dat"} << true;
+    QTest::newRow("camera never exposes") << "exposeFrame" << three << "Exposure"
+                                          << "" << QStringList{} << false;
     QTest::newRow("single exposure read-out fails")
         << "grabRow@10once" << QStringList{"SetBin 4 4 4", "SetExpTime 10"} << "StartExposure"
         << "@DownLoadImage Err: Busy" << QStringList{} << true;

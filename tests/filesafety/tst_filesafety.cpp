@@ -123,8 +123,8 @@ void tst_FileSafety::startService(const QString& prelude)
     // metadata beside the images has its own tests.
     service->setConfigValue("IMAGE_METADATA", "0");
     service->setProgram("/bin/bash");
-    service->setArguments({"-c", prelude + "cp config.cfg cam1.key work/ && cd work && exec \"$0\"",
-                           QStringLiteral(STARSCAM_BIN)});
+    service->setArguments(
+        {"-c", prelude + "cp config.cfg cam1.key work/ && cd work && exec \"$0\"", QStringLiteral(STARSCAM_BIN)});
     QVERIFY(service->start());
     QVERIFY2(service->waitForLogin(), qPrintable(service->log()));
     term = std::make_unique<BusNode>();
@@ -157,8 +157,8 @@ void tst_FileSafety::namesFromTheBus_data()
     QTest::newRow("up several to /tmp") << "../../../../../tmp/evil.dat" << ok << QStringList{"evil-0000.dat"}
                                         << writing("evil-0000.dat");
     QTest::newRow("absolute path") << "/etc/passwd" << ok << QStringList{"passwd-0000."} << writing("passwd-0000.");
-    QTest::newRow("through a linked directory") << "linkdir/x.dat" << ok << QStringList{"x-0000.dat"}
-                                                << writing("x-0000.dat");
+    QTest::newRow("through a linked directory")
+        << "linkdir/x.dat" << ok << QStringList{"x-0000.dat"} << writing("x-0000.dat");
     QTest::newRow("..") << ".." << ok << QStringList{".-0000."} << writing(".-0000.");
     QTest::newRow(".") << "." << ok << QStringList{"-0000."} << writing("-0000.");
     QTest::newRow("empty") << "" << ok << QStringList{"-0000."} << writing("-0000.");
@@ -169,17 +169,17 @@ void tst_FileSafety::namesFromTheBus_data()
     QTest::newRow("300 characters") << longName << refused << QStringList{} << "File name too long - image not stored";
     QTest::newRow("taken by a file") << "taken.dat" << ok << QStringList{"taken-0000_1.dat"}
                                      << taken("taken-0000_1.dat");
-    QTest::newRow("taken by a directory") << "dir.dat" << ok << QStringList{"dir-0000_1.dat"}
-                                          << taken("dir-0000_1.dat");
-    QTest::newRow("taken by a link to a file outside") << "link.dat" << ok << QStringList{"link-0000_1.dat"}
-                                                       << taken("link-0000_1.dat");
-    QTest::newRow("taken by a dangling link") << "dangling.dat" << ok << QStringList{"dangling-0000_1.dat"}
-                                              << taken("dangling-0000_1.dat");
+    QTest::newRow("taken by a directory")
+        << "dir.dat" << ok << QStringList{"dir-0000_1.dat"} << taken("dir-0000_1.dat");
+    QTest::newRow("taken by a link to a file outside")
+        << "link.dat" << ok << QStringList{"link-0000_1.dat"} << taken("link-0000_1.dat");
+    QTest::newRow("taken by a dangling link")
+        << "dangling.dat" << ok << QStringList{"dangling-0000_1.dat"} << taken("dangling-0000_1.dat");
     // Opened without O_EXCL a pipe would block the service for good.
-    QTest::newRow("taken by a named pipe") << "pipe.dat" << ok << QStringList{"pipe-0000_1.dat"}
-                                           << taken("pipe-0000_1.dat");
-    QTest::newRow("taken with every alternative") << "full.dat" << refused << QStringList{}
-                                                  << "Cannot create \"full-0000.dat\" : File exists - image not stored";
+    QTest::newRow("taken by a named pipe")
+        << "pipe.dat" << ok << QStringList{"pipe-0000_1.dat"} << taken("pipe-0000_1.dat");
+    QTest::newRow("taken with every alternative")
+        << "full.dat" << refused << QStringList{} << "Cannot create \"full-0000.dat\" : File exists - image not stored";
 }
 
 void tst_FileSafety::namesFromTheBus()
@@ -260,8 +260,8 @@ void tst_FileSafety::fullDisk()
     if (tmpfs) {
         if (::geteuid() != 0)
             QSKIP("mounting a tmpfs needs root");
-        if (::mount("tmpfs", QFile::encodeName(work).constData(), "tmpfs", MS_NOSUID | MS_NODEV,
-                    "size=128k,mode=0755") != 0)
+        if (::mount("tmpfs", QFile::encodeName(work).constData(), "tmpfs", MS_NOSUID | MS_NODEV, "size=128k,mode=0755")
+            != 0)
             QSKIP(qPrintable(QStringLiteral("cannot mount a tmpfs here: %1").arg(qt_error_string(errno))));
         mounted = true;
     } else {

@@ -49,7 +49,12 @@ const std::vector<OperationCase>& operations()
         {"listFirst", [](CameraLibrary& c) { return c.listFirst(l1, text, 64, text, 32); }, "FLIListFirst(64,32)"},
         {"listNext", [](CameraLibrary& c) { return c.listNext(l1, text, 48, text, 16); }, "FLIListNext(48,16)"},
         {"listDelete", [](CameraLibrary& c) { return c.listDelete(); }, "FLIDeleteList()"},
-        {"open", [](CameraLibrary& c) { l1 = 5; return c.open(l1, "fake0", 0x102); }, "FLIOpen(258,fake0)"},
+        {"open",
+         [](CameraLibrary& c) {
+             l1 = 5;
+             return c.open(l1, "fake0", 0x102);
+         },
+         "FLIOpen(258,fake0)"},
         {"getLibVersion", [](CameraLibrary& c) { return c.getLibVersion(text, 40); }, "FLIGetLibVersion(40)"},
         {"getModel", [](CameraLibrary& c) { return c.getModel(77, text, 41); }, "FLIGetModel(77,41)"},
         {"getSerialString", [](CameraLibrary& c) { return c.getSerialString(77, text, 42); },
@@ -59,25 +64,21 @@ const std::vector<OperationCase>& operations()
         {"getArrayArea", [](CameraLibrary& c) { return c.getArrayArea(77, l1, l2, l3, l4); }, "FLIGetArrayArea(77)"},
         {"getVisibleArea", [](CameraLibrary& c) { return c.getVisibleArea(77, l1, l2, l3, l4); },
          "FLIGetVisibleArea(77)"},
-        {"setTemperature", [](CameraLibrary& c) { return c.setTemperature(77, -12.5); },
-         "FLISetTemperature(77,-12.5)"},
+        {"setTemperature", [](CameraLibrary& c) { return c.setTemperature(77, -12.5); }, "FLISetTemperature(77,-12.5)"},
         {"readTemperature", [](CameraLibrary& c) { return c.readTemperature(77, ChannelBase, d1); },
          "FLIReadTemperature(77,1)"},
         {"getCoolerPower", [](CameraLibrary& c) { return c.getCoolerPower(77, d1); }, "FLIGetCoolerPower(77)"},
         {"setExposureTime", [](CameraLibrary& c) { return c.setExposureTime(77, 2500); },
          "FLISetExposureTime(77,2500)"},
-        {"setFrameType", [](CameraLibrary& c) { return c.setFrameType(77, FrameRbiFlood); },
-         "FLISetFrameType(77,3)"},
+        {"setFrameType", [](CameraLibrary& c) { return c.setFrameType(77, FrameRbiFlood); }, "FLISetFrameType(77,3)"},
         {"setHBin", [](CameraLibrary& c) { return c.setHBin(77, 2); }, "FLISetHBin(77,2)"},
         {"setVBin", [](CameraLibrary& c) { return c.setVBin(77, 3); }, "FLISetVBin(77,3)"},
         {"setImageArea", [](CameraLibrary& c) { return c.setImageArea(77, 1, 2, 300, 400); },
          "FLISetImageArea(77,1,2,300,400)"},
         {"setTDI", [](CameraLibrary& c) { return c.setTDI(77, 6, 0); }, "FLISetTDI(77,6,0)"},
         {"exposeFrame", [](CameraLibrary& c) { return c.exposeFrame(77); }, "FLIExposeFrame(77)"},
-        {"getDeviceStatus", [](CameraLibrary& c) { return c.getDeviceStatus(77, status); },
-         "FLIGetDeviceStatus(77)"},
-        {"getExposureStatus", [](CameraLibrary& c) { return c.getExposureStatus(77, l1); },
-         "FLIGetExposureStatus(77)"},
+        {"getDeviceStatus", [](CameraLibrary& c) { return c.getDeviceStatus(77, status); }, "FLIGetDeviceStatus(77)"},
+        {"getExposureStatus", [](CameraLibrary& c) { return c.getExposureStatus(77, l1); }, "FLIGetExposureStatus(77)"},
         {"grabRow", [](CameraLibrary& c) { return c.grabRow(77, row, 8); }, "FLIGrabRow(77,8)"},
         {"cancelExposure", [](CameraLibrary& c) { return c.cancelExposure(77); }, "FLICancelExposure(77)"},
         {"close", [](CameraLibrary& c) { return c.close(77); }, "FLIClose(77)"},
@@ -161,11 +162,10 @@ void tst_FliLibrary::unusableLibrary_data()
     QTest::newRow("absent file") << QStringLiteral("/nonexistent/dir/libfli.so.2")
                                  << QStringList{"/nonexistent/dir/libfli.so.2", "cannot be loaded"} << QStringList();
     QTest::newRow("not the SDK") << QStringLiteral("libc.so.6")
-                                 << QStringList{"libc.so.6", "FLICreateList", "FLIOpen", "FLIGrabRow"}
-                                 << QStringList();
-    QTest::newRow("one function missing") << QStringLiteral(FAKEFLI_NOGRAB_PATH)
-                                          << QStringList{FAKEFLI_NOGRAB_PATH, "lacks FLIGrabRow"}
-                                          << QStringList{"FLIOpen", "FLIListFirst"};
+                                 << QStringList{"libc.so.6", "FLICreateList", "FLIOpen", "FLIGrabRow"} << QStringList();
+    QTest::newRow("one function missing")
+        << QStringLiteral(FAKEFLI_NOGRAB_PATH) << QStringList{FAKEFLI_NOGRAB_PATH, "lacks FLIGrabRow"}
+        << QStringList{"FLIOpen", "FLIListFirst"};
 }
 
 void tst_FliLibrary::unusableLibrary()

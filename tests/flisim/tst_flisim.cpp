@@ -15,10 +15,11 @@
 namespace {
 
 // The library's functions used here, typed from the SDK's header.
-#define STARSCAM_SDK_FUNCTIONS(X)                                                                  \
-    X(FLICreateList) X(FLIListFirst) X(FLIListNext) X(FLIDeleteList) X(FLIOpen) X(FLIClose) X(FLIGetModel)      \
-    X(FLISetExposureTime) X(FLISetFrameType) X(FLISetHBin) X(FLISetVBin) X(FLISetImageArea) X(FLIExposeFrame)  \
-    X(FLIGetDeviceStatus) X(FLIGetExposureStatus) X(FLIGrabRow) X(FLICancelExposure)
+#define STARSCAM_SDK_FUNCTIONS(X)                                                                                      \
+    X(FLICreateList)                                                                                                   \
+    X(FLIListFirst) X(FLIListNext) X(FLIDeleteList) X(FLIOpen) X(FLIClose) X(FLIGetModel) X(FLISetExposureTime)        \
+        X(FLISetFrameType) X(FLISetHBin) X(FLISetVBin) X(FLISetImageArea) X(FLIExposeFrame) X(FLIGetDeviceStatus)      \
+            X(FLIGetExposureStatus) X(FLIGrabRow) X(FLICancelExposure)
 
 struct Sdk
 {
@@ -71,8 +72,8 @@ void tst_FliSim::initTestCase()
     QVERIFY(config.open(QIODevice::WriteOnly) && config.write(Config) > 0);
     config.close();
     QVERIFY2(library.load(), qPrintable(library.errorString()));
-#define STARSCAM_SDK_RESOLVE(name)                                                                 \
-    sdk.name = reinterpret_cast<decltype(sdk.name)>(library.resolve(#name));                       \
+#define STARSCAM_SDK_RESOLVE(name)                                                                                     \
+    sdk.name = reinterpret_cast<decltype(sdk.name)>(library.resolve(#name));                                           \
     QVERIFY(sdk.name);
     STARSCAM_SDK_FUNCTIONS(STARSCAM_SDK_RESOLVE)
 #undef STARSCAM_SDK_RESOLVE
@@ -139,12 +140,14 @@ void tst_FliSim::failuresAreNegativeErrno_data()
     QTest::newRow("open of an unknown name")
         << SdkCall([=](const Sdk& s, long) { return s.FLIOpen(&d, const_cast<char*>("sim7"), camera); })
         << -long(ENODEV);
-    QTest::newRow("no such device")
-        << SdkCall([](const Sdk& s, long) { return s.FLIGetModel(12345, text, sizeof text); }) << -long(EBADF);
+    QTest::newRow("no such device") << SdkCall([](const Sdk& s, long) {
+        return s.FLIGetModel(12345, text, sizeof text);
+    }) << -long(EBADF);
     QTest::newRow("frame type 4") << SdkCall([](const Sdk& s, long h) { return s.FLISetFrameType(h, 4); })
                                   << -long(EINVAL);
-    QTest::newRow("status into nowhere")
-        << SdkCall([](const Sdk& s, long h) { return s.FLIGetDeviceStatus(h, nullptr); }) << -long(EINVAL);
+    QTest::newRow("status into nowhere") << SdkCall([](const Sdk& s, long h) {
+        return s.FLIGetDeviceStatus(h, nullptr);
+    }) << -long(EINVAL);
     QTest::newRow("row before any exposure")
         << SdkCall([](const Sdk& s, long h) { return s.FLIGrabRow(h, row, 16); }) << -long(ENODATA);
 }
@@ -167,8 +170,7 @@ void tst_FliSim::exposureStatusAndBinnedRows()
     QCOMPARE(sdk.FLIGetExposureStatus(dev, &left), 0L);
     QVERIFY2(left > 100 && left <= 300, qPrintable(QString::number(left))); // milliseconds
 
-    QTRY_VERIFY_WITH_TIMEOUT(sdk.FLIGetDeviceStatus(dev, &status) == 0 && (status & long(FLI_CAMERA_DATA_READY)),
-                             5000);
+    QTRY_VERIFY_WITH_TIMEOUT(sdk.FLIGetDeviceStatus(dev, &status) == 0 && (status & long(FLI_CAMERA_DATA_READY)), 5000);
     QCOMPARE(status, long(FLI_CAMERA_DATA_READY)); // all 32 bits in a positive long
     QCOMPARE(sdk.FLIGetExposureStatus(dev, &left), 0L);
     QCOMPARE(left, 0L);

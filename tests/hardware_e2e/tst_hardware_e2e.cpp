@@ -142,14 +142,18 @@ void tst_HardwareE2e::sequencesEndWithoutFile_data()
 
     for (const QString& library : {QString(), AbsentLibrary}) {
         const QString prefix = library.isEmpty() ? QStringLiteral("SDK, ") : QStringLiteral("absent library, ");
-        QTest::newRow(qPrintable(prefix + QStringLiteral("Exposure")))
-            << library << QStringList() << "Exposure" << "IsBusy" << "cam1>term1 @IsBusy 0";
+        QTest::newRow(qPrintable(prefix + QStringLiteral("Exposure"))) << library << QStringList() << "Exposure"
+                                                                       << "IsBusy"
+                                                                       << "cam1>term1 @IsBusy 0";
         // The read-out of the frame that never started fails.
         QTest::newRow(qPrintable(prefix + QStringLiteral("StartExposure")))
-            << library << QStringList() << "StartExposure" << "DownLoadImage"
+            << library << QStringList() << "StartExposure"
+            << "DownLoadImage"
             << "cam1>term1 @DownLoadImage Err: Busy";
         QTest::newRow(qPrintable(prefix + QStringLiteral("RBIFlush")))
-            << library << QStringList{"SetRBIFlushes 1"} << "RBIFlush" << "IsBusy" << "cam1>term1 @IsBusy 0";
+            << library << QStringList{"SetRBIFlushes 1"} << "RBIFlush"
+            << "IsBusy"
+            << "cam1>term1 @IsBusy 0";
     }
 }
 
@@ -168,8 +172,7 @@ void tst_HardwareE2e::sequencesEndWithoutFile()
              QStringLiteral("System>term1 @flgon Ok:"));
     for (const QString& step : setUp) {
         const QString name = step.section(QLatin1Char(' '), 0, 0);
-        QCOMPARE(term->request(QStringLiteral("cam1"), step, LongWait),
-                 QStringLiteral("cam1>term1 @%1 Ok:").arg(name));
+        QCOMPARE(term->request(QStringLiteral("cam1"), step, LongWait), QStringLiteral("cam1>term1 @%1 Ok:").arg(name));
     }
     const QStringList filesBefore = service->files();
 

@@ -37,12 +37,11 @@ void tst_ImageFile::composesName_data()
 
     QTest::newRow("first") << "DefaultFileName.dat" << true << 0 << 0 << "DefaultFileName0000-0000.dat" << 1;
     QTest::newRow("second") << "DefaultFileName.dat" << true << 1 << 1 << "DefaultFileName0001-0001.dat" << 2;
-    QTest::newRow("no sequence number") << "DefaultFileName.dat" << false << 7 << 2 << "DefaultFileName-0002.dat"
-                                        << 7;
-    QTest::newRow("wide sequence number") << "DefaultFileName.dat" << true << 12345 << 3
-                                          << "DefaultFileName12345-0003.dat" << 12346;
-    QTest::newRow("directory dropped, last dot splits") << "data/run.x.raw" << true << 0 << 0 << "run.x0000-0000.raw"
-                                                        << 1;
+    QTest::newRow("no sequence number") << "DefaultFileName.dat" << false << 7 << 2 << "DefaultFileName-0002.dat" << 7;
+    QTest::newRow("wide sequence number")
+        << "DefaultFileName.dat" << true << 12345 << 3 << "DefaultFileName12345-0003.dat" << 12346;
+    QTest::newRow("directory dropped, last dot splits")
+        << "data/run.x.raw" << true << 0 << 0 << "run.x0000-0000.raw" << 1;
     QTest::newRow("no dot keeps a trailing dot") << "frame" << true << 0 << 0 << "frame0000-0000." << 1;
     QTest::newRow("parent directory dropped") << "../x.dat" << false << 0 << 4 << "x-0004.dat" << 0;
     QTest::newRow("absolute path dropped") << "/etc/passwd" << false << 0 << 0 << "passwd-0000." << 0;
@@ -133,9 +132,15 @@ void tst_ImageFile::temporaryNames_data()
     QTest::addColumn<QString>("node");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("temporary");
-    QTest::newRow("node name") << "cam1" << "DefaultFileName0000-0000.dat" << ".cam1.DefaultFileName0000-0000.dat.part";
-    QTest::newRow("default node") << "" << "x.dat" << ".QtTarn.x.dat.part";
-    QTest::newRow("dots and slashes in the node") << "a.b/c" << "x.dat" << ".a_b_c.x.dat.part";
+    QTest::newRow("node name") << "cam1"
+                               << "DefaultFileName0000-0000.dat"
+                               << ".cam1.DefaultFileName0000-0000.dat.part";
+    QTest::newRow("default node") << ""
+                                  << "x.dat"
+                                  << ".QtTarn.x.dat.part";
+    QTest::newRow("dots and slashes in the node") << "a.b/c"
+                                                  << "x.dat"
+                                                  << ".a_b_c.x.dat.part";
     QTest::newRow("shortened to fit") << "cam1" << QString(260, 'n') << ".cam1." + QString(244, 'n') + ".part";
 }
 
@@ -184,7 +189,8 @@ void tst_ImageFile::commitsUnderAFreeName()
     // 600 rows: more than one batch of rows.
     const std::vector<std::uint16_t> pixels = testImage(5, 600);
     imagefile::forceLinkCommit(linkPath);
-    const imagefile::CommitResult result = imagefile::commitImage(images, "img-0000.dat", "cam1", pixels.data(), 5, 600);
+    const imagefile::CommitResult result =
+        imagefile::commitImage(images, "img-0000.dat", "cam1", pixels.data(), 5, 600);
     imagefile::forceLinkCommit(false);
 
     QVERIFY(result.ok());
@@ -211,14 +217,22 @@ void tst_ImageFile::failuresLeaveNothing_data()
     QTest::addColumn<int>("error");
 
     const int create = int(imagefile::CommitStep::Create);
-    QTest::newRow("no such directory") << "missing" << "img.dat" << "" << create << ENOENT;
-    QTest::newRow("a path, not a name") << "." << "sub/img.dat" << "" << create << EINVAL;
+    QTest::newRow("no such directory") << "missing"
+                                       << "img.dat"
+                                       << "" << create << ENOENT;
+    QTest::newRow("a path, not a name") << "."
+                                        << "sub/img.dat"
+                                        << "" << create << EINVAL;
     QTest::newRow("name too long") << "." << QString(256, 'n') << "" << create << ENAMETOOLONG;
-    QTest::newRow("temporary in the way") << "." << "img.dat" << "temporary" << create << EEXIST;
-    QTest::newRow("every alternative taken") << "." << "img.dat" << "all taken" << int(imagefile::CommitStep::Rename)
-                                             << EEXIST;
-    QTest::newRow("file-size limit") << "." << "img.dat" << "size limit" << int(imagefile::CommitStep::Write)
-                                     << EFBIG;
+    QTest::newRow("temporary in the way") << "."
+                                          << "img.dat"
+                                          << "temporary" << create << EEXIST;
+    QTest::newRow("every alternative taken") << "."
+                                             << "img.dat"
+                                             << "all taken" << int(imagefile::CommitStep::Rename) << EEXIST;
+    QTest::newRow("file-size limit") << "."
+                                     << "img.dat"
+                                     << "size limit" << int(imagefile::CommitStep::Write) << EFBIG;
 }
 
 void tst_ImageFile::failuresLeaveNothing()
@@ -272,10 +286,10 @@ void tst_ImageFile::removesOnlyOwnTemporaries()
     const QStringList own{".cam1.a-0000.dat.part", ".cam1.b-0001.dat.part"};
     for (const QString& name : own)
         QVERIFY(place("file", images + '/' + name, QString()));
-    QVERIFY(place("file", images + "/.cam2.a-0000.dat.part", QString()));     // another node's
-    QVERIFY(place("file", images + "/.cam1_x.a-0000.dat.part", QString()));   // node "cam1.x"
-    QVERIFY(place("file", images + "/.cam1.a-0000.dat", QString()));          // not a temporary
-    QVERIFY(place("file", images + "/a-0000.dat", QString()));                // an image
+    QVERIFY(place("file", images + "/.cam2.a-0000.dat.part", QString()));   // another node's
+    QVERIFY(place("file", images + "/.cam1_x.a-0000.dat.part", QString())); // node "cam1.x"
+    QVERIFY(place("file", images + "/.cam1.a-0000.dat", QString()));        // not a temporary
+    QVERIFY(place("file", images + "/a-0000.dat", QString()));              // an image
     QVERIFY(place("dir", images + "/.cam1.d.part", QString()));
     QVERIFY(place("link", images + "/.cam1.l.part", outside + "/target.dat"));
     const QStringList before = entries(images);

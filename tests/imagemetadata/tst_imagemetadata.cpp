@@ -180,14 +180,22 @@ void tst_ImageMetadata::fileName_data()
 {
     QTest::addColumn<QString>("image");
     QTest::addColumn<QString>("metadata");
-    QTest::newRow("suffix replaced") << "DefaultFileName0000-0000.dat" << "DefaultFileName0000-0000.json";
-    QTest::newRow("alternative name") << "DefaultFileName0000-0000_1.dat" << "DefaultFileName0000-0000_1.json";
-    QTest::newRow("no dot") << "frame0000-0000" << "frame0000-0000.json";
-    QTest::newRow("trailing dot") << "frame0000-0000." << "frame0000-0000.json";
-    QTest::newRow("path kept") << "/srv/img/a0001-0002.dat" << "/srv/img/a0001-0002.json";
-    QTest::newRow("dot in a directory only") << "img.d/frame" << "img.d/frame.json";
-    QTest::newRow("leading dot is no suffix") << "dir/.hidden" << "dir/.hidden.json";
-    QTest::newRow("image ending in .json") << "x0000-0000.json" << "x0000-0000.json.json";
+    QTest::newRow("suffix replaced") << "DefaultFileName0000-0000.dat"
+                                     << "DefaultFileName0000-0000.json";
+    QTest::newRow("alternative name") << "DefaultFileName0000-0000_1.dat"
+                                      << "DefaultFileName0000-0000_1.json";
+    QTest::newRow("no dot") << "frame0000-0000"
+                            << "frame0000-0000.json";
+    QTest::newRow("trailing dot") << "frame0000-0000."
+                                  << "frame0000-0000.json";
+    QTest::newRow("path kept") << "/srv/img/a0001-0002.dat"
+                               << "/srv/img/a0001-0002.json";
+    QTest::newRow("dot in a directory only") << "img.d/frame"
+                                             << "img.d/frame.json";
+    QTest::newRow("leading dot is no suffix") << "dir/.hidden"
+                                              << "dir/.hidden.json";
+    QTest::newRow("image ending in .json") << "x0000-0000.json"
+                                           << "x0000-0000.json.json";
 }
 
 void tst_ImageMetadata::fileName()

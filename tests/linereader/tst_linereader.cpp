@@ -32,15 +32,15 @@ void tst_LineReader::cutsCompleteLinesOnly_data()
     QTest::addColumn<QList<QByteArray>>("lines");
     QTest::addColumn<int>("pending");
 
-    QTest::newRow("two lines in one chunk") << QList<QByteArray>{"a>b GetTemp\na>b GetBin\n"}
-                                            << QList<QByteArray>{"a>b GetTemp\n", "a>b GetBin\n"} << 0;
-    QTest::newRow("line split across chunks") << QList<QByteArray>{"a>b Get", "Temp\n"}
-                                              << QList<QByteArray>{"a>b GetTemp\n"} << 0;
+    QTest::newRow("two lines in one chunk")
+        << QList<QByteArray>{"a>b GetTemp\na>b GetBin\n"} << QList<QByteArray>{"a>b GetTemp\n", "a>b GetBin\n"} << 0;
+    QTest::newRow("line split across chunks")
+        << QList<QByteArray>{"a>b Get", "Temp\n"} << QList<QByteArray>{"a>b GetTemp\n"} << 0;
     QTest::newRow("tail without line feed waits") << QList<QByteArray>{"x\ny"} << QList<QByteArray>{"x\n"} << 1;
     QTest::newRow("CR LF kept for the caller") << QList<QByteArray>{"a\r\n"} << QList<QByteArray>{"a\r\n"} << 0;
     QTest::newRow("empty lines") << QList<QByteArray>{"\n\n"} << QList<QByteArray>{"\n", "\n"} << 0;
-    QTest::newRow("zero bytes pass through") << QList<QByteArray>{QByteArray("a\0b\n", 4)}
-                                             << QList<QByteArray>{QByteArray("a\0b\n", 4)} << 0;
+    QTest::newRow("zero bytes pass through")
+        << QList<QByteArray>{QByteArray("a\0b\n", 4)} << QList<QByteArray>{QByteArray("a\0b\n", 4)} << 0;
 }
 
 void tst_LineReader::cutsCompleteLinesOnly()

@@ -71,10 +71,10 @@ void tst_ProtocolFiles::keysByWordAndByLine_data()
 
     QTest::newRow("one key per line") << QByteArray("k0\nk1\nk2\n") << QStringList{"k0", "k1", "k2"}
                                       << QStringList{"k0", "k1", "k2"};
-    QTest::newRow("all keys on one line") << QByteArray("k0 k1 k2\n") << QStringList{"k0", "k1", "k2"}
-                                          << QStringList{"k0 k1 k2"};
-    QTest::newRow("blanks, CRs and empty lines") << QByteArray("  k0\t\r\n\n\t k1 \r\n") << QStringList{"k0", "k1"}
-                                                 << QStringList{"k0", "k1"};
+    QTest::newRow("all keys on one line")
+        << QByteArray("k0 k1 k2\n") << QStringList{"k0", "k1", "k2"} << QStringList{"k0 k1 k2"};
+    QTest::newRow("blanks, CRs and empty lines")
+        << QByteArray("  k0\t\r\n\n\t k1 \r\n") << QStringList{"k0", "k1"} << QStringList{"k0", "k1"};
     QTest::newRow("empty") << QByteArray("\n \n") << QStringList{} << QStringList{};
 }
 

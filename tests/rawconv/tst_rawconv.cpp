@@ -150,8 +150,8 @@ void tst_RawConv::geometryFromBinning()
     QFETCH(int, vbin);
     QFETCH(QRect, visible);
     QFETCH(QSize, size);
-    const RawGeometry g = RawGeometry::fromVisibleArea(hbin, vbin, visible.x(), visible.y(), visible.width(),
-                                                       visible.height());
+    const RawGeometry g =
+        RawGeometry::fromVisibleArea(hbin, vbin, visible.x(), visible.y(), visible.width(), visible.height());
     QCOMPARE(QSize(g.width(), g.height()), size);
     QCOMPARE(g.isValid(), !size.isEmpty());
     QCOMPARE(g.byteSize(), qint64(size.width()) * size.height() * 2);
@@ -166,10 +166,9 @@ void tst_RawConv::options_data()
 
     QTest::newRow("defaults") << args("--png f") << "" << QSize(1536, 1024);
     QTest::newRow("bin takes two words") << args("--fits --bin 2 4 f") << "" << QSize(768, 256);
-    QTest::newRow("visible takes four words") << args("--png --visible 0 0 100 50 --bin 2 2 f") << ""
-                                              << QSize(50, 25);
-    QTest::newRow("size outright wins over binning") << args("--png --bin 2 2 --width 10 --height 3 f") << ""
-                                                     << QSize(10, 3);
+    QTest::newRow("visible takes four words") << args("--png --visible 0 0 100 50 --bin 2 2 f") << "" << QSize(50, 25);
+    QTest::newRow("size outright wins over binning")
+        << args("--png --bin 2 2 --width 10 --height 3 f") << "" << QSize(10, 3);
     QTest::newRow("attached value") << args("--png --low=1 --high=99 --suffix=raw f") << "" << QSize(1536, 1024);
     QTest::newRow("-- ends the options") << args("--png -- --bin") << "" << QSize(1536, 1024);
     QTest::newRow("help needs nothing else") << args("--help") << "" << QSize(1536, 1024);
@@ -183,8 +182,8 @@ void tst_RawConv::options_data()
     QTest::newRow("bin not a number") << args("--png --bin x 1 f") << "\"x\"" << QSize();
     QTest::newRow("width alone") << args("--png --width 10 f") << "go together" << QSize();
     QTest::newRow("visible inverted") << args("--png --visible 100 0 10 50 f") << "lower-right" << QSize();
-    QTest::newRow("bin larger than area") << args("--png --visible 0 0 10 10 --bin 11 1 f") << "leaves no pixel"
-                                          << QSize();
+    QTest::newRow("bin larger than area")
+        << args("--png --visible 0 0 10 10 --bin 11 1 f") << "leaves no pixel" << QSize();
     QTest::newRow("low above high") << args("--png --low 60 --high 40 f") << "percentiles" << QSize();
     QTest::newRow("high above 100") << args("--png --high 101 f") << "percentiles" << QSize();
     QTest::newRow("negative exposure") << args("--png --exptime -5 f") << "at least 0" << QSize();
@@ -381,8 +380,7 @@ void tst_RawConv::fitsRoundTrip_data()
         << "run0003-0002.dat" << QByteArray()
         << QStringList{"--bin", "2", "1", "--visible", "10", "20", "18", "23", "--exptime", "1500"} << ""
         << Keys{{"XBINNING", "2"}, {"YBINNING", "1"}, {"EXPTIME", "1.5"}, {"VISULX", "10"},
-                                  {"VISULY", "20"}, {"VISLRX", "18"}, {"VISLRY", "23"},
-                                  {"ORIGFILE", "run0003-0002.dat"}};
+                {"VISULY", "20"},  {"VISLRX", "18"},  {"VISLRY", "23"},   {"ORIGFILE", "run0003-0002.dat"}};
     QTest::newRow("size given, nothing else known")
         << "frame.raw" << QByteArray() << QStringList{"--width", "4", "--height", "3"} << ""
         << Keys{{"XBINNING", ""}, {"EXPTIME", ""}, {"VISULX", ""}, {"ORIGFILE", "frame.raw"}};
@@ -406,11 +404,19 @@ void tst_RawConv::fitsRoundTrip_data()
     m.pixelHeight = 5.4e-06;
     const QByteArray json = imagemeta::toJson(m);
     const QString name = QStringLiteral("run0001-0002.dat");
-    QTest::newRow("metadata alone")
-        << name << json << QStringList() << ""
-        << Keys{{"XBINNING", "2"}, {"YBINNING", "3"}, {"EXPTIME", "1.5"}, {"DATE-OBS", "2026-12-07T17:48:00.250"},
-                {"CCD-TEMP", "-20.5"}, {"SET-TEMP", "-20"}, {"XPIXSZ", "18"}, {"YPIXSZ", "16.2"},
-                {"INSTRUME", "MicroLine ? 8300"}, {"IMAGETYP", "Light Frame"}, {"VISULX", ""}, {"BUNIT", "ADU"}};
+    QTest::newRow("metadata alone") << name << json << QStringList() << ""
+                                    << Keys{{"XBINNING", "2"},
+                                            {"YBINNING", "3"},
+                                            {"EXPTIME", "1.5"},
+                                            {"DATE-OBS", "2026-12-07T17:48:00.250"},
+                                            {"CCD-TEMP", "-20.5"},
+                                            {"SET-TEMP", "-20"},
+                                            {"XPIXSZ", "18"},
+                                            {"YPIXSZ", "16.2"},
+                                            {"INSTRUME", "MicroLine ? 8300"},
+                                            {"IMAGETYP", "Light Frame"},
+                                            {"VISULX", ""},
+                                            {"BUNIT", "ADU"}};
     QTest::newRow("command line wins")
         << name << json << QStringList{"--bin", "1", "1", "--width", "4", "--height", "3", "--exptime", "200"} << ""
         << Keys{{"XBINNING", "1"}, {"EXPTIME", "0.2"}, {"XPIXSZ", "9"}, {"YPIXSZ", "5.4"}, {"CCD-TEMP", "-20.5"}};
@@ -423,8 +429,8 @@ void tst_RawConv::fitsRoundTrip_data()
     unread.pixelWidth.reset();
     QTest::newRow("failed readings leave keys out")
         << name << imagemeta::toJson(unread) << QStringList() << ""
-        << Keys{{"XBINNING", "2"}, {"EXPTIME", "1.5"}, {"DATE-OBS", ""}, {"CCD-TEMP", ""}, {"SET-TEMP", ""},
-                {"INSTRUME", ""}, {"XPIXSZ", ""}, {"YPIXSZ", "16.2"}};
+        << Keys{{"XBINNING", "2"}, {"EXPTIME", "1.5"}, {"DATE-OBS", ""}, {"CCD-TEMP", ""},
+                {"SET-TEMP", ""},  {"INSTRUME", ""},   {"XPIXSZ", ""},   {"YPIXSZ", "16.2"}};
 
     const Keys none{{"XBINNING", ""}, {"EXPTIME", ""}, {"DATE-OBS", ""}, {"IMAGETYP", ""}, {"CCD-TEMP", ""}};
     const QStringList size{"--width", "4", "--height", "3"};
@@ -462,8 +468,7 @@ void tst_RawConv::fitsRoundTrip()
 
     fitsfile* f = nullptr;
     int status = 0;
-    QVERIFY2(fits_open_diskfile(&f, QFile::encodeName(fitsPath).constData(), READONLY, &status) == 0,
-             qPrintable(err));
+    QVERIFY2(fits_open_diskfile(&f, QFile::encodeName(fitsPath).constData(), READONLY, &status) == 0, qPrintable(err));
     auto closer = qScopeGuard([&] {
         int s = 0;
         fits_close_file(f, &s);
@@ -551,14 +556,13 @@ void tst_RawConv::neverOverwrites_data()
     QTest::addColumn<QStringList>("written"); // must be new, valid output
 
     QTest::newRow("existing png kept, fits still made")
-        << QStringList{"a.dat"} << QStringList{"a.png"} << false << 1 << QStringList{"a.png"}
-        << QStringList{"a.fits"};
+        << QStringList{"a.dat"} << QStringList{"a.png"} << false << 1 << QStringList{"a.png"} << QStringList{"a.fits"};
     QTest::newRow("--force replaces") << QStringList{"a.dat"} << QStringList{"a.png", "a.fits"} << true << 0
                                       << QStringList() << QStringList{"a.png", "a.fits"};
     QTest::newRow("two inputs, one output") << QStringList{"a.dat", "a.raw"} << QStringList() << true << 1
                                             << QStringList() << QStringList{"a.png", "a.fits"};
-    QTest::newRow("input is its own output") << QStringList{"x.png"} << QStringList() << true << 1
-                                             << QStringList() << QStringList{"x.fits"};
+    QTest::newRow("input is its own output")
+        << QStringList{"x.png"} << QStringList() << true << 1 << QStringList() << QStringList{"x.fits"};
 }
 
 void tst_RawConv::neverOverwrites()

@@ -92,13 +92,20 @@ void tst_ReadConfig::unknownKeysNameTheNearest_data()
     QTest::addColumn<QString>("key");
     QTest::addColumn<QString>("log"); // empty: nothing logged
 
-    QTest::newRow("known") << "CAMERA_NO" << "";
-    QTest::newRow("simulator key") << "SIM_COOLER_TAU_MS" << "";
-    QTest::newRow("letter missing") << "CAMERA_LIBARY" << "unknown key CAMERA_LIBARY in config.cfg (did you mean CAMERA_LIBRARY?)";
-    QTest::newRow("letters swapped") << "STARS_PROT" << "unknown key STARS_PROT in config.cfg (did you mean STARS_PORT?)";
-    QTest::newRow("underscore missing") << "IMAGEDIR" << "unknown key IMAGEDIR in config.cfg (did you mean IMAGE_DIR?)";
-    QTest::newRow("short key, one slip") << "SIM_SEEF" << "unknown key SIM_SEEF in config.cfg (did you mean SIM_SEED?)";
-    QTest::newRow("nothing near") << "COLOUR" << "unknown key COLOUR in config.cfg";
+    QTest::newRow("known") << "CAMERA_NO"
+                           << "";
+    QTest::newRow("simulator key") << "SIM_COOLER_TAU_MS"
+                                   << "";
+    QTest::newRow("letter missing") << "CAMERA_LIBARY"
+                                    << "unknown key CAMERA_LIBARY in config.cfg (did you mean CAMERA_LIBRARY?)";
+    QTest::newRow("letters swapped") << "STARS_PROT"
+                                     << "unknown key STARS_PROT in config.cfg (did you mean STARS_PORT?)";
+    QTest::newRow("underscore missing") << "IMAGEDIR"
+                                        << "unknown key IMAGEDIR in config.cfg (did you mean IMAGE_DIR?)";
+    QTest::newRow("short key, one slip") << "SIM_SEEF"
+                                         << "unknown key SIM_SEEF in config.cfg (did you mean SIM_SEED?)";
+    QTest::newRow("nothing near") << "COLOUR"
+                                  << "unknown key COLOUR in config.cfg";
 }
 
 void tst_ReadConfig::unknownKeysNameTheNearest()
@@ -122,14 +129,20 @@ void tst_ReadConfig::cameraOptions_data()
     QTest::addColumn<QString>("log"); // part of the one line logged, empty: none
 
     const QString missing = QStringLiteral("/nonexistent/images");
-    QTest::newRow("defaults") << Config{} << QVariant(20.0) << "" << "";
-    QTest::newRow("set point") << Config{{"START_SET_POINT", "-25.5"}} << QVariant(-25.5) << "" << "";
-    QTest::newRow("keep, any case") << Config{{"START_SET_POINT", "Keep"}} << QVariant() << "" << "";
+    QTest::newRow("defaults") << Config{} << QVariant(20.0) << ""
+                              << "";
+    QTest::newRow("set point") << Config{{"START_SET_POINT", "-25.5"}} << QVariant(-25.5) << ""
+                               << "";
+    QTest::newRow("keep, any case") << Config{{"START_SET_POINT", "Keep"}} << QVariant() << ""
+                                    << "";
     QTest::newRow("not a number") << Config{{"START_SET_POINT", "cold"}} << QVariant(20.0) << ""
                                   << "START_SET_POINT \"cold\" is neither degrees C nor keep: 20 is used";
-    QTest::newRow("not finite") << Config{{"START_SET_POINT", "nan"}} << QVariant(20.0) << "" << "\"nan\"";
-    QTest::newRow("empty value") << Config{{"START_SET_POINT", ""}} << QVariant(20.0) << "" << "\"\"";
-    QTest::newRow("image directory") << Config{{"IMAGE_DIR", "."}} << QVariant(20.0) << "." << "";
+    QTest::newRow("not finite") << Config{{"START_SET_POINT", "nan"}} << QVariant(20.0) << ""
+                                << "\"nan\"";
+    QTest::newRow("empty value") << Config{{"START_SET_POINT", ""}} << QVariant(20.0) << ""
+                                 << "\"\"";
+    QTest::newRow("image directory") << Config{{"IMAGE_DIR", "."}} << QVariant(20.0) << "."
+                                     << "";
     QTest::newRow("missing image directory") << Config{{"IMAGE_DIR", missing}} << QVariant(20.0) << missing
                                              << "IMAGE_DIR \"/nonexistent/images\" is not a directory";
 }

@@ -20,12 +20,10 @@ const QString busy0 = QStringLiteral("cam1>System _ChangedIsBusy 0");
 const QString sdkPath = QStringLiteral(FLISIM_PATH);
 
 // The service closes its device on the way out once the camera object can.
-template <typename T, typename = void>
-struct CanCloseDevice : std::false_type
+template <typename T, typename = void> struct CanCloseDevice : std::false_type
 {
 };
-template <typename T>
-struct CanCloseDevice<T, std::void_t<decltype(std::declval<T&>().closeDevice())>> : std::true_type
+template <typename T> struct CanCloseDevice<T, std::void_t<decltype(std::declval<T&>().closeDevice())>> : std::true_type
 {
 };
 

@@ -88,13 +88,12 @@ void tst_ServiceAbort::abortStopsEachSequence_data()
 
     const QStringList none;
     QTest::newRow("sequence, main frame") << QStringList{"SetExpTime 60000"} << "Exposure" << none;
-    QTest::newRow("sequence, RBI flood")
-        << QStringList{"SetRBIFlushes 2", "SetRBIExpTime 60000", "SetExpTime 10"} << "Exposure" << none;
+    QTest::newRow("sequence, RBI flood") << QStringList{"SetRBIFlushes 2", "SetRBIExpTime 60000", "SetExpTime 10"}
+                                         << "Exposure" << none;
     QTest::newRow("sequence, second picture")
         << QStringList{"SetImages 3", "SetExpTime 1500"} << "Exposure" << QStringList{"run0000-0000.raw"};
     QTest::newRow("single exposure") << QStringList{"SetExpTime 60000"} << "StartExposure" << none;
-    QTest::newRow("RBI flush alone") << QStringList{"SetRBIFlushes 2", "SetRBIExpTime 60000"} << "RBIFlush"
-                                     << none;
+    QTest::newRow("RBI flush alone") << QStringList{"SetRBIFlushes 2", "SetRBIExpTime 60000"} << "RBIFlush" << none;
 }
 
 void tst_ServiceAbort::abortStopsEachSequence()
@@ -177,16 +176,23 @@ void tst_ServiceAbort::outcomeOfTheLastPicture_data()
     QTest::addColumn<QString>("event");
 
     const QString none;
-    QTest::newRow("stored") << "" << false << "stored run0000-0000.raw" << "run0000-0000.raw" << none;
-    QTest::newRow("start fails") << "exposeFrame" << false << "lost exposeFrame" << "Err: No File" << none;
-    QTest::newRow("read-out fails") << "grabRow@3" << false << "lost grabRow" << "Err: No File" << none;
-    QTest::newRow("file cannot be created") << "" << true << "lost create" << "Err: No File" << none;
-    QTest::newRow("stored, event") << "" << false << "stored run0000-0000.raw" << "run0000-0000.raw"
+    QTest::newRow("stored") << "" << false << "stored run0000-0000.raw"
+                            << "run0000-0000.raw" << none;
+    QTest::newRow("start fails") << "exposeFrame" << false << "lost exposeFrame"
+                                 << "Err: No File" << none;
+    QTest::newRow("read-out fails") << "grabRow@3" << false << "lost grabRow"
+                                    << "Err: No File" << none;
+    QTest::newRow("file cannot be created") << "" << true << "lost create"
+                                            << "Err: No File" << none;
+    QTest::newRow("stored, event") << "" << false << "stored run0000-0000.raw"
+                                   << "run0000-0000.raw"
                                    << "_ImageStored run0000-0000.raw";
-    QTest::newRow("read-out fails, event") << "grabRow@3" << false << "lost grabRow" << "Err: No File"
+    QTest::newRow("read-out fails, event") << "grabRow@3" << false << "lost grabRow"
+                                           << "Err: No File"
                                            << "_PictureLost 0 grabRow";
-    QTest::newRow("file cannot be created, event")
-        << "" << true << "lost create" << "Err: No File" << "_PictureLost 0 create";
+    QTest::newRow("file cannot be created, event") << "" << true << "lost create"
+                                                   << "Err: No File"
+                                                   << "_PictureLost 0 create";
 }
 
 void tst_ServiceAbort::outcomeOfTheLastPicture()
@@ -225,9 +231,12 @@ void tst_ServiceAbort::metadataDescribesEachImage_data()
     QTest::addColumn<QString>("imageMetadata");
     QTest::addColumn<bool>("coolerPowerRead");
 
-    QTest::newRow("default") << "" << "" << true;
-    QTest::newRow("cooler power unreadable") << "getCoolerPower" << "" << false;
-    QTest::newRow("turned off") << "" << "0" << true;
+    QTest::newRow("default") << ""
+                             << "" << true;
+    QTest::newRow("cooler power unreadable") << "getCoolerPower"
+                                             << "" << false;
+    QTest::newRow("turned off") << ""
+                                << "0" << true;
 }
 
 void tst_ServiceAbort::metadataDescribesEachImage()
@@ -242,8 +251,8 @@ void tst_ServiceAbort::metadataDescribesEachImage()
     if (!imageMetadata.isEmpty())
         config.insert("IMAGE_METADATA", imageMetadata);
     startService(config);
-    const QStringList settings{"SetTemp -12.5", "SetBin 2 4 1", "SetImages 2", "SetExpTime 300",
-                               "SetFileName run.raw", "SetSeqFileNo 7"};
+    const QStringList settings{"SetTemp -12.5",  "SetBin 2 4 1",        "SetImages 2",
+                               "SetExpTime 300", "SetFileName run.raw", "SetSeqFileNo 7"};
     for (const QString& setting : settings)
         QCOMPARE(ask(setting), answer(setting.section(' ', 0, 0), "Ok:"));
     const QString model = ask("GetModel").section(' ', 2);

@@ -190,12 +190,10 @@ void tst_ServiceCommands::repliesWithCameraOpen_data()
     row("set temp inf", "term1>cam1 SetTemp inf", "cam1>term1 @SetTemp Ok:");
 
     // SetBin needs three entries; each entry converts on its own.
-    row("bin two", "term1>cam1 SetBin 2 2",
-        "cam1>term1 @SetBin Err: Less parameters (expecting hbin, vbin and rbin)");
+    row("bin two", "term1>cam1 SetBin 2 2", "cam1>term1 @SetBin Err: Less parameters (expecting hbin, vbin and rbin)");
     row("bin unchanged", "term1>cam1 GetBin", "cam1>term1 @GetBin 1 1 1",
         {"term1>cam1 SetBin 1 1 1", "term1>cam1 SetBin 2 2"});
-    row("bin bare", "term1>cam1 SetBin",
-        "cam1>term1 @SetBin Err: Less parameters (expecting hbin, vbin and rbin)");
+    row("bin bare", "term1>cam1 SetBin", "cam1>term1 @SetBin Err: Less parameters (expecting hbin, vbin and rbin)");
     row("bin four", "term1>cam1 SetBin 2 4 1 9", "cam1>term1 @SetBin Ok:");
     row("bin four read", "term1>cam1 GetBin", "cam1>term1 @GetBin 2 4 1", {"term1>cam1 SetBin 2 4 1 9"});
     row("bin bad entry", "term1>cam1 SetBin 2 x 1", "cam1>term1 @SetBin Ok:");

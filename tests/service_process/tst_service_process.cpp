@@ -130,10 +130,14 @@ void tst_ServiceProcess::answersToAnswersSettleAfterOneRound_data()
     QTest::addColumn<QString>("answer"); // what cam1 sends back to the server
     // The sender "ghost" is not on the bus: the server bounces the service's
     // answer, and the service must not answer the bounce.
-    QTest::newRow("unknown command from absent node") << "ghost>cam1 Foo" << "cam1>ghost Er: Undefined Command";
-    QTest::newRow("event from absent node") << "ghost>cam1 _Tick" << "cam1>ghost Er: Undefined Event";
-    QTest::newRow("reply is not answered") << "ghost>cam1 @GetTemp 1 2" << "";
-    QTest::newRow("error answer is not answered") << "cam9>cam1 Er: Undefined Command" << "";
+    QTest::newRow("unknown command from absent node") << "ghost>cam1 Foo"
+                                                      << "cam1>ghost Er: Undefined Command";
+    QTest::newRow("event from absent node") << "ghost>cam1 _Tick"
+                                            << "cam1>ghost Er: Undefined Event";
+    QTest::newRow("reply is not answered") << "ghost>cam1 @GetTemp 1 2"
+                                           << "";
+    QTest::newRow("error answer is not answered") << "cam9>cam1 Er: Undefined Command"
+                                                  << "";
 }
 
 void tst_ServiceProcess::answersToAnswersSettleAfterOneRound()
@@ -175,8 +179,7 @@ void tst_ServiceProcess::onlyAddressAndPortConfiguredStillConnects()
     QVERIFY(server.start());
     ServiceProcess service(server);
     // Of the bus only its address and port; the backend is named as everywhere.
-    service.setConfigText(
-        QStringLiteral("STARS_IP 127.0.0.1\nSTARS_PORT %1\nCAMERA_LIBRARY sim\n").arg(server.port()));
+    service.setConfigText(QStringLiteral("STARS_IP 127.0.0.1\nSTARS_PORT %1\nCAMERA_LIBRARY sim\n").arg(server.port()));
     service.setKeys({"q1", "q2"});
     QVERIFY(service.writeFile("QtTarn.key", "q1\nq2\n"));
     QVERIFY(server.addKeys("QtTarn", {"q1", "q2"}));
@@ -197,11 +200,14 @@ void tst_ServiceProcess::commandLine_data()
     QTest::addColumn<QString>("out");
     QTest::addColumn<QString>("err");
     const QString usage = QStringLiteral("Usage: starscam [--help | --version]");
-    QTest::newRow("version") << QStringList{"--version"} << 0 << "starscam " STARSCAM_VERSION "\n" << "";
+    QTest::newRow("version") << QStringList{"--version"} << 0 << "starscam " STARSCAM_VERSION "\n"
+                             << "";
     QTest::newRow("help") << QStringList{"--help"} << 0 << usage << "";
-    QTest::newRow("unknown option") << QStringList{"--config=x"} << 64 << "" << "unexpected argument \"--config=x\"";
+    QTest::newRow("unknown option") << QStringList{"--config=x"} << 64 << ""
+                                    << "unexpected argument \"--config=x\"";
     QTest::newRow("word") << QStringList{"cam1"} << 64 << "" << usage;
-    QTest::newRow("two known options") << QStringList{"--version", "--help"} << 64 << "" << "\"--help\"";
+    QTest::newRow("two known options") << QStringList{"--version", "--help"} << 64 << ""
+                                       << "\"--help\"";
 }
 
 void tst_ServiceProcess::commandLine()
@@ -218,7 +224,8 @@ void tst_ServiceProcess::commandLine()
     QVERIFY(service.start());
     QVERIFY(service.waitForExit());
     QCOMPARE(service.exitCode(), status);
-    QVERIFY2(out.isEmpty() ? service.output().isEmpty() : service.output().startsWith(out), qPrintable(service.output()));
+    QVERIFY2(out.isEmpty() ? service.output().isEmpty() : service.output().startsWith(out),
+             qPrintable(service.output()));
     QVERIFY2(err.isEmpty() ? service.log().isEmpty() : service.log().contains(err), qPrintable(service.log()));
     // Answered before config.cfg is read: no start-up line, no log-in.
     QVERIFY(!service.log().contains("sizeof"));

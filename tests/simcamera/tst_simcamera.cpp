@@ -24,33 +24,60 @@ long callOp(CameraLibrary& lib, const QString& op, long handle)
     double x = 0, y = 0;
     unsigned long status = 0;
     std::uint16_t row[64];
-    if (op == "listCreate") return lib.listCreate(DeviceClassCamera);
-    if (op == "listFirst") return lib.listFirst(a, text, sizeof text, text, sizeof text);
-    if (op == "listNext") return lib.listNext(a, text, sizeof text, text, sizeof text);
-    if (op == "listDelete") return lib.listDelete();
-    if (op == "open") return lib.open(a, "sim0", DeviceClassCamera);
-    if (op == "getLibVersion") return lib.getLibVersion(text, sizeof text);
-    if (op == "getModel") return lib.getModel(handle, text, sizeof text);
-    if (op == "getSerialString") return lib.getSerialString(handle, text, sizeof text);
-    if (op == "getHWRevision") return lib.getHWRevision(handle, a);
-    if (op == "getPixelSize") return lib.getPixelSize(handle, x, y);
-    if (op == "getArrayArea") return lib.getArrayArea(handle, a, b, c, d);
-    if (op == "getVisibleArea") return lib.getVisibleArea(handle, a, b, c, d);
-    if (op == "setTemperature") return lib.setTemperature(handle, -10.0);
-    if (op == "readTemperature") return lib.readTemperature(handle, ChannelCcd, x);
-    if (op == "getCoolerPower") return lib.getCoolerPower(handle, x);
-    if (op == "setExposureTime") return lib.setExposureTime(handle, 0);
-    if (op == "setFrameType") return lib.setFrameType(handle, FrameNormal);
-    if (op == "setHBin") return lib.setHBin(handle, 1);
-    if (op == "setVBin") return lib.setVBin(handle, 1);
-    if (op == "setImageArea") return lib.setImageArea(handle, 14, 4, 46, 24);
-    if (op == "setTDI") return lib.setTDI(handle, 0, 0);
-    if (op == "exposeFrame") return lib.exposeFrame(handle);
-    if (op == "getDeviceStatus") return lib.getDeviceStatus(handle, status);
-    if (op == "getExposureStatus") return lib.getExposureStatus(handle, a);
-    if (op == "grabRow") return lib.grabRow(handle, row, 32);
-    if (op == "cancelExposure") return lib.cancelExposure(handle);
-    if (op == "close") return lib.close(handle);
+    if (op == "listCreate")
+        return lib.listCreate(DeviceClassCamera);
+    if (op == "listFirst")
+        return lib.listFirst(a, text, sizeof text, text, sizeof text);
+    if (op == "listNext")
+        return lib.listNext(a, text, sizeof text, text, sizeof text);
+    if (op == "listDelete")
+        return lib.listDelete();
+    if (op == "open")
+        return lib.open(a, "sim0", DeviceClassCamera);
+    if (op == "getLibVersion")
+        return lib.getLibVersion(text, sizeof text);
+    if (op == "getModel")
+        return lib.getModel(handle, text, sizeof text);
+    if (op == "getSerialString")
+        return lib.getSerialString(handle, text, sizeof text);
+    if (op == "getHWRevision")
+        return lib.getHWRevision(handle, a);
+    if (op == "getPixelSize")
+        return lib.getPixelSize(handle, x, y);
+    if (op == "getArrayArea")
+        return lib.getArrayArea(handle, a, b, c, d);
+    if (op == "getVisibleArea")
+        return lib.getVisibleArea(handle, a, b, c, d);
+    if (op == "setTemperature")
+        return lib.setTemperature(handle, -10.0);
+    if (op == "readTemperature")
+        return lib.readTemperature(handle, ChannelCcd, x);
+    if (op == "getCoolerPower")
+        return lib.getCoolerPower(handle, x);
+    if (op == "setExposureTime")
+        return lib.setExposureTime(handle, 0);
+    if (op == "setFrameType")
+        return lib.setFrameType(handle, FrameNormal);
+    if (op == "setHBin")
+        return lib.setHBin(handle, 1);
+    if (op == "setVBin")
+        return lib.setVBin(handle, 1);
+    if (op == "setImageArea")
+        return lib.setImageArea(handle, 14, 4, 46, 24);
+    if (op == "setTDI")
+        return lib.setTDI(handle, 0, 0);
+    if (op == "exposeFrame")
+        return lib.exposeFrame(handle);
+    if (op == "getDeviceStatus")
+        return lib.getDeviceStatus(handle, status);
+    if (op == "getExposureStatus")
+        return lib.getExposureStatus(handle, a);
+    if (op == "grabRow")
+        return lib.grabRow(handle, row, 32);
+    if (op == "cancelExposure")
+        return lib.cancelExposure(handle);
+    if (op == "close")
+        return lib.close(handle);
     qFatal("unknown operation %s", qPrintable(op));
     return -1;
 }
@@ -193,10 +220,10 @@ private slots:
         QTest::addColumn<QList<long>>("array");
         QTest::addColumn<QList<long>>("visible");
         QTest::addColumn<QString>("model");
-        QTest::newRow("default") << 1536 << 1024 << QList<long>{0, 0, 1564, 1032}
-                                 << QList<long>{14, 4, 1550, 1028} << "Simulated KAF-1603 CCD";
-        QTest::newRow("benchmark") << 4096 << 4096 << QList<long>{0, 0, 4124, 4104}
-                                   << QList<long>{14, 4, 4110, 4100} << "Simulated 4096 x 4096 CCD";
+        QTest::newRow("default") << 1536 << 1024 << QList<long>{0, 0, 1564, 1032} << QList<long>{14, 4, 1550, 1028}
+                                 << "Simulated KAF-1603 CCD";
+        QTest::newRow("benchmark") << 4096 << 4096 << QList<long>{0, 0, 4124, 4104} << QList<long>{14, 4, 4110, 4100}
+                                   << "Simulated 4096 x 4096 CCD";
     }
     void geometry()
     {
@@ -251,9 +278,12 @@ private slots:
         QByteArray buffer(size + 8, 'X');
         long domain = 0, status = -1;
         char description[64];
-        if (op == "getLibVersion") status = cam.getLibVersion(buffer.data(), std::size_t(size));
-        if (op == "getModel") status = cam.getModel(h, buffer.data(), std::size_t(size));
-        if (op == "getSerialString") status = cam.getSerialString(h, buffer.data(), std::size_t(size));
+        if (op == "getLibVersion")
+            status = cam.getLibVersion(buffer.data(), std::size_t(size));
+        if (op == "getModel")
+            status = cam.getModel(h, buffer.data(), std::size_t(size));
+        if (op == "getSerialString")
+            status = cam.getSerialString(h, buffer.data(), std::size_t(size));
         if (op == "listFirst")
             status = cam.listFirst(domain, buffer.data(), std::size_t(size), description, sizeof description);
         QCOMPARE(status == 0, ok);
@@ -780,28 +810,72 @@ private slots:
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("result");
         QTest::addColumn<bool>("logged");
-        QTest::newRow("cameras") << "SIM_CAMERAS" << "25" << "25" << false;
-        QTest::newRow("no cameras") << "SIM_CAMERAS" << "0" << "0" << false;
-        QTest::newRow("negative cameras") << "SIM_CAMERAS" << "-1" << "1" << true;
-        QTest::newRow("cameras word") << "SIM_CAMERAS" << "two" << "1" << true;
-        QTest::newRow("width") << "SIM_WIDTH" << "4096" << "4096" << false;
-        QTest::newRow("width zero") << "SIM_WIDTH" << "0" << "1536" << true;
-        QTest::newRow("width junk") << "SIM_WIDTH" << "4096x" << "1536" << true;
-        QTest::newRow("height huge") << "SIM_HEIGHT" << "99999999999" << "1024" << true;
-        QTest::newRow("unknown on") << "SIM_STATUS_UNKNOWN" << "1" << "1" << false;
-        QTest::newRow("unknown yes") << "SIM_STATUS_UNKNOWN" << "yes" << "1" << false;
-        QTest::newRow("unknown maybe") << "SIM_STATUS_UNKNOWN" << "maybe" << "0" << true;
-        QTest::newRow("row us") << "SIM_ROW_US" << "250" << "250" << false;
-        QTest::newRow("row us negative") << "SIM_ROW_US" << "-5" << "0" << true;
-        QTest::newRow("seed hex") << "SIM_SEED" << "0x2a" << "42" << false;
-        QTest::newRow("seed junk") << "SIM_SEED" << "random" << "1" << true;
-        QTest::newRow("ambient") << "SIM_AMBIENT" << "-5.5" << "-5.5" << false;
-        QTest::newRow("ambient nan") << "SIM_AMBIENT" << "nan" << "22" << true;
-        QTest::newRow("ambient hot") << "SIM_AMBIENT" << "200" << "22" << true;
-        QTest::newRow("tau") << "SIM_COOLER_TAU_MS" << "1000" << "1000" << false;
-        QTest::newRow("tau zero") << "SIM_COOLER_TAU_MS" << "0" << "4000" << true;
-        QTest::newRow("forced") << "SIM_FORCE_STATUS" << "0x80000000" << "2147483648" << false;
-        QTest::newRow("forced junk") << "SIM_FORCE_STATUS" << "ready" << "none" << true;
+        QTest::newRow("cameras") << "SIM_CAMERAS"
+                                 << "25"
+                                 << "25" << false;
+        QTest::newRow("no cameras") << "SIM_CAMERAS"
+                                    << "0"
+                                    << "0" << false;
+        QTest::newRow("negative cameras") << "SIM_CAMERAS"
+                                          << "-1"
+                                          << "1" << true;
+        QTest::newRow("cameras word") << "SIM_CAMERAS"
+                                      << "two"
+                                      << "1" << true;
+        QTest::newRow("width") << "SIM_WIDTH"
+                               << "4096"
+                               << "4096" << false;
+        QTest::newRow("width zero") << "SIM_WIDTH"
+                                    << "0"
+                                    << "1536" << true;
+        QTest::newRow("width junk") << "SIM_WIDTH"
+                                    << "4096x"
+                                    << "1536" << true;
+        QTest::newRow("height huge") << "SIM_HEIGHT"
+                                     << "99999999999"
+                                     << "1024" << true;
+        QTest::newRow("unknown on") << "SIM_STATUS_UNKNOWN"
+                                    << "1"
+                                    << "1" << false;
+        QTest::newRow("unknown yes") << "SIM_STATUS_UNKNOWN"
+                                     << "yes"
+                                     << "1" << false;
+        QTest::newRow("unknown maybe") << "SIM_STATUS_UNKNOWN"
+                                       << "maybe"
+                                       << "0" << true;
+        QTest::newRow("row us") << "SIM_ROW_US"
+                                << "250"
+                                << "250" << false;
+        QTest::newRow("row us negative") << "SIM_ROW_US"
+                                         << "-5"
+                                         << "0" << true;
+        QTest::newRow("seed hex") << "SIM_SEED"
+                                  << "0x2a"
+                                  << "42" << false;
+        QTest::newRow("seed junk") << "SIM_SEED"
+                                   << "random"
+                                   << "1" << true;
+        QTest::newRow("ambient") << "SIM_AMBIENT"
+                                 << "-5.5"
+                                 << "-5.5" << false;
+        QTest::newRow("ambient nan") << "SIM_AMBIENT"
+                                     << "nan"
+                                     << "22" << true;
+        QTest::newRow("ambient hot") << "SIM_AMBIENT"
+                                     << "200"
+                                     << "22" << true;
+        QTest::newRow("tau") << "SIM_COOLER_TAU_MS"
+                             << "1000"
+                             << "1000" << false;
+        QTest::newRow("tau zero") << "SIM_COOLER_TAU_MS"
+                                  << "0"
+                                  << "4000" << true;
+        QTest::newRow("forced") << "SIM_FORCE_STATUS"
+                                << "0x80000000"
+                                << "2147483648" << false;
+        QTest::newRow("forced junk") << "SIM_FORCE_STATUS"
+                                     << "ready"
+                                     << "none" << true;
     }
     void config()
     {
@@ -842,8 +916,8 @@ private slots:
         QTest::newRow("call zero") << "open@0" << QStringList{} << 1;
         QTest::newRow("count junk") << "open@x" << QStringList{} << 1;
         QTest::newRow("success status") << "open=0" << QStringList{} << 1;
-        QTest::newRow("mixed") << "open,bogus,setHBin@2once=-22,@3"
-                               << QStringList{"open@1=-5", "setHBin@2once=-22"} << 2;
+        QTest::newRow("mixed") << "open,bogus,setHBin@2once=-22,@3" << QStringList{"open@1=-5", "setHBin@2once=-22"}
+                               << 2;
     }
     void failConfig()
     {
@@ -890,13 +964,27 @@ private slots:
         rec.getExposureStatus(handle, a);
         const auto first = grab(rec, handle, 768);
         const auto second = grab(rec, handle, 768);
-        const QStringList expected{
-            "open(nope,0x102)=-19", "listCreate(0x102)=0", "listFirst(1024,1024)=0", "listNext(1024,1024)=-19",
-            "listDelete()=0", "open(sim0,0x102)=0", "getModel(1,2047)=0", "setTemperature(1,20)=0",
-            "readTemperature(1,1)=0", "getVisibleArea(1)=0", "setImageArea(1,14,4,782,516)=0",
-            "setExposureTime(1,0)=0", "setFrameType(1,0)=0", "setHBin(1,2)=0", "setVBin(1,2)=0",
-            "setTDI(1,0,0)=0", "exposeFrame(1)=0", "getDeviceStatus(1)=0", "getExposureStatus(1)=0",
-            "grabRow(1,768)=0", "grabRow(1,768)=0"};
+        const QStringList expected{"open(nope,0x102)=-19",
+                                   "listCreate(0x102)=0",
+                                   "listFirst(1024,1024)=0",
+                                   "listNext(1024,1024)=-19",
+                                   "listDelete()=0",
+                                   "open(sim0,0x102)=0",
+                                   "getModel(1,2047)=0",
+                                   "setTemperature(1,20)=0",
+                                   "readTemperature(1,1)=0",
+                                   "getVisibleArea(1)=0",
+                                   "setImageArea(1,14,4,782,516)=0",
+                                   "setExposureTime(1,0)=0",
+                                   "setFrameType(1,0)=0",
+                                   "setHBin(1,2)=0",
+                                   "setVBin(1,2)=0",
+                                   "setTDI(1,0,0)=0",
+                                   "exposeFrame(1)=0",
+                                   "getDeviceStatus(1)=0",
+                                   "getExposureStatus(1)=0",
+                                   "grabRow(1,768)=0",
+                                   "grabRow(1,768)=0"};
         QCOMPARE(rec.calls(), expected);
         QCOMPARE(rec.callsNamed({"setTDI", "exposeFrame"}), (QStringList{"setTDI(1,0,0)=0", "exposeFrame(1)=0"}));
         QCOMPARE(rec.callsExcept({"getDeviceStatus", "getExposureStatus", "grabRow"}), expected.mid(0, 17));
@@ -931,15 +1019,15 @@ private slots:
                                << defaultLog;
         QTest::newRow("sim") << QStringList{"CAMERA_LIBRARY", "sim", "SIM_CAMERAS", "3"} << true << false
                              << "simulator";
-        QTest::newRow("sim, failures") << QStringList{"CAMERA_LIBRARY", "sim", "SIM_CAMERAS", "3", "SIM_FAIL",
-                                                      "getModel"}
+        QTest::newRow("sim, failures") << QStringList{"CAMERA_LIBRARY", "sim",     "SIM_CAMERAS", "3",
+                                                      "SIM_FAIL",       "getModel"}
                                        << true << true << "simulator";
         QTest::newRow("sim, forced status")
             << QStringList{"CAMERA_LIBRARY", "sim", "SIM_CAMERAS", "3", "SIM_FORCE_STATUS", "0"} << true << true
             << "simulator";
         QTest::newRow("fli") << QStringList{"CAMERA_LIBRARY", "fli"} << false << false << "camera library: FLI SDK";
-        QTest::newRow("typo") << QStringList{"CAMERA_LIBRARY", "flii", "SIM_CAMERAS", "3", "SIM_FAIL", "open"}
-                              << false << false << "Unknown CAMERA_LIBRARY \"flii\": no camera";
+        QTest::newRow("typo") << QStringList{"CAMERA_LIBRARY", "flii", "SIM_CAMERAS", "3", "SIM_FAIL", "open"} << false
+                              << false << "Unknown CAMERA_LIBRARY \"flii\": no camera";
     }
     void factory()
     {

@@ -26,47 +26,49 @@ void tst_SMsg::parseSplitsLine_data()
     QTest::addColumn<int>("code");
 
     const QStringList none;
-    QTest::newRow("plain request")
-        << "term1>cam1 GetTemp" << int(SMsg::MsgCommand)
-        << QStringList{"term1", "term1", "", "cam1", "cam1", ""} << "GetTemp" << "" << none << 9;
+    QTest::newRow("plain request") << "term1>cam1 GetTemp" << int(SMsg::MsgCommand)
+                                   << QStringList{"term1", "term1", "", "cam1", "cam1", ""} << "GetTemp"
+                                   << "" << none << 9;
     QTest::newRow("sender sub-name, white space collapsed")
         << "term1.ui>cam1  SetBin   2 2\t1 " << int(SMsg::MsgCommand)
-        << QStringList{"term1.ui", "term1", "ui", "cam1", "cam1", ""} << "SetBin" << "2 2 1"
-        << QStringList{"2", "2", "1"} << 13;
+        << QStringList{"term1.ui", "term1", "ui", "cam1", "cam1", ""} << "SetBin"
+        << "2 2 1" << QStringList{"2", "2", "1"} << 13;
     QTest::newRow("receiver sub-name becomes first parameter")
         << "term1>cam1.ccd SetExpTime 10" << int(SMsg::MsgCommand)
-        << QStringList{"term1", "term1", "", "cam1.ccd", "cam1", "ccd"} << "SetExpTime" << "ccd"
-        << QStringList{"ccd", "10"} << 23;
+        << QStringList{"term1", "term1", "", "cam1.ccd", "cam1", "ccd"} << "SetExpTime"
+        << "ccd" << QStringList{"ccd", "10"} << 23;
     QTest::newRow("receiver sub-name without parameters")
         << "term1>cam1.ccd GetTemp" << int(SMsg::MsgCommand)
-        << QStringList{"term1", "term1", "", "cam1.ccd", "cam1", "ccd"} << "GetTemp" << "ccd"
-        << QStringList{"ccd"} << 9;
+        << QStringList{"term1", "term1", "", "cam1.ccd", "cam1", "ccd"} << "GetTemp"
+        << "ccd" << QStringList{"ccd"} << 9;
     QTest::newRow("event") << "term1>cam1 _ChangedValue 5" << int(SMsg::MsgEvent)
-                           << QStringList{"term1", "term1", "", "cam1", "cam1", ""} << "_ChangedValue" << "5"
-                           << QStringList{"5"} << int(SMsg::UnknownCommand);
-    QTest::newRow("no '>'") << "hello world" << int(SMsg::MsgInvalid) << QStringList{"", "", "", "", "", ""}
-                            << "" << "hello world" << none << -1;
+                           << QStringList{"term1", "term1", "", "cam1", "cam1", ""} << "_ChangedValue"
+                           << "5" << QStringList{"5"} << int(SMsg::UnknownCommand);
+    QTest::newRow("no '>'") << "hello world" << int(SMsg::MsgInvalid) << QStringList{"", "", "", "", "", ""} << ""
+                            << "hello world" << none << -1;
     QTest::newRow("empty line") << "" << int(SMsg::MsgInvalid) << QStringList{"", "", "", "", "", ""} << ""
                                 << "" << none << -1;
-    QTest::newRow("no blank") << "term1>cam1" << int(SMsg::MsgInvalid)
-                              << QStringList{"term1", "term1", "", "", "", ""} << "" << "cam1" << none << -1;
+    QTest::newRow("no blank") << "term1>cam1" << int(SMsg::MsgInvalid) << QStringList{"term1", "term1", "", "", "", ""}
+                              << ""
+                              << "cam1" << none << -1;
     QTest::newRow("wrong letter case") << "term1>cam1 gettemp" << int(SMsg::MsgCommand)
-                                       << QStringList{"term1", "term1", "", "cam1", "cam1", ""} << "gettemp" << ""
-                                       << none << int(SMsg::UnknownCommand);
+                                       << QStringList{"term1", "term1", "", "cam1", "cam1", ""} << "gettemp"
+                                       << "" << none << int(SMsg::UnknownCommand);
     QTest::newRow("parameters keep '>' and '.'")
-        << "a>b SetFileName x>y.z" << int(SMsg::MsgCommand) << QStringList{"a", "a", "", "b", "b", ""}
-        << "SetFileName" << "x>y.z" << QStringList{"x>y.z"} << 27;
+        << "a>b SetFileName x>y.z" << int(SMsg::MsgCommand) << QStringList{"a", "a", "", "b", "b", ""} << "SetFileName"
+        << "x>y.z" << QStringList{"x>y.z"} << 27;
     QTest::newRow("blank before '>' is invalid")
         << "a b>c GetTemp" << int(SMsg::MsgInvalid) << QStringList{"a b", "a b", "", "", "", ""} << ""
         << "c GetTemp" << none << -1;
     QTest::newRow("unicode white space") << QString::fromUtf8("a>cam1\u00a0GetBin\u3000x") << int(SMsg::MsgCommand)
-                                         << QStringList{"a", "a", "", "cam1", "cam1", ""} << "GetBin" << "x"
-                                         << QStringList{"x"} << 14;
+                                         << QStringList{"a", "a", "", "cam1", "cam1", ""} << "GetBin"
+                                         << "x" << QStringList{"x"} << 14;
     QTest::newRow("reply from another node")
-        << "a>cam1 @GetTemp 20" << int(SMsg::MsgCommand) << QStringList{"a", "a", "", "cam1", "cam1", ""}
-        << "@GetTemp" << "20" << QStringList{"20"} << int(SMsg::UnknownCommand);
+        << "a>cam1 @GetTemp 20" << int(SMsg::MsgCommand) << QStringList{"a", "a", "", "cam1", "cam1", ""} << "@GetTemp"
+        << "20" << QStringList{"20"} << int(SMsg::UnknownCommand);
     QTest::newRow("empty sender") << ">cam1 GetTemp" << int(SMsg::MsgCommand)
-                                  << QStringList{"", "", "", "cam1", "cam1", ""} << "GetTemp" << "" << none << 9;
+                                  << QStringList{"", "", "", "cam1", "cam1", ""} << "GetTemp"
+                                  << "" << none << 9;
 }
 
 void tst_SMsg::parseSplitsLine()

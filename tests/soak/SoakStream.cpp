@@ -46,8 +46,8 @@ QStringList SoakStream::settingCommands()
 
 QStringList SoakStream::fixedQueries()
 {
-    return {QStringLiteral("GetLibVer"),  QStringLiteral("GetModel"),     QStringLiteral("GetSerialSTR"),
-            QStringLiteral("GetHWRev"),   QStringLiteral("GetPixSize"),   QStringLiteral("GetArrayArea"),
+    return {QStringLiteral("GetLibVer"), QStringLiteral("GetModel"),   QStringLiteral("GetSerialSTR"),
+            QStringLiteral("GetHWRev"),  QStringLiteral("GetPixSize"), QStringLiteral("GetArrayArea"),
             QStringLiteral("GetVisArea")};
 }
 
@@ -115,21 +115,20 @@ void SoakStream::appendExposureCommand(QByteArray& out, const QString& command)
 void SoakStream::appendCommand(QByteArray& out)
 {
     // Every command but the exposures, with the settings kept as they are.
-    static const QStringList settingPairs{
-        QStringLiteral("Bin"),      QStringLiteral("RBIFlushes"), QStringLiteral("RBIExpTime"),
-        QStringLiteral("TDIRate"),  QStringLiteral("Images"),     QStringLiteral("ExpTime"),
-        QStringLiteral("Interval"), QStringLiteral("FileName"),   QStringLiteral("SeqFileNo"),
-        QStringLiteral("UseSeqFNo")};
-    static const QMap<QString, QString> values{
-        {QStringLiteral("Bin"), QStringLiteral("%1 %1 %1").arg(Bin)},
-        {QStringLiteral("RBIFlushes"), QStringLiteral("0")},
-        {QStringLiteral("RBIExpTime"), QString::number(RbiExpTimeMs)},
-        {QStringLiteral("TDIRate"), QStringLiteral("0")},
-        {QStringLiteral("Images"), QString::number(Images)},
-        {QStringLiteral("ExpTime"), QString::number(ExpTimeMs)},
-        {QStringLiteral("Interval"), QStringLiteral("0.5")},
-        {QStringLiteral("FileName"), QLatin1String(FileName)},
-        {QStringLiteral("UseSeqFNo"), QStringLiteral("1")}};
+    static const QStringList settingPairs{QStringLiteral("Bin"),        QStringLiteral("RBIFlushes"),
+                                          QStringLiteral("RBIExpTime"), QStringLiteral("TDIRate"),
+                                          QStringLiteral("Images"),     QStringLiteral("ExpTime"),
+                                          QStringLiteral("Interval"),   QStringLiteral("FileName"),
+                                          QStringLiteral("SeqFileNo"),  QStringLiteral("UseSeqFNo")};
+    static const QMap<QString, QString> values{{QStringLiteral("Bin"), QStringLiteral("%1 %1 %1").arg(Bin)},
+                                               {QStringLiteral("RBIFlushes"), QStringLiteral("0")},
+                                               {QStringLiteral("RBIExpTime"), QString::number(RbiExpTimeMs)},
+                                               {QStringLiteral("TDIRate"), QStringLiteral("0")},
+                                               {QStringLiteral("Images"), QString::number(Images)},
+                                               {QStringLiteral("ExpTime"), QString::number(ExpTimeMs)},
+                                               {QStringLiteral("Interval"), QStringLiteral("0.5")},
+                                               {QStringLiteral("FileName"), QLatin1String(FileName)},
+                                               {QStringLiteral("UseSeqFNo"), QStringLiteral("1")}};
 
     const int choice = int(m_random.bounded(1 + 7 + 1 + 4 + 2 * settingPairs.size()));
     QString command;
@@ -157,9 +156,8 @@ void SoakStream::appendCommand(QByteArray& out)
         if ((choice - 13) % 2 == 0) {
             // The sequence number jumps ahead in steps wider than a run of
             // files, so no two images ask for the same name.
-            const QString value = what == QLatin1String("SeqFileNo")
-                                      ? QString::number(10000 + 1000 * ++m_seqFileNoSets)
-                                      : values.value(what);
+            const QString value = what == QLatin1String("SeqFileNo") ? QString::number(10000 + 1000 * ++m_seqFileNoSets)
+                                                                     : values.value(what);
             command = QStringLiteral("Set") + what + QLatin1Char(' ') + value;
             expectReply(QStringLiteral("@Set") + what + QStringLiteral(" Ok:"));
         } else {
@@ -308,8 +306,8 @@ void SoakStream::appendLine(QByteArray& out)
             finishLine(out, m_random.bounded(2) ? "term1>cam1 _Tick 5" : "term1>cam1 _ChangedIsBusy 1", "event");
         } else if (pick(6000)) {
             static const char* const answers[] = {"term1>cam1 @GetModel something", "term1>cam1 Er: Undefined Command",
-                                                  "cam9>cam1 @IsBusy 1", "System>cam1 @flgon Ok:",
-                                                  "term1>cam1 @GetTemp Err: Get Temperature"};
+                                                  "cam9>cam1 @IsBusy 1",
+                                                  "System>cam1 @flgon Ok:", "term1>cam1 @GetTemp Err: Get Temperature"};
             ++m_unanswered;
             finishLine(out, answers[m_random.bounded(5)], "reply");
         } else if (pick(4000)) {
@@ -317,7 +315,10 @@ void SoakStream::appendLine(QByteArray& out)
             finishLine(out, "term1>cam1 GetImages \xff\xfe \xc3( \xed\xa0\x80 \xc0\xaf", "invalid UTF-8 parameters");
         } else if (pick(2000)) {
             expectReply(QStringLiteral("Er: Undefined Command"));
-            finishLine(out, m_random.bounded(2) ? "term1>cam1 Get\xc3" "Bin" : "term1>cam1 \xf0\x9f\x98Images",
+            finishLine(out,
+                       m_random.bounded(2) ? "term1>cam1 Get\xc3"
+                                             "Bin"
+                                           : "term1>cam1 \xf0\x9f\x98Images",
                        "invalid UTF-8 command");
         } else if (pick(4000)) {
             // Everything from a zero byte on is dropped: were it kept, the

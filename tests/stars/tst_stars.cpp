@@ -1,9 +1,9 @@
 #include "Stars.h"
 #include "TestFixture.h"
 
-#include <QtTest>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QtTest>
 
 #include <memory>
 
@@ -32,14 +32,16 @@ public:
     QList<QByteArray> lines(int n, int timeoutMs = 5000)
     {
         QList<QByteArray> out;
-        TestWait::until([&] {
-            while (out.size() < n && received.hasLine()) {
-                QByteArray line = received.takeLine();
-                line.chop(1);
-                out << line;
-            }
-            return out.size() >= n;
-        }, timeoutMs);
+        TestWait::until(
+            [&] {
+                while (out.size() < n && received.hasLine()) {
+                    QByteArray line = received.takeLine();
+                    line.chop(1);
+                    out << line;
+                }
+                return out.size() >= n;
+            },
+            timeoutMs);
         return out;
     }
     void send(const QByteArray& bytes)
@@ -256,7 +258,8 @@ void tst_Stars::answersWhatItCannotServe_data()
     QTest::newRow("event") << QByteArray("a>cam1 _Tick 1") << QByteArray("cam1>a Er: Undefined Event");
     QTest::newRow("garbage") << QByteArray("garbage") << QByteArray("> Er: Undefined Command");
     QTest::newRow("no command word") << QByteArray("a>cam1") << QByteArray(">a Er: Undefined Command");
-    QTest::newRow("sub-names kept") << QByteArray("a.ui>cam1.ccd Foo") << QByteArray("cam1.ccd>a.ui Er: Undefined Command");
+    QTest::newRow("sub-names kept") << QByteArray("a.ui>cam1.ccd Foo")
+                                    << QByteArray("cam1.ccd>a.ui Er: Undefined Command");
     QTest::newRow("reply from another node") << QByteArray("a>cam1 @GetTemp 20") << QByteArray();
     QTest::newRow("error answer") << QByteArray("cam2>cam1 Er: Undefined Command") << QByteArray();
     QTest::newRow("server bounce") << QByteArray("System>cam1 @Er: Undefined Command Er: a is down.") << QByteArray();
@@ -288,7 +291,7 @@ void tst_Stars::repliesAddressedAndEncoded()
     stars->SendReply(msg, QString::fromUtf8("@GetModel caf\u00e9 \u20ac"));
     stars->SendEvent("cam1", "_Ping 1");
     QCOMPARE(server.lines(3), (QList<QByteArray>{"cam1.ccd>term1 @GetTemp -10", "cam1.ccd>term1 @GetModel caf\xe9 ?",
-                                                  "cam1>System _Ping 1"}));
+                                                 "cam1>System _Ping 1"}));
 }
 
 void tst_Stars::overlongLineIsCutIntoPieces()
@@ -347,7 +350,8 @@ void tst_Stars::serverThatDoesNotReadIsDropped()
     msg.Parse("term1>cam1 GetModel");
     const QString text = QStringLiteral("@GetModel ") + QString(200, QLatin1Char('x'));
     // Without the event loop nothing leaves the process: 40 MB of replies.
-    QTest::ignoreMessage(QtDebugMsg, QRegularExpression("^The server reads nothing: 1677\\d{4} bytes, about 7\\d{4} lines, wait"));
+    QTest::ignoreMessage(QtDebugMsg,
+                         QRegularExpression("^The server reads nothing: 1677\\d{4} bytes, about 7\\d{4} lines, wait"));
     for (int i = 0; i < 200000; ++i)
         stars->SendReply(msg, text);
     // Dropped at the bound, never an open connection that lost lines.
@@ -401,7 +405,7 @@ void tst_Stars::livenessOptionsOnTheSocket()
 void tst_Stars::logInVerdict_data()
 {
     QTest::addColumn<QByteArray>("verdict");
-    QTest::addColumn<int>("refusals"); // LogInRefused signals
+    QTest::addColumn<int>("refusals");    // LogInRefused signals
     QTest::addColumn<int>("connections"); // made to the server in all
     QTest::newRow("accepted") << QByteArray("System>cam1 Ok:") << 0 << 1;
     QTest::newRow("wrong key") << QByteArray("System>cam1 Er: Bad node name or key") << 1 << 1;

@@ -20,10 +20,10 @@ const QStringList Keys{QStringLiteral("k0"), QStringLiteral("k1"), QStringLitera
 const int LongWait = 10000;
 
 // Every needle in order, each after the end of the one before.
-bool containsInOrder(const QString &haystack, const QStringList &needles, QString *missing)
+bool containsInOrder(const QString& haystack, const QStringList& needles, QString* missing)
 {
     int from = 0;
-    for (const QString &needle : needles) {
+    for (const QString& needle : needles) {
         const int at = haystack.indexOf(needle, from);
         if (at < 0) {
             *missing = needle;
@@ -36,7 +36,8 @@ bool containsInOrder(const QString &haystack, const QStringList &needles, QStrin
 
 } // namespace
 
-class StarsctlInteractiveTest : public QObject {
+class StarsctlInteractiveTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -50,7 +51,7 @@ private slots:
     void onTerminal();
 
 private:
-    void startCtl(QProcess &ctl, const QStringList &arguments);
+    void startCtl(QProcess& ctl, const QStringList& arguments);
     QString home() const { return m_home->path(); }
 
     std::unique_ptr<StarsTestServer> m_server;
@@ -63,7 +64,7 @@ void StarsctlInteractiveTest::init()
 {
     m_server = std::make_unique<StarsTestServer>();
     QVERIFY(m_server->start());
-    for (const char *node : {"cam1", "cam2", "term1"})
+    for (const char* node : {"cam1", "cam2", "term1"})
         QVERIFY(m_server->addKeys(QString::fromLatin1(node), Keys));
     m_cam1 = std::make_unique<BusNode>();
     m_cam2 = std::make_unique<BusNode>();
@@ -83,7 +84,7 @@ void StarsctlInteractiveTest::cleanup()
 
 // HOME is a fresh directory, so the default history file never touches the
 // real one; "%h" in an argument stands for it.
-void StarsctlInteractiveTest::startCtl(QProcess &ctl, const QStringList &arguments)
+void StarsctlInteractiveTest::startCtl(QProcess& ctl, const QStringList& arguments)
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("HOME"), home());
@@ -108,32 +109,29 @@ void StarsctlInteractiveTest::dialogue_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("printed"); // in this order
     QTest::addColumn<QStringList>("absent");
-    QTest::addColumn<QString>("complaint"); // on standard error; empty: nothing there
+    QTest::addColumn<QString>("complaint");   // on standard error; empty: nothing there
     QTest::addColumn<QString>("wholeOutput"); // null: not compared
 
     const QStringList none;
     QTest::newRow("reply printed after the line and its prompt")
         << none
-        << QStringList{"|GetTemp", "<term1>cam1 GetTemp", ">cam1>term1 @GetTemp 20 20", "?@GetTemp 20 20",
-                       "|:quit"}
-        << 0
-        << QStringList{"cam1> GetTemp\n> term1>cam1 GetTemp\n< cam1>term1 @GetTemp 20 20\ncam1> :quit\n"}
-        << none << "" << QString();
+        << QStringList{"|GetTemp", "<term1>cam1 GetTemp", ">cam1>term1 @GetTemp 20 20", "?@GetTemp 20 20", "|:quit"}
+        << 0 << QStringList{"cam1> GetTemp\n> term1>cam1 GetTemp\n< cam1>term1 @GetTemp 20 20\ncam1> :quit\n"} << none
+        << "" << QString();
     QTest::newRow("lines go out without waiting for replies")
         << none
         << QStringList{"|A 1\nB", "<term1>cam1 A 1", "<term1>cam1 B", ">cam1>term1 @B Ok:", ">cam1>term1 @A Ok:", "."}
         << 0 << QStringList{"< cam1>term1 @B Ok:", "< cam1>term1 @A Ok:"} << none << "" << QString();
     QTest::newRow("end of input waits for the replies, events do not count")
         << none
-        << QStringList{"|GetTemp", ".", "<term1>cam1 GetTemp", ">cam1>term1 _Busy 1", ">cam1>term1 @GetTemp 20 20"}
-        << 0 << QStringList{"< cam1>term1 _Busy 1", "< cam1>term1 @GetTemp 20 20"} << none << "" << QString();
+        << QStringList{"|GetTemp", ".", "<term1>cam1 GetTemp", ">cam1>term1 _Busy 1", ">cam1>term1 @GetTemp 20 20"} << 0
+        << QStringList{"< cam1>term1 _Busy 1", "< cam1>term1 @GetTemp 20 20"} << none << "" << QString();
     QTest::newRow("end of input without a reply")
-        << QStringList{"--timeout", "1"} << QStringList{"|GetTemp", ".", "<term1>cam1 GetTemp"}
-        << 2 << QStringList{"> term1>cam1 GetTemp"} << none << "@GetTemp" << QString();
+        << QStringList{"--timeout", "1"} << QStringList{"|GetTemp", ".", "<term1>cam1 GetTemp"} << 2
+        << QStringList{"> term1>cam1 GetTemp"} << none << "@GetTemp" << QString();
     QTest::newRow("the server answers for a target that is down")
-        << QStringList{"--to", "cam9"} << QStringList{"|GetTemp", "."}
-        << 1 << QStringList{"cam9> GetTemp", "< System>term1 @GetTemp Er: cam9 is down."} << none << ""
-        << QString();
+        << QStringList{"--to", "cam9"} << QStringList{"|GetTemp", "."} << 1
+        << QStringList{"cam9> GetTemp", "< System>term1 @GetTemp Er: cam9 is down."} << none << "" << QString();
     QTest::newRow("events printed while idle")
         << QStringList{"--subscribe"}
         << QStringList{"?< System>term1 @flgon Ok:", ">cam1>System _ChangedIsBusy 1", "?< cam1>System _ChangedIsBusy 1",
@@ -141,42 +139,56 @@ void StarsctlInteractiveTest::dialogue_data()
         << 0 << QStringList{"> term1>System flgon cam1", "< cam1>System _ChangedIsBusy 1\ncam1> :quit\n"} << none << ""
         << QString();
     QTest::newRow(":to changes the target and the prompt")
-        << none
-        << QStringList{"|:to cam2\nGetTemp", "=<term1>cam2 GetTemp", "=>cam2>term1 @GetTemp 1 2", "?@GetTemp 1 2",
-                       "|:to", "|:quit"}
+        << none << QStringList{"|:to cam2\nGetTemp",
+                               "=<term1>cam2 GetTemp",
+                               "=>cam2>term1 @GetTemp 1 2",
+                               "?@GetTemp 1 2",
+                               "|:to",
+                               "|:quit"}
         << 0
         << QStringList{"cam1> :to cam2\ncam2> GetTemp\n> term1>cam2 GetTemp\n", "< cam2>term1 @GetTemp 1 2",
                        "cam2> :to\nlines go to cam2\n"}
         << none << "" << QString();
-    QTest::newRow(":to a sub-name")
-        << none << QStringList{"|:to cam2.ccd\nGetTemp", "=<term1>cam2.ccd GetTemp", "|:quit"}
-        << 0 << QStringList{"cam2.ccd> GetTemp"} << none << "" << QString();
+    QTest::newRow(":to a sub-name") << none
+                                    << QStringList{"|:to cam2.ccd\nGetTemp", "=<term1>cam2.ccd GetTemp", "|:quit"} << 0
+                                    << QStringList{"cam2.ccd> GetTemp"} << none << "" << QString();
     QTest::newRow(":to with --subscribe asks for the new target's events")
         << QStringList{"--subscribe"}
-        << QStringList{"?< System>term1 @flgon Ok:", "|:to cam2", "?< System>term1 @flgon Ok:",
-                       "=>cam2>System _Ready", "?< cam2>System _Ready", "|:quit"}
+        << QStringList{"?< System>term1 @flgon Ok:", "|:to cam2", "?< System>term1 @flgon Ok:", "=>cam2>System _Ready",
+                       "?< cam2>System _Ready",      "|:quit"}
         << 0 << QStringList{"> term1>System flgon cam2"} << none << "" << QString();
     QTest::newRow(":to refuses a bad name")
-        << none << QStringList{"|:to cam2>x\nGetTemp", "<term1>cam1 GetTemp", "|:quit"}
-        << 0 << QStringList{"cam1> GetTemp"} << none << "bad target node" << QString();
+        << none << QStringList{"|:to cam2>x\nGetTemp", "<term1>cam1 GetTemp", "|:quit"} << 0
+        << QStringList{"cam1> GetTemp"} << none << "bad target node" << QString();
     QTest::newRow(":subscribe and :unsubscribe")
         << none
-        << QStringList{"|:subscribe cam2", "?< System>term1 @flgon Ok:", "=>cam2>System _Ready",
-                       "?< cam2>System _Ready", "|:unsubscribe cam2", "?< System>term1 @flgoff Ok:", "|:quit"}
+        << QStringList{"|:subscribe cam2",
+                       "?< System>term1 @flgon Ok:",
+                       "=>cam2>System _Ready",
+                       "?< cam2>System _Ready",
+                       "|:unsubscribe cam2",
+                       "?< System>term1 @flgoff Ok:",
+                       "|:quit"}
         << 0 << QStringList{"> term1>System flgon cam2", "> term1>System flgoff cam2"} << none << "" << QString();
     QTest::newRow(":subscribe defaults to the target")
-        << none << QStringList{"|:subscribe", "?< System>term1 @flgon Ok:", "|:quit"}
-        << 0 << QStringList{"> term1>System flgon cam1"} << none << "" << QString();
+        << none << QStringList{"|:subscribe", "?< System>term1 @flgon Ok:", "|:quit"} << 0
+        << QStringList{"> term1>System flgon cam1"} << none << "" << QString();
     // The three lines arrive in one read: without the hold GetTemp would go
     // out before the event is printed.
     QTest::newRow(":wait holds the lines after it")
         << none
-        << QStringList{"|GetModel\n:wait _Done 1\nGetTemp", "<term1>cam1 GetModel", ">cam1>term1 @GetModel M",
-                       ">cam1>term1 _Done 2", ">cam1>term1 _Done 1", "<term1>cam1 GetTemp", "|:quit"}
-        << 0 << QStringList{"< cam1>term1 _Done 2", "< cam1>term1 _Done 1", "> term1>cam1 GetTemp"} << none << "" << QString();
+        << QStringList{"|GetModel\n:wait _Done 1\nGetTemp",
+                       "<term1>cam1 GetModel",
+                       ">cam1>term1 @GetModel M",
+                       ">cam1>term1 _Done 2",
+                       ">cam1>term1 _Done 1",
+                       "<term1>cam1 GetTemp",
+                       "|:quit"}
+        << 0 << QStringList{"< cam1>term1 _Done 2", "< cam1>term1 _Done 1", "> term1>cam1 GetTemp"} << none << ""
+        << QString();
     QTest::newRow(":wait takes an event that came after the last line sent")
         << none
-        << QStringList{"|GetModel", "<term1>cam1 GetModel", ">cam1>term1 _Done", ">cam1>term1 @GetModel M",
+        << QStringList{"|GetModel",    "<term1>cam1 GetModel",  ">cam1>term1 _Done",   ">cam1>term1 @GetModel M",
                        "?@GetModel M", "|:wait _Done\nGetTemp", "<term1>cam1 GetTemp", "|:quit"}
         << 0
         << QStringList{"cam1> :wait _Done\n(not subscribed to the events of cam1: only events sent to us count;"
@@ -184,45 +196,50 @@ void StarsctlInteractiveTest::dialogue_data()
         << none << "" << QString();
     QTest::newRow("an Er: answer is the reply; the run ends with 1")
         << QStringList{"--timeout", "30"}
-        << QStringList{"|GetTmp", ".", "<term1>cam1 GetTmp", ">cam1>term1 Er: Undefined Command"}
-        << 1 << QStringList{"< cam1>term1 Er: Undefined Command"} << none << "" << QString();
+        << QStringList{"|GetTmp", ".", "<term1>cam1 GetTmp", ">cam1>term1 Er: Undefined Command"} << 1
+        << QStringList{"< cam1>term1 Er: Undefined Command"} << none << "" << QString();
     QTest::newRow(":wait times out on an event from before the last line; the run goes on")
         << QStringList{"--timeout", "1"}
-        << QStringList{"|A", "<term1>cam1 A", ">cam1>term1 _Done", ">cam1>term1 @A Ok:", "?@A Ok:", "|B",
-                       "<term1>cam1 B", ">cam1>term1 @B Ok:", "?@B Ok:", "|:wait _Done\nC", "<term1>cam1 C",
+        << QStringList{"|A",
+                       "<term1>cam1 A",
+                       ">cam1>term1 _Done",
+                       ">cam1>term1 @A Ok:",
+                       "?@A Ok:",
+                       "|B",
+                       "<term1>cam1 B",
+                       ">cam1>term1 @B Ok:",
+                       "?@B Ok:",
+                       "|:wait _Done\nC",
+                       "<term1>cam1 C",
                        "|:quit"}
         << 2 << QStringList{"cam1> C"} << none << "_Done" << QString();
     QTest::newRow(":wait on another node's event times out")
         << QStringList{"--timeout", "1"}
-        << QStringList{"~", "|:wait _Done", "=>cam2>term1 _Done", "!no answer", "|:quit"}
-        << 2 << QStringList{"< cam2>term1 _Done\ncam1> :quit\n"} << none << "no answer within 1 s" << QString();
+        << QStringList{"~", "|:wait _Done", "=>cam2>term1 _Done", "!no answer", "|:quit"} << 2
+        << QStringList{"< cam2>term1 _Done\ncam1> :quit\n"} << none << "no answer within 1 s" << QString();
     QTest::newRow(":wait needs an event")
         << none << QStringList{"|:wait\n:quit"} << 0 << none << none << ":wait needs" << QString();
     QTest::newRow(":quit leaves at once")
-        << none << QStringList{"|GetTemp\n:quit\nGetModel", "<term1>cam1 GetTemp"}
-        << 0 << QStringList{"cam1> :quit\n"} << QStringList{"GetModel"} << "" << QString();
+        << none << QStringList{"|GetTemp\n:quit\nGetModel", "<term1>cam1 GetTemp"} << 0 << QStringList{"cam1> :quit\n"}
+        << QStringList{"GetModel"} << "" << QString();
     QTest::newRow("unknown local command is not sent")
-        << none << QStringList{"|:frob 1\nGetTemp", "<term1>cam1 GetTemp", "|:quit"}
-        << 0 << QStringList{"cam1> :frob 1\ncam1> GetTemp"} << none << "unknown local command :frob" << QString();
-    QTest::newRow(":help")
-        << none << QStringList{"|:help\n:quit"}
-        << 0 << QStringList{":to NODE", ":wait EVENT", ":subscribe", ":quit"} << none << "" << QString();
+        << none << QStringList{"|:frob 1\nGetTemp", "<term1>cam1 GetTemp", "|:quit"} << 0
+        << QStringList{"cam1> :frob 1\ncam1> GetTemp"} << none << "unknown local command :frob" << QString();
+    QTest::newRow(":help") << none << QStringList{"|:help\n:quit"} << 0
+                           << QStringList{":to NODE", ":wait EVENT", ":subscribe", ":quit"} << none << "" << QString();
     QTest::newRow("blank and comment lines get a prompt but are not sent")
-        << none << QStringList{"|# note\n\n   \nGetTemp", "<term1>cam1 GetTemp", "|:quit"}
-        << 0 << QStringList{"cam1> # note\ncam1> \ncam1>    \ncam1> GetTemp\n"} << none << "" << QString();
+        << none << QStringList{"|# note\n\n   \nGetTemp", "<term1>cam1 GetTemp", "|:quit"} << 0
+        << QStringList{"cam1> # note\ncam1> \ncam1>    \ncam1> GetTemp\n"} << none << "" << QString();
     QTest::newRow("quiet: the text of each line received, no prompts")
         << QStringList{"--quiet", "--subscribe"}
         << QStringList{"|GetTemp", "<term1>cam1 GetTemp", ">cam1>System _Busy 1", ">cam1>term1 @GetTemp 20 20", "."}
         << 0 << none << none << "" << QStringLiteral("@flgon Ok:\n_Busy 1\n@GetTemp 20 20\n");
-    QTest::newRow("connection lost")
-        << none << QStringList{"~", ">cam1>System disconnect term1"}
-        << 2 << none << none << "closed the connection" << QString();
+    QTest::newRow("connection lost") << none << QStringList{"~", ">cam1>System disconnect term1"} << 2 << none << none
+                                     << "closed the connection" << QString();
     QTest::newRow("no steps with --interactive")
-        << QStringList{"GetTemp"} << QStringList{}
-        << 64 << none << none << "--interactive" << QString();
-    QTest::newRow("log-in refused")
-        << QStringList{"--node", "cam1"} << QStringList{"|GetTemp"}
-        << 2 << none << QStringList{"cam1> GetTemp"} << "refused" << QString();
+        << QStringList{"GetTemp"} << QStringList{} << 64 << none << none << "--interactive" << QString();
+    QTest::newRow("log-in refused") << QStringList{"--node", "cam1"} << QStringList{"|GetTemp"} << 2 << none
+                                    << QStringList{"cam1> GetTemp"} << "refused" << QString();
 }
 
 void StarsctlInteractiveTest::dialogue()
@@ -243,7 +260,7 @@ void StarsctlInteractiveTest::dialogue()
     startCtl(ctl, QStringList{"--interactive", "--history", "%h/history"} + arguments);
 
     int seen = 0; // where the last "?" match ended
-    for (const QString &step : script) {
+    for (const QString& step : script) {
         if (step.startsWith(QLatin1String("=<"))) {
             QCOMPARE(m_cam2->nextLine(LongWait), step.mid(2));
         } else if (step.startsWith(QLatin1String("=>"))) {
@@ -257,8 +274,8 @@ void StarsctlInteractiveTest::dialogue()
         } else if (step == ".") {
             ctl.closeWriteChannel();
         } else if (step == "~") {
-            QVERIFY(TestWait::until([&] { return m_cam1->request("System", "listnodes").contains("term1"); },
-                                    LongWait));
+            QVERIFY(
+                TestWait::until([&] { return m_cam1->request("System", "listnodes").contains("term1"); }, LongWait));
         } else if (step.startsWith('!')) {
             QVERIFY2(TestWait::until([&] { return err.contains(step.mid(1).toUtf8()); }, LongWait),
                      qPrintable(QString::fromUtf8(out + err)));
@@ -281,7 +298,7 @@ void StarsctlInteractiveTest::dialogue()
     QVERIFY2(ctl.exitCode() == exitCode, qPrintable(output + errors));
     QString missing;
     QVERIFY2(containsInOrder(output, printed, &missing), qPrintable("no \"" + missing + "\" in\n" + output));
-    for (const QString &text : absent)
+    for (const QString& text : absent)
         QVERIFY2(!output.contains(text), qPrintable(output));
     if (!wholeOutput.isNull())
         QCOMPARE(output, wholeOutput);
@@ -294,10 +311,10 @@ void StarsctlInteractiveTest::dialogue()
 void StarsctlInteractiveTest::historyFile_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("file");       // relative to the home directory
-    QTest::addColumn<QByteArray>("before");   // null: no file
+    QTest::addColumn<QString>("file");      // relative to the home directory
+    QTest::addColumn<QByteArray>("before"); // null: no file
     QTest::addColumn<QByteArray>("input");
-    QTest::addColumn<QByteArray>("after");    // null: no file
+    QTest::addColumn<QByteArray>("after"); // null: no file
 
     QByteArray longHistory;
     QByteArray newestLines;
@@ -316,14 +333,11 @@ void StarsctlInteractiveTest::historyFile_data()
         << QStringList{"--history", "%h/h"} << "h" << QByteArray("GetModel\nSetTemp -20\n")
         << QByteArray("SetTemp -20\nGetTemp\n:quit\n") << QByteArray("GetModel\nSetTemp -20\nGetTemp\n:quit\n");
     QTest::newRow("cut back to the newest 500 lines")
-        << QStringList{"--history", "%h/h"} << "h" << longHistory
-        << QByteArray(":quit\n") << newestLines + ":quit\n";
-    QTest::newRow("--history= keeps none")
-        << QStringList{"--history="} << ".starsctl_history" << QByteArray()
-        << QByteArray("GetTemp\n:quit\n") << QByteArray();
-    QTest::newRow("a directory that is not there")
-        << QStringList{"--history", "%h/none/h"} << "none/h" << QByteArray()
-        << QByteArray("GetTemp\n:quit\n") << QByteArray();
+        << QStringList{"--history", "%h/h"} << "h" << longHistory << QByteArray(":quit\n") << newestLines + ":quit\n";
+    QTest::newRow("--history= keeps none") << QStringList{"--history="} << ".starsctl_history" << QByteArray()
+                                           << QByteArray("GetTemp\n:quit\n") << QByteArray();
+    QTest::newRow("a directory that is not there") << QStringList{"--history", "%h/none/h"} << "none/h" << QByteArray()
+                                                   << QByteArray("GetTemp\n:quit\n") << QByteArray();
 }
 
 void StarsctlInteractiveTest::historyFile()
@@ -373,7 +387,7 @@ void StarsctlInteractiveTest::onTerminal()
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("HOME"), home());
     environment.remove(QStringLiteral("TMUX"));
-    const auto tmux = [&](const QStringList &arguments) {
+    const auto tmux = [&](const QStringList& arguments) {
         QProcess process;
         process.setProcessEnvironment(environment);
         process.start(tmuxProgram, QStringList{"-S", socket, "-f", "/dev/null"} + arguments);
@@ -381,7 +395,8 @@ void StarsctlInteractiveTest::onTerminal()
             return QString();
         return QString::fromUtf8(process.readAllStandardOutput());
     };
-    struct ServerGuard {
+    struct ServerGuard
+    {
         std::function<void()> stop;
         ~ServerGuard() { stop(); }
     } guard{[&] { tmux({"kill-server"}); }};
@@ -389,7 +404,7 @@ void StarsctlInteractiveTest::onTerminal()
     // The screen's rows without trailing blank ones; the last is where the cursor is.
     QStringList rows;
     QElapsedTimer sinceCapture;
-    const auto screenShows = [&](const QStringList &lastRows) {
+    const auto screenShows = [&](const QStringList& lastRows) {
         if (sinceCapture.isValid() && sinceCapture.elapsed() < 50)
             return false;
         sinceCapture.start();
@@ -398,12 +413,12 @@ void StarsctlInteractiveTest::onTerminal()
             rows.removeLast();
         return rows.mid(rows.size() - lastRows.size()) == lastRows;
     };
-    const auto waitForScreen = [&](const QStringList &lastRows) {
+    const auto waitForScreen = [&](const QStringList& lastRows) {
         sinceCapture.invalidate();
         return TestWait::until([&] { return screenShows(lastRows); }, LongWait);
     };
-    const auto keys = [&](const QStringList &keyNames) { tmux(QStringList{"send-keys", "-t", "ctl"} + keyNames); };
-    const auto type = [&](const QString &text) { tmux({"send-keys", "-t", "ctl", "-l", text}); };
+    const auto keys = [&](const QStringList& keyNames) { tmux(QStringList{"send-keys", "-t", "ctl"} + keyNames); };
+    const auto type = [&](const QString& text) { tmux({"send-keys", "-t", "ctl", "-l", text}); };
 
     const QString historyPath = QDir(home()).filePath(QStringLiteral("history"));
     {
@@ -413,7 +428,8 @@ void StarsctlInteractiveTest::onTerminal()
     }
     const QString command = QStringLiteral("'%1' --port %2 --keyfile '%3/term1.key' --history '%4' --subscribe;"
                                            " echo starsctl-exit-$?; sleep 600")
-                                .arg(QStringLiteral(STARSCTL_BIN)).arg(m_server->port())
+                                .arg(QStringLiteral(STARSCTL_BIN))
+                                .arg(m_server->port())
                                 .arg(m_server->keyDir(), historyPath);
     tmux({"new-session", "-d", "-s", "ctl", "-x", "80", "-y", "24", command});
 

@@ -4,7 +4,7 @@
 
 #include <QDebug>
 
-BusNode::BusNode(QObject *parent) : QObject(parent)
+BusNode::BusNode(QObject* parent) : QObject(parent)
 {
     connect(&m_socket, &QTcpSocket::readyRead, this, &BusNode::readAvailable);
 }
@@ -12,13 +12,16 @@ BusNode::BusNode(QObject *parent) : QObject(parent)
 bool BusNode::connectTo(quint16 port, int timeoutMs)
 {
     m_socket.connectToHost(QStringLiteral("127.0.0.1"), port);
-    return TestWait::until([this] {
-        return m_socket.state() == QAbstractSocket::ConnectedState
-               || m_socket.state() == QAbstractSocket::UnconnectedState;
-    }, timeoutMs) && m_socket.state() == QAbstractSocket::ConnectedState;
+    return TestWait::until(
+               [this] {
+                   return m_socket.state() == QAbstractSocket::ConnectedState
+                          || m_socket.state() == QAbstractSocket::UnconnectedState;
+               },
+               timeoutMs)
+           && m_socket.state() == QAbstractSocket::ConnectedState;
 }
 
-bool BusNode::login(quint16 port, const QString &node, const QStringList &keys, int timeoutMs)
+bool BusNode::login(quint16 port, const QString& node, const QStringList& keys, int timeoutMs)
 {
     if (keys.isEmpty())
         return false;
@@ -49,8 +52,7 @@ bool BusNode::isConnected() const
 
 bool BusNode::waitForDisconnected(int timeoutMs)
 {
-    return TestWait::until([this] { return m_socket.state() == QAbstractSocket::UnconnectedState; },
-                           timeoutMs);
+    return TestWait::until([this] { return m_socket.state() == QAbstractSocket::UnconnectedState; }, timeoutMs);
 }
 
 void BusNode::close()
@@ -58,7 +60,7 @@ void BusNode::close()
     m_socket.disconnectFromHost();
 }
 
-void BusNode::send(const QString &line)
+void BusNode::send(const QString& line)
 {
     QByteArray bytes = line.toUtf8();
     if (!bytes.endsWith('\n'))
@@ -66,7 +68,7 @@ void BusNode::send(const QString &line)
     sendRaw(bytes);
 }
 
-void BusNode::sendRaw(const QByteArray &bytes)
+void BusNode::sendRaw(const QByteArray& bytes)
 {
     m_socket.write(bytes);
     m_socket.flush();
@@ -74,33 +76,37 @@ void BusNode::sendRaw(const QByteArray &bytes)
 
 QString BusNode::nextLine(int timeoutMs)
 {
-    return waitForLine([](const QString &) { return true; }, timeoutMs);
+    return waitForLine([](const QString&) { return true; }, timeoutMs);
 }
 
-QString BusNode::waitForLine(const LinePredicate &accept, int timeoutMs)
+QString BusNode::waitForLine(const LinePredicate& accept, int timeoutMs)
 {
     QString found;
-    TestWait::until([&] {
-        for (int i = 0; i < m_queue.size(); ++i) {
-            if (accept(m_queue.at(i))) {
-                found = m_queue.takeAt(i);
-                return true;
+    TestWait::until(
+        [&] {
+            for (int i = 0; i < m_queue.size(); ++i) {
+                if (accept(m_queue.at(i))) {
+                    found = m_queue.takeAt(i);
+                    return true;
+                }
             }
-        }
-        return false;
-    }, timeoutMs);
+            return false;
+        },
+        timeoutMs);
     return found;
 }
 
-QString BusNode::request(const QString &to, const QString &command, int timeoutMs)
+QString BusNode::request(const QString& to, const QString& command, int timeoutMs)
 {
     send(m_name + QLatin1Char('>') + to + QLatin1Char(' ') + command);
     const QString reply = QLatin1Char('@') + command.section(QLatin1Char(' '), 0, 0);
     const QString toNode = to.section(QLatin1Char('.'), 0, 0);
-    return waitForLine([&](const QString &line) {
-        const QString from = senderOf(line).section(QLatin1Char('.'), 0, 0);
-        return commandOf(line) == reply && (from == toNode || from == QLatin1String("System"));
-    }, timeoutMs);
+    return waitForLine(
+        [&](const QString& line) {
+            const QString from = senderOf(line).section(QLatin1Char('.'), 0, 0);
+            return commandOf(line) == reply && (from == toNode || from == QLatin1String("System"));
+        },
+        timeoutMs);
 }
 
 bool BusNode::syncWithServer(int timeoutMs)
@@ -111,7 +117,7 @@ bool BusNode::syncWithServer(int timeoutMs)
     const QString token = QStringLiteral("Sync%1").arg(++count);
     send(m_name + QStringLiteral(">sync-point ") + token);
     const QString reply = QStringLiteral("System>%1 @%2 ").arg(m_name, token);
-    return !waitForLine([&](const QString &line) { return line.startsWith(reply); }, timeoutMs).isNull();
+    return !waitForLine([&](const QString& line) { return line.startsWith(reply); }, timeoutMs).isNull();
 }
 
 bool BusNode::receivesNothing(int ms)
@@ -119,17 +125,17 @@ bool BusNode::receivesNothing(int ms)
     return !TestWait::until([this] { return !m_queue.isEmpty(); }, ms);
 }
 
-QString BusNode::senderOf(const QString &line)
+QString BusNode::senderOf(const QString& line)
 {
     return line.section(QLatin1Char(' '), 0, 0).section(QLatin1Char('>'), 0, 0);
 }
 
-QString BusNode::textOf(const QString &line)
+QString BusNode::textOf(const QString& line)
 {
     return line.section(QLatin1Char(' '), 1);
 }
 
-QString BusNode::commandOf(const QString &line)
+QString BusNode::commandOf(const QString& line)
 {
     return line.section(QLatin1Char(' '), 1, 1);
 }

@@ -94,8 +94,7 @@ long RecordingLibrary::getArrayArea(long handle, long& ulX, long& ulY, long& lrX
 
 long RecordingLibrary::getVisibleArea(long handle, long& ulX, long& ulY, long& lrX, long& lrY)
 {
-    return record(QStringLiteral("getVisibleArea"), {num(handle)},
-                  m_inner.getVisibleArea(handle, ulX, ulY, lrX, lrY));
+    return record(QStringLiteral("getVisibleArea"), {num(handle)}, m_inner.getVisibleArea(handle, ulX, ulY, lrX, lrY));
 }
 
 long RecordingLibrary::setTemperature(long handle, double celsius)
@@ -145,8 +144,7 @@ long RecordingLibrary::setImageArea(long handle, long ulX, long ulY, long lrX, l
 
 long RecordingLibrary::setTDI(long handle, long rate, long flags)
 {
-    return record(QStringLiteral("setTDI"), {num(handle), num(rate), num(flags)},
-                  m_inner.setTDI(handle, rate, flags));
+    return record(QStringLiteral("setTDI"), {num(handle), num(rate), num(flags)}, m_inner.setTDI(handle, rate, flags));
 }
 
 long RecordingLibrary::exposeFrame(long handle)
@@ -161,8 +159,7 @@ long RecordingLibrary::getDeviceStatus(long handle, unsigned long& status)
 
 long RecordingLibrary::getExposureStatus(long handle, long& timeLeftMs)
 {
-    return record(QStringLiteral("getExposureStatus"), {num(handle)},
-                  m_inner.getExposureStatus(handle, timeLeftMs));
+    return record(QStringLiteral("getExposureStatus"), {num(handle)}, m_inner.getExposureStatus(handle, timeLeftMs));
 }
 
 long RecordingLibrary::grabRow(long handle, std::uint16_t* buffer, std::size_t width)

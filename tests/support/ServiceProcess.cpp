@@ -4,18 +4,16 @@
 #include "StarsTestServer.h"
 #include "TestWait.h"
 
-#include <QDebug>
 #include <QDeadlineTimer>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 
-ServiceProcess::ServiceProcess(StarsTestServer &server, QObject *parent)
-    : QObject(parent), m_server(server),
-      m_keys{QStringLiteral("k7Yq"), QStringLiteral("Rw2p"), QStringLiteral("z9Lm"),
-             QStringLiteral("Hc4x"), QStringLiteral("bQ6t")},
-      m_program(QStringLiteral(STARSCAM_BIN)),
-      m_environment(QProcessEnvironment::systemEnvironment())
+ServiceProcess::ServiceProcess(StarsTestServer& server, QObject* parent)
+    : QObject(parent), m_server(server), m_keys{QStringLiteral("k7Yq"), QStringLiteral("Rw2p"), QStringLiteral("z9Lm"),
+                                                QStringLiteral("Hc4x"), QStringLiteral("bQ6t")},
+      m_program(QStringLiteral(STARSCAM_BIN)), m_environment(QProcessEnvironment::systemEnvironment())
 {
     m_config.insert(QStringLiteral("NAME_ON_STARS"), QStringLiteral("cam1"));
     m_config.insert(QStringLiteral("KEY_FILE_NAME"), QStringLiteral("cam1"));
@@ -28,8 +26,7 @@ ServiceProcess::ServiceProcess(StarsTestServer &server, QObject *parent)
                          QStringLiteral("[%{file}:%{line} %{function}] %{message}"));
     m_environment.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
 
-    connect(&m_process, &QProcess::readyReadStandardError, this,
-            [this] { m_log += m_process.readAllStandardError(); });
+    connect(&m_process, &QProcess::readyReadStandardError, this, [this] { m_log += m_process.readAllStandardError(); });
     connect(&m_process, &QProcess::readyReadStandardOutput, this,
             [this] { m_output += m_process.readAllStandardOutput(); });
 }
@@ -45,22 +42,22 @@ QString ServiceProcess::backend()
     return qEnvironmentVariable(BackendVariable, QStringLiteral("sim"));
 }
 
-void ServiceProcess::setConfigValue(const QString &key, const QString &value)
+void ServiceProcess::setConfigValue(const QString& key, const QString& value)
 {
     m_config.insert(key, value);
 }
 
-void ServiceProcess::removeConfigValue(const QString &key)
+void ServiceProcess::removeConfigValue(const QString& key)
 {
     m_config.remove(key);
 }
 
-void ServiceProcess::setEnvironmentValue(const QString &name, const QString &value)
+void ServiceProcess::setEnvironmentValue(const QString& name, const QString& value)
 {
     m_environment.insert(name, value);
 }
 
-bool ServiceProcess::writeFile(const QString &name, const QByteArray &contents)
+bool ServiceProcess::writeFile(const QString& name, const QByteArray& contents)
 {
     QFile file(filePath(name));
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(contents) == contents.size();
@@ -90,8 +87,8 @@ bool ServiceProcess::writeSetUpFiles()
 {
     if (m_writeConfig && !writeFile(QStringLiteral("config.cfg"), configText()))
         return false;
-    if (m_writeKeyFile && !writeFile(keyFileName() + QStringLiteral(".key"),
-                                     m_keys.join(QLatin1Char('\n')).toLatin1() + '\n'))
+    if (m_writeKeyFile
+        && !writeFile(keyFileName() + QStringLiteral(".key"), m_keys.join(QLatin1Char('\n')).toLatin1() + '\n'))
         return false;
     return nodeName().isEmpty() || m_server.addKeys(nodeName(), m_keys);
 }
@@ -114,7 +111,7 @@ QMap<QString, QString> ServiceProcess::effectiveConfig() const
     if (!m_writeConfig)
         return config;
     const QRegularExpression whiteSpace(QStringLiteral("\\s+"));
-    for (const QString &line : QString::fromUtf8(configText()).split(QLatin1Char('\n'))) {
+    for (const QString& line : QString::fromUtf8(configText()).split(QLatin1Char('\n'))) {
         const QStringList words = line.simplified().split(whiteSpace, Qt::SkipEmptyParts);
         if (words.size() < 2 || words.at(0).startsWith(QLatin1Char('#')))
             continue;
@@ -180,7 +177,7 @@ bool ServiceProcess::isRunning() const
     return m_process.state() != QProcess::NotRunning;
 }
 
-QString ServiceProcess::filePath(const QString &name) const
+QString ServiceProcess::filePath(const QString& name) const
 {
     return QDir(m_workDir.path()).filePath(name);
 }

@@ -22,10 +22,11 @@ class StarsTestServer;
 // <KEY_FILE_NAME>.key is written and its keys registered with the server for
 // the node the service logs in as, so start() followed by waitForLogin()
 // brings a logged-in node "cam1". Construct it after the server has started.
-class ServiceProcess : public QObject {
+class ServiceProcess : public QObject
+{
     Q_OBJECT
 public:
-    explicit ServiceProcess(StarsTestServer &server, QObject *parent = nullptr);
+    explicit ServiceProcess(StarsTestServer& server, QObject* parent = nullptr);
     ~ServiceProcess() override;
 
     // The camera backend the configuration names: "sim" unless the
@@ -33,25 +34,29 @@ public:
     // is the value of STARSCAM_TEST_FLI_LIBRARY (the SDK-level simulated
     // camera): the same tests then run through the SDK backend.
     static QString backend();
-    static constexpr const char *BackendVariable = "STARSCAM_TEST_BACKEND";
-    static constexpr const char *FliLibraryVariable = "STARSCAM_TEST_FLI_LIBRARY";
+    static constexpr const char* BackendVariable = "STARSCAM_TEST_BACKEND";
+    static constexpr const char* FliLibraryVariable = "STARSCAM_TEST_FLI_LIBRARY";
 
     // Set-up, before start().
-    void setConfigValue(const QString &key, const QString &value);
-    void removeConfigValue(const QString &key);
-    void setConfig(const QMap<QString, QString> &config) { m_config = config; }
+    void setConfigValue(const QString& key, const QString& value);
+    void removeConfigValue(const QString& key);
+    void setConfig(const QMap<QString, QString>& config) { m_config = config; }
     QMap<QString, QString> config() const { return m_config; }
     // Written verbatim as config.cfg instead of the key/value map.
-    void setConfigText(const QString &text) { m_configText = text; m_useConfigText = true; }
+    void setConfigText(const QString& text)
+    {
+        m_configText = text;
+        m_useConfigText = true;
+    }
     void setWithoutConfigFile() { m_writeConfig = false; }
-    void setKeys(const QStringList &keys) { m_keys = keys; }
+    void setKeys(const QStringList& keys) { m_keys = keys; }
     void setWithoutKeyFile() { m_writeKeyFile = false; }
-    void setEnvironmentValue(const QString &name, const QString &value);
-    void setArguments(const QStringList &arguments) { m_arguments = arguments; }
+    void setEnvironmentValue(const QString& name, const QString& value);
+    void setArguments(const QStringList& arguments) { m_arguments = arguments; }
     // Runs another program in the service's place (the service by default).
-    void setProgram(const QString &program) { m_program = program; }
+    void setProgram(const QString& program) { m_program = program; }
     // Writes a file of the test's own into the working directory.
-    bool writeFile(const QString &name, const QByteArray &contents);
+    bool writeFile(const QString& name, const QByteArray& contents);
 
     // Writes the files and starts the program; false if it could not start.
     bool start(int timeoutMs = 10000);
@@ -72,19 +77,19 @@ public:
     QString nodeName() const;
     QString keyFileName() const;
     QString workDir() const { return m_workDir.path(); }
-    QString filePath(const QString &name) const;
-    QStringList files() const;   // names in the working directory, sorted
-    QString log();               // stderr so far
-    QString output();            // stdout so far
+    QString filePath(const QString& name) const;
+    QStringList files() const; // names in the working directory, sorted
+    QString log();             // stderr so far
+    QString output();          // stdout so far
 
 private:
-    static constexpr const char *ServiceDefaultName = "QtTarn";
+    static constexpr const char* ServiceDefaultName = "QtTarn";
 
     QByteArray configText() const;
     QMap<QString, QString> effectiveConfig() const;
     bool writeSetUpFiles();
 
-    StarsTestServer &m_server;
+    StarsTestServer& m_server;
     QTemporaryDir m_workDir;
     QMap<QString, QString> m_config;
     QString m_configText;

@@ -28,8 +28,8 @@ bool StarsTestServer::start(int timeoutMs)
         qWarning() << "stars-testserver is not built or no key directory:" << program;
         return false;
     }
-    QStringList arguments{QStringLiteral("--port"), QString::number(m_requestedPort),
-                          QStringLiteral("--keydir"), m_keyDir.path()};
+    QStringList arguments{QStringLiteral("--port"), QString::number(m_requestedPort), QStringLiteral("--keydir"),
+                          m_keyDir.path()};
     if (m_verbose)
         arguments << QStringLiteral("--verbose");
     if (m_faults & NoVerdict)
@@ -49,10 +49,12 @@ bool StarsTestServer::start(int timeoutMs)
         return false;
     }
     // The first line is "listening <address> <port>".
-    const bool gotLine = TestWait::until([this] {
-        m_output += m_process.readAllStandardOutput();
-        return m_output.contains('\n') || m_process.state() == QProcess::NotRunning;
-    }, timeoutMs);
+    const bool gotLine = TestWait::until(
+        [this] {
+            m_output += m_process.readAllStandardOutput();
+            return m_output.contains('\n') || m_process.state() == QProcess::NotRunning;
+        },
+        timeoutMs);
     const QList<QByteArray> words = m_output.left(m_output.indexOf('\n')).split(' ');
     if (!gotLine || words.size() != 3 || words.at(0) != "listening") {
         qWarning() << "stars-testserver did not report its port:" << m_output;
@@ -60,9 +62,8 @@ bool StarsTestServer::start(int timeoutMs)
     }
     m_port = quint16(words.at(2).toUInt());
     // Keep draining stdout so a verbose server never blocks on a full pipe.
-    QObject::connect(&m_process, &QProcess::readyReadStandardOutput, [this] {
-        m_output += m_process.readAllStandardOutput();
-    });
+    QObject::connect(&m_process, &QProcess::readyReadStandardOutput,
+                     [this] { m_output += m_process.readAllStandardOutput(); });
     return m_port != 0;
 }
 
@@ -71,7 +72,7 @@ bool StarsTestServer::isRunning() const
     return m_process.state() == QProcess::Running;
 }
 
-bool StarsTestServer::addKeys(const QString &node, const QStringList &keys)
+bool StarsTestServer::addKeys(const QString& node, const QStringList& keys)
 {
     QFile file(QDir(m_keyDir.path()).filePath(node + QStringLiteral(".key")));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))

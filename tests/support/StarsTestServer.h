@@ -9,7 +9,8 @@
 
 // The stars-testserver program run for one test: listens on a port the system
 // picks, with its key files in a directory of its own. Killed on destruction.
-class StarsTestServer {
+class StarsTestServer
+{
 public:
     // Misbehaviours the server can be asked for, to test how nodes cope.
     enum Fault {
@@ -22,8 +23,8 @@ public:
 
     explicit StarsTestServer(Faults faults = NoFault);
     ~StarsTestServer();
-    StarsTestServer(const StarsTestServer &) = delete;
-    StarsTestServer &operator=(const StarsTestServer &) = delete;
+    StarsTestServer(const StarsTestServer&) = delete;
+    StarsTestServer& operator=(const StarsTestServer&) = delete;
 
     // Passes --verbose, so output() holds a trace of every line; call before start().
     void setVerbose(bool verbose) { m_verbose = verbose; }
@@ -32,7 +33,7 @@ public:
     // back where its nodes look for it.
     void setPort(quint16 port) { m_requestedPort = port; }
     // More command-line options (e.g. --allow-host); call before start().
-    void setExtraArguments(const QStringList &arguments) { m_extraArguments = arguments; }
+    void setExtraArguments(const QStringList& arguments) { m_extraArguments = arguments; }
 
     // Starts the program and reads its port; false (with a warning) on failure.
     bool start(int timeoutMs = 10000);
@@ -41,7 +42,7 @@ public:
     QString keyDir() const { return m_keyDir.path(); }
 
     // Writes <keydir>/<node>.key, the keys a node must answer with.
-    bool addKeys(const QString &node, const QStringList &keys);
+    bool addKeys(const QString& node, const QStringList& keys);
 
     // Asks the server to end (SIGTERM) and waits; true if it ended with status 0.
     bool terminate(int timeoutMs = 10000);

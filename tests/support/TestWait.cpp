@@ -4,7 +4,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
-bool TestWait::until(const std::function<bool()> &condition, int timeoutMs)
+bool TestWait::until(const std::function<bool()>& condition, int timeoutMs)
 {
     const QDeadlineTimer deadline(timeoutMs);
     while (!condition()) {

@@ -16,8 +16,7 @@ struct Rig
     explicit Rig(int cameraNo = 0, SimSettings settings = SimSettings(), const TarnOptions& options = {},
                  FaultSettings faultSettings = {})
         : sim(settings), faults(sim, faultSettings), rec(faults), tarn(cameraNo, rec, options)
-    {
-    }
+    {}
     SimCamera sim;
     FaultInjectingLibrary faults;
     RecordingLibrary rec;
@@ -262,11 +261,15 @@ void tst_Tarn::serialChoosesCamera_data()
     QTest::addColumn<QString>("serial");
     QTest::addColumn<QString>("opened"); // empty: nothing opened
     QTest::addColumn<QString>("logged");
-    QTest::newRow("serial alone") << -1 << "SIM00002" << "sim1" << "Camera serial SIM00002: sim1, number 1 of 3 listed";
-    QTest::newRow("serial over number") << 0 << "SIM00003" << "sim2"
+    QTest::newRow("serial alone") << -1 << "SIM00002"
+                                  << "sim1"
+                                  << "Camera serial SIM00002: sim1, number 1 of 3 listed";
+    QTest::newRow("serial over number") << 0 << "SIM00003"
+                                        << "sim2"
                                         << "Camera serial SIM00003: sim2, number 2 of 3 listed";
     QTest::newRow("serial not listed")
-        << 0 << "SIM00009" << ""
+        << 0 << "SIM00009"
+        << ""
         << "Camera serial SIM00009 not found among 3 listed: SIM00001 (sim0), SIM00002 (sim1), SIM00003 (sim2)"
            " - no camera opened";
 }
@@ -364,7 +367,7 @@ void tst_Tarn::startSizesFramesFromVisibleArea()
 
 void tst_Tarn::startRefusals_data()
 {
-    QTest::addColumn<int>("which"); // 0 exp, 1 exp2, 2 rbi
+    QTest::addColumn<int>("which");       // 0 exp, 1 exp2, 2 rbi
     QTest::addColumn<QList<int>>("args"); // hbin vbin rbin flushes
     QTest::newRow("rbi with 0 flushes") << 2 << QList<int>{1, 1, 1, 0};
     QTest::newRow("rbi with negative flushes") << 2 << QList<int>{1, 1, 1, -2};
@@ -425,34 +428,50 @@ void tst_Tarn::frameSetUpCallOrder_data()
 
     // Visible area (14,4)-(1550,1028); bins 2, 4, rbin 3.
     QTest::newRow("main, TDI off") << 0 << 0 << "" << true
-                                   << QStringList{"setImageArea(1,14,4,782,260)=0", "setExposureTime(1,0)=0",
-                                                  "setFrameType(1,0)=0", "setHBin(1,2)=0", "setVBin(1,4)=0",
-                                                  "setTDI(1,0,0)=0", "exposeFrame(1)=0"};
+                                   << QStringList{"setImageArea(1,14,4,782,260)=0",
+                                                  "setExposureTime(1,0)=0",
+                                                  "setFrameType(1,0)=0",
+                                                  "setHBin(1,2)=0",
+                                                  "setVBin(1,4)=0",
+                                                  "setTDI(1,0,0)=0",
+                                                  "exposeFrame(1)=0"};
     QTest::newRow("main, TDI on") << 0 << 7 << "" << true
-                                  << QStringList{"setImageArea(1,14,4,782,260)=0", "setExposureTime(1,0)=0",
-                                                 "setFrameType(1,0)=0", "setHBin(1,2)=0", "setVBin(1,4)=0",
-                                                 "setTDI(1,7,0)=0", "exposeFrame(1)=0"};
+                                  << QStringList{"setImageArea(1,14,4,782,260)=0",
+                                                 "setExposureTime(1,0)=0",
+                                                 "setFrameType(1,0)=0",
+                                                 "setHBin(1,2)=0",
+                                                 "setVBin(1,4)=0",
+                                                 "setTDI(1,7,0)=0",
+                                                 "exposeFrame(1)=0"};
     QTest::newRow("main, TDI on fails") << 0 << 7 << "setTDI" << false
-                                        << QStringList{"setImageArea(1,14,4,782,260)=0", "setExposureTime(1,0)=0",
-                                                       "setFrameType(1,0)=0", "setHBin(1,2)=0", "setVBin(1,4)=0",
+                                        << QStringList{"setImageArea(1,14,4,782,260)=0",
+                                                       "setExposureTime(1,0)=0",
+                                                       "setFrameType(1,0)=0",
+                                                       "setHBin(1,2)=0",
+                                                       "setVBin(1,4)=0",
                                                        "setTDI(1,7,0)=-5"};
-    QTest::newRow("main, TDI off fails but goes on")
-        << 0 << 0 << "setTDI" << true
-        << QStringList{"setImageArea(1,14,4,782,260)=0", "setExposureTime(1,0)=0", "setFrameType(1,0)=0",
-                       "setHBin(1,2)=0", "setVBin(1,4)=0", "setTDI(1,0,0)=-5", "exposeFrame(1)=0"};
-    QTest::newRow("main, area fails first") << 0 << 0 << "setImageArea" << false
-                                            << QStringList{"setImageArea(1,14,4,782,260)=-5"};
+    QTest::newRow("main, TDI off fails but goes on") << 0 << 0 << "setTDI" << true
+                                                     << QStringList{"setImageArea(1,14,4,782,260)=0",
+                                                                    "setExposureTime(1,0)=0",
+                                                                    "setFrameType(1,0)=0",
+                                                                    "setHBin(1,2)=0",
+                                                                    "setVBin(1,4)=0",
+                                                                    "setTDI(1,0,0)=-5",
+                                                                    "exposeFrame(1)=0"};
+    QTest::newRow("main, area fails first")
+        << 0 << 0 << "setImageArea" << false << QStringList{"setImageArea(1,14,4,782,260)=-5"};
     QTest::newRow("flood") << 1 << 7 << "" << true
-                           << QStringList{"setTDI(1,0,0)=0", "setExposureTime(1,30)=0", "setFrameType(1,3)=0",
-                                          "setHBin(1,3)=0", "setVBin(1,3)=0", "setImageArea(1,14,4,526,345)=0",
+                           << QStringList{"setTDI(1,0,0)=0",     "setExposureTime(1,30)=0",
+                                          "setFrameType(1,3)=0", "setHBin(1,3)=0",
+                                          "setVBin(1,3)=0",      "setImageArea(1,14,4,526,345)=0",
                                           "exposeFrame(1)=0"};
     QTest::newRow("flush, TDI off fails but goes on")
         << 2 << 0 << "setTDI" << true
-        << QStringList{"setTDI(1,0,0)=-5", "setExposureTime(1,0)=0", "setFrameType(1,1)=0", "setHBin(1,3)=0",
-                       "setVBin(1,3)=0", "setImageArea(1,14,4,526,345)=0", "exposeFrame(1)=0"};
-    QTest::newRow("flush, frame type fails") << 2 << 0 << "setFrameType" << false
-                                             << QStringList{"setTDI(1,0,0)=0", "setExposureTime(1,0)=0",
-                                                            "setFrameType(1,1)=-5"};
+        << QStringList{"setTDI(1,0,0)=-5", "setExposureTime(1,0)=0",         "setFrameType(1,1)=0", "setHBin(1,3)=0",
+                       "setVBin(1,3)=0",   "setImageArea(1,14,4,526,345)=0", "exposeFrame(1)=0"};
+    QTest::newRow("flush, frame type fails")
+        << 2 << 0 << "setFrameType" << false
+        << QStringList{"setTDI(1,0,0)=0", "setExposureTime(1,0)=0", "setFrameType(1,1)=-5"};
 }
 
 void tst_Tarn::frameSetUpCallOrder()
@@ -722,8 +741,8 @@ void tst_Tarn::stopWithStepPending_data()
     QTest::newRow("exp NextPic") << 0 << int(Tarn::NextPic) << 1 << false << d0 << 1 << 1;
     QTest::newRow("exp 2nd RBIFlood") << 0 << int(Tarn::RBIFlood) << 2 << false
                                       << "picture 0; abandoned picture 1; not taken none" << 0 << 2;
-    QTest::newRow("exp End") << 0 << int(Tarn::End) << 1 << false
-                             << "pictures 0 to 1; abandoned none; not taken none" << 0 << 2;
+    QTest::newRow("exp End") << 0 << int(Tarn::End) << 1 << false << "pictures 0 to 1; abandoned none; not taken none"
+                             << 0 << 2;
     const QString r0 = "none; abandoned frame 0 (exposure cancelled); not taken frame 1";
     QTest::newRow("rbi Start") << 1 << 0 << 1 << false << "none; abandoned none; not taken frames 0 to 1" << 2 << 0;
     QTest::newRow("rbi flood Exposing") << 1 << int(Tarn::Exposing) << 1 << true << r0 << 1 << 1;
@@ -732,8 +751,8 @@ void tst_Tarn::stopWithStepPending_data()
                                      << "frame 0; abandoned none; not taken frame 1" << 1 << 1;
     QTest::newRow("rbi flush Exposing") << 1 << int(Tarn::Exposing) << 2 << true
                                         << "frame 0; abandoned frame 1 (exposure cancelled); not taken none" << 0 << 2;
-    QTest::newRow("rbi Done") << 1 << int(Tarn::Done) << 1 << false
-                              << "frames 0 to 1; abandoned none; not taken none" << 0 << 2;
+    QTest::newRow("rbi Done") << 1 << int(Tarn::Done) << 1 << false << "frames 0 to 1; abandoned none; not taken none"
+                              << 0 << 2;
     QTest::newRow("single Start") << 2 << 0 << 1 << false << "before it started" << 0 << 1;
     QTest::newRow("single Exposing") << 2 << int(Tarn::Exposing) << 1 << true << "(exposure cancelled)" << 0 << 1;
     QTest::newRow("single Done") << 2 << int(Tarn::Done) << 1 << false << "after its end" << 0 << 1;
@@ -820,27 +839,36 @@ void tst_Tarn::failuresInSequencesAreLogged_data()
     QTest::addColumn<QString>("failing"); // "late": the camera never says ready
     QTest::addColumn<QString>("line");    // "": no line, the frame goes on
 
-    QTest::newRow("exp start") << 0 << 0 << 0 << "exposeFrame" << "Picture 0: exposeFrame failed (-5), no file";
+    QTest::newRow("exp start") << 0 << 0 << 0 << "exposeFrame"
+                               << "Picture 0: exposeFrame failed (-5), no file";
     QTest::newRow("exp status") << 0 << 0 << 0 << "getDeviceStatus"
                                 << "Picture 0: getDeviceStatus failed (-5), no file";
-    QTest::newRow("exp read-out") << 0 << 0 << 0 << "grabRow" << "Picture 0: grabRow failed (-5) at row 0, no file";
-    QTest::newRow("exp flood start") << 0 << 2 << 0 << "setVBin" << "Picture 0 RBI flood: setVBin failed (-5), no file";
+    QTest::newRow("exp read-out") << 0 << 0 << 0 << "grabRow"
+                                  << "Picture 0: grabRow failed (-5) at row 0, no file";
+    QTest::newRow("exp flood start") << 0 << 2 << 0 << "setVBin"
+                                     << "Picture 0 RBI flood: setVBin failed (-5), no file";
     QTest::newRow("exp RBI read-out") << 0 << 1 << 0 << "grabRow"
                                       << "Picture 0 RBI flood: grabRow failed (-5) at row 0, no file";
-    QTest::newRow("exp late") << 0 << 0 << 0 << "late" << "Picture 0: not ready ";
-    QTest::newRow("exp late flood") << 0 << 1 << 0 << "late" << "Picture 0 RBI flood: not ready ";
+    QTest::newRow("exp late") << 0 << 0 << 0 << "late"
+                              << "Picture 0: not ready ";
+    QTest::newRow("exp late flood") << 0 << 1 << 0 << "late"
+                                    << "Picture 0 RBI flood: not ready ";
     QTest::newRow("rbi start") << 1 << 2 << 0 << "setFrameType"
                                << "RBI frame 0: setFrameType failed (-5), RBI flush ends";
     QTest::newRow("rbi read-out") << 1 << 2 << 0 << "grabRow"
                                   << "RBI frame 0: grabRow failed (-5) at row 0, frame counted";
-    QTest::newRow("rbi late") << 1 << 2 << 0 << "late" << "RBI frame 0: not ready ";
+    QTest::newRow("rbi late") << 1 << 2 << 0 << "late"
+                              << "RBI frame 0: not ready ";
     QTest::newRow("single start") << 2 << 0 << 0 << "setImageArea"
                                   << "Single exposure: setImageArea failed (-5), no image";
     QTest::newRow("single status") << 2 << 0 << 0 << "getExposureStatus"
                                    << "Single exposure: getExposureStatus failed (-5), no image";
-    QTest::newRow("single late") << 2 << 0 << 0 << "late" << "Single exposure: not ready ";
-    QTest::newRow("single late, TDI") << 2 << 0 << 5 << "late" << "";
-    QTest::newRow("download") << 3 << 0 << 0 << "grabRow" << "Single exposure: grabRow failed (-5) at row 0, no file";
+    QTest::newRow("single late") << 2 << 0 << 0 << "late"
+                                 << "Single exposure: not ready ";
+    QTest::newRow("single late, TDI") << 2 << 0 << 5 << "late"
+                                      << "";
+    QTest::newRow("download") << 3 << 0 << 0 << "grabRow"
+                              << "Single exposure: grabRow failed (-5) at row 0, no file";
 }
 
 void tst_Tarn::failuresInSequencesAreLogged()

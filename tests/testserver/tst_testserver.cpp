@@ -20,7 +20,8 @@ const int LongWait = 10000;
 
 Q_DECLARE_METATYPE(StarsTestServer::Faults)
 
-class TestServerTest : public QObject {
+class TestServerTest : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -56,7 +57,7 @@ private slots:
     void serviceProcessReportsAnEarlyExit();
 
 private:
-    std::unique_ptr<BusNode> logIn(const QString &node);
+    std::unique_ptr<BusNode> logIn(const QString& node);
 
     std::unique_ptr<StarsTestServer> m_server;
 };
@@ -72,7 +73,7 @@ void TestServerTest::cleanup()
     m_server.reset();
 }
 
-std::unique_ptr<BusNode> TestServerTest::logIn(const QString &node)
+std::unique_ptr<BusNode> TestServerTest::logIn(const QString& node)
 {
     if (!m_server->addKeys(node, Keys))
         return nullptr;
@@ -86,27 +87,34 @@ void TestServerTest::logIn_data()
 {
     QTest::addColumn<QString>("node");
     QTest::addColumn<QByteArray>("keyFile"); // null: no key file at all
-    QTest::addColumn<int>("keyOffset");       // 0 answers with the right word
+    QTest::addColumn<int>("keyOffset");      // 0 answers with the right word
     QTest::addColumn<bool>("alreadyLoggedIn");
-    QTest::addColumn<QString>("allowHost");   // --allow-host rule, if any
-    QTest::addColumn<QString>("verdict");     // after "System>node "
+    QTest::addColumn<QString>("allowHost"); // --allow-host rule, if any
+    QTest::addColumn<QString>("verdict");   // after "System>node "
 
     const QString bad = "Er: Bad node name or key";
     const QByteArray keys = "k0\nk1\nk2\n";
-    QTest::newRow("right key") << "term1" << keys << 0 << false << "" << "Ok:";
+    QTest::newRow("right key") << "term1" << keys << 0 << false << ""
+                               << "Ok:";
     QTest::newRow("one key per line, trimmed, empty lines skipped")
-        << "term1" << QByteArray("\tk0\n\n  k1 \r\nk2") << 0 << false << "" << "Ok:";
+        << "term1" << QByteArray("\tk0\n\n  k1 \r\nk2") << 0 << false << ""
+        << "Ok:";
     QTest::newRow("all keys on one line are one key") << "term1" << QByteArray("k0 k1 k2\n") << 0 << false << "" << bad;
-    QTest::newRow("single key") << "term1" << QByteArray("only\n") << 0 << false << "" << "Ok:";
+    QTest::newRow("single key") << "term1" << QByteArray("only\n") << 0 << false << ""
+                                << "Ok:";
     QTest::newRow("wrong key") << "term1" << keys << 1 << false << "" << bad;
     QTest::newRow("unknown node") << "term1" << QByteArray() << 0 << false << "" << bad;
     QTest::newRow("empty key file") << "term1" << QByteArray(" \n") << 0 << false << "" << bad;
-    QTest::newRow("node already logged in") << "term1" << keys << 0 << true << "" << "Er: term1 already exists.";
+    QTest::newRow("node already logged in") << "term1" << keys << 0 << true << ""
+                                            << "Er: term1 already exists.";
     QTest::newRow("System is the server") << "System" << keys << 0 << false << "" << bad;
     QTest::newRow("sub-name") << "term1.ui" << keys << 0 << false << "" << bad;
-    QTest::newRow("allowed host") << "term1" << keys << 0 << false << "term1=127.0.0.1" << "Ok:";
-    QTest::newRow("host not allowed") << "term1" << keys << 0 << false << "term1=192.0.2.7" << "Er: Bad host for term1";
-    QTest::newRow("rule for another node") << "term1" << keys << 0 << false << "cam1=192.0.2.7" << "Ok:";
+    QTest::newRow("allowed host") << "term1" << keys << 0 << false << "term1=127.0.0.1"
+                                  << "Ok:";
+    QTest::newRow("host not allowed") << "term1" << keys << 0 << false << "term1=192.0.2.7"
+                                      << "Er: Bad host for term1";
+    QTest::newRow("rule for another node") << "term1" << keys << 0 << false << "cam1=192.0.2.7"
+                                           << "Ok:";
     QTest::newRow("wrong key from a host not allowed") << "term1" << keys << 1 << false << "term1=192.0.2.7" << bad;
 }
 
@@ -197,9 +205,11 @@ void TestServerTest::routesToLoggedInNode_data()
         << QByteArray("term1.ui>cam1.ccd SetBin 2 2 1\n") << QByteArray("term1.ui>cam1.ccd SetBin 2 2 1");
     QTest::newRow("sender added when missing") << QByteArray("cam1 GetTemp\n") << QByteArray("term1>cam1 GetTemp");
     QTest::newRow("sender kept as written") << QByteArray("other>cam1 GetTemp\n") << QByteArray("other>cam1 GetTemp");
-    QTest::newRow("carriage return dropped") << QByteArray("term1>cam1 GetTemp\r\n") << QByteArray("term1>cam1 GetTemp");
+    QTest::newRow("carriage return dropped")
+        << QByteArray("term1>cam1 GetTemp\r\n") << QByteArray("term1>cam1 GetTemp");
     QTest::newRow("reply") << QByteArray("term1>cam1 @GetTemp 20 20\n") << QByteArray("term1>cam1 @GetTemp 20 20");
-    QTest::newRow("event to a node") << QByteArray("term1>cam1 _ChangedIsBusy 1\n") << QByteArray("term1>cam1 _ChangedIsBusy 1");
+    QTest::newRow("event to a node") << QByteArray("term1>cam1 _ChangedIsBusy 1\n")
+                                     << QByteArray("term1>cam1 _ChangedIsBusy 1");
     QTest::newRow("bytes passed unchanged")
         << QByteArray("term1>cam1 SetName \xe9t\xc3\xa9 \x01\n") << QByteArray("term1>cam1 SetName \xe9t\xc3\xa9 \x01");
     QTest::newRow("blanks kept") << QByteArray("term1>cam1 SetBin  2 2 \n") << QByteArray("term1>cam1 SetBin  2 2 ");
@@ -225,13 +235,15 @@ void TestServerTest::answersWhenNotRoutable_data()
     QTest::addColumn<QString>("answer"); // empty: none
 
     QTest::newRow("command") << QByteArray("term1>x GetTemp") << "System>term1 @GetTemp Er: x is down.";
-    QTest::newRow("sub-names")
-        << QByteArray("term1.ui>x.ccd SetBin 2 2 1") << "System>term1.ui @SetBin 2 2 1 Er: x is down.";
-    QTest::newRow("error answer")
-        << QByteArray("term1>x Er: Undefined Command") << "System>term1 @Er: Undefined Command Er: x is down.";
+    QTest::newRow("sub-names") << QByteArray("term1.ui>x.ccd SetBin 2 2 1")
+                               << "System>term1.ui @SetBin 2 2 1 Er: x is down.";
+    QTest::newRow("error answer") << QByteArray("term1>x Er: Undefined Command")
+                                  << "System>term1 @Er: Undefined Command Er: x is down.";
     QTest::newRow("no sender written") << QByteArray("x GetTemp") << "System>term1 @GetTemp Er: x is down.";
-    QTest::newRow("names are case-sensitive") << QByteArray("term1>Cam1 GetTemp") << "System>term1 @GetTemp Er: Cam1 is down.";
-    QTest::newRow("prefix of a logged-in name") << QByteArray("term1>cam GetTemp") << "System>term1 @GetTemp Er: cam is down.";
+    QTest::newRow("names are case-sensitive")
+        << QByteArray("term1>Cam1 GetTemp") << "System>term1 @GetTemp Er: Cam1 is down.";
+    QTest::newRow("prefix of a logged-in name")
+        << QByteArray("term1>cam GetTemp") << "System>term1 @GetTemp Er: cam is down.";
     QTest::newRow("reply") << QByteArray("term1>x @GetTemp 20 20") << "";
     QTest::newRow("event") << QByteArray("term1>x _ChangedIsBusy 1") << "";
     QTest::newRow("empty line") << QByteArray("") << "";
@@ -263,18 +275,22 @@ void TestServerTest::systemCommands_data()
     QTest::addColumn<QByteArray>("sent");
     QTest::addColumn<QString>("answer"); // empty: none
 
-    QTest::newRow("listnodes in log-in order") << QByteArray("term1>System listnodes") << "System>term1 @listnodes term1 cam1";
+    QTest::newRow("listnodes in log-in order")
+        << QByteArray("term1>System listnodes") << "System>term1 @listnodes term1 cam1";
     QTest::newRow("sender written with sub-name")
         << QByteArray("term1.ui>System listnodes") << "System>term1.ui @listnodes term1 cam1";
-    QTest::newRow("System with sub-name") << QByteArray("term1>System.x listnodes") << "System>term1 @listnodes term1 cam1";
-    QTest::newRow("unknown command")
-        << QByteArray("term1>System bogus 1 2") << "System>term1 @bogus Er: Command is not found or not available.";
-    QTest::newRow("System is case-sensitive") << QByteArray("term1>system listnodes") << "System>term1 @listnodes Er: system is down.";
+    QTest::newRow("System with sub-name")
+        << QByteArray("term1>System.x listnodes") << "System>term1 @listnodes term1 cam1";
+    QTest::newRow("unknown command") << QByteArray("term1>System bogus 1 2")
+                                     << "System>term1 @bogus Er: Command is not found or not available.";
+    QTest::newRow("System is case-sensitive")
+        << QByteArray("term1>system listnodes") << "System>term1 @listnodes Er: system is down.";
     QTest::newRow("flgon") << QByteArray("term1>System flgon cam1") << "System>term1 @flgon Ok:";
     QTest::newRow("flgoff") << QByteArray("term1>System flgoff cam1") << "System>term1 @flgoff Ok:";
-    QTest::newRow("flgon without node")
-        << QByteArray("term1>System flgon") << "System>term1 @flgon Er: Node name is missing or not single.";
-    QTest::newRow("disconnect absent node") << QByteArray("term1>System disconnect x") << "System>term1 @disconnect Er: x is down.";
+    QTest::newRow("flgon without node") << QByteArray("term1>System flgon")
+                                        << "System>term1 @flgon Er: Node name is missing or not single.";
+    QTest::newRow("disconnect absent node")
+        << QByteArray("term1>System disconnect x") << "System>term1 @disconnect Er: x is down.";
     QTest::newRow("reply to System") << QByteArray("term1>System @listnodes a b") << "";
     QTest::newRow("event nobody subscribed to") << QByteArray("term1>System _ChangedIsBusy 1") << "";
 }
@@ -309,8 +325,7 @@ void TestServerTest::forwardsEventsToSubscribers()
     cam1->send("cam1>System listnodes");
     QCOMPARE(cam1->nextLine(LongWait), QStringLiteral("System>cam1 @listnodes term1 term2 cam1"));
     QVERIFY(term1->syncWithServer());
-    QCOMPARE(term1->pendingLines(),
-             (QStringList{"cam1>System _ChangedIsBusy 1", "cam1.ccd>System _ChangedTemp -10"}));
+    QCOMPARE(term1->pendingLines(), (QStringList{"cam1>System _ChangedIsBusy 1", "cam1.ccd>System _ChangedTemp -10"}));
     term1->clearPending();
     QVERIFY(term2->syncWithServer());
     QCOMPARE(term2->pendingLines(), QStringList());
@@ -369,9 +384,9 @@ void TestServerTest::cutsLinesFromTheByteStream_data()
 
     QTest::newRow("one line in three writes")
         << QByteArrayList{"term1>ca", "m1 Get", "Temp\n"} << QStringList{"term1>cam1 GetTemp"};
-    QTest::newRow("one byte a write")
-        << QByteArrayList{"t", "e", "r", "m", "1", ">", "c", "a", "m", "1", " ", "X", "\r", "\n"}
-        << QStringList{"term1>cam1 X"};
+    QTest::newRow("one byte a write") << QByteArrayList{"t", "e", "r", "m", "1", ">",  "c",
+                                                        "a", "m", "1", " ", "X", "\r", "\n"}
+                                      << QStringList{"term1>cam1 X"};
     QTest::newRow("two lines in one write")
         << QByteArrayList{"term1>cam1 A\nterm1>cam1 B\n"} << QStringList{"term1>cam1 A", "term1>cam1 B"};
     QTest::newRow("end of one line with the start of the next")
@@ -388,7 +403,7 @@ void TestServerTest::cutsLinesFromTheByteStream()
     auto term1 = logIn("term1");
     auto cam1 = logIn("cam1");
     QVERIFY(term1 && cam1);
-    for (const QByteArray &bytes : writes) {
+    for (const QByteArray& bytes : writes) {
         term1->sendRaw(bytes);
         // Give each write the chance to arrive on its own.
         QTest::qWait(10);
@@ -473,7 +488,7 @@ void TestServerTest::faultSwitches()
     // The key and a question in one go: whatever comes before the answer is the verdict.
     bus.send("term1 " + Keys.at((number + (rightKey ? 0 : 1)) % Keys.size()) + "\nterm1>System listnodes");
     if (loggedIn) {
-        QVERIFY(!bus.waitForLine([](const QString &line) { return line.contains("@listnodes"); }, LongWait).isNull());
+        QVERIFY(!bus.waitForLine([](const QString& line) { return line.contains("@listnodes"); }, LongWait).isNull());
         QCOMPARE(bus.pendingLines(), verdicts);
     } else {
         QVERIFY(bus.waitForDisconnected(LongWait));
@@ -519,10 +534,9 @@ void TestServerTest::starsctlRunsSteps_data()
     QTest::addColumn<QStringList>("printed");
     QTest::addColumn<QString>("complaint");
 
-    QTest::newRow("command and reply")
-        << QStringList{"GetTemp"}
-        << QStringList{"<term1>cam1 GetTemp", ">cam1>term1 @GetTemp 20 20"}
-        << 0 << QStringList{"> term1>cam1 GetTemp", "< cam1>term1 @GetTemp 20 20"} << "";
+    QTest::newRow("command and reply") << QStringList{"GetTemp"}
+                                       << QStringList{"<term1>cam1 GetTemp", ">cam1>term1 @GetTemp 20 20"} << 0
+                                       << QStringList{"> term1>cam1 GetTemp", "< cam1>term1 @GetTemp 20 20"} << "";
     QTest::newRow("other lines printed while waiting")
         << QStringList{"SetBin 2 2 1"}
         << QStringList{"<term1>cam1 SetBin 2 2 1", ">cam1>term1 _Hello 1", ">cam1>term1 @GetTemp 1",
@@ -535,54 +549,48 @@ void TestServerTest::starsctlRunsSteps_data()
         << 0 << QStringList{"> term1>System flgon cam1", "< cam1>System _ChangedIsBusy 0"} << "";
     QTest::newRow("event overtaking the reply")
         << QStringList{"--subscribe", "StartExposure 0", "wait _ChangedIsBusy 0"}
-        << QStringList{"<term1>cam1 StartExposure 0", ">cam1>System _ChangedIsBusy 0",
-                       ">cam1>term1 @StartExposure Ok:"}
+        << QStringList{"<term1>cam1 StartExposure 0", ">cam1>System _ChangedIsBusy 0", ">cam1>term1 @StartExposure Ok:"}
         << 0 << QStringList{"< cam1>term1 @StartExposure Ok:"} << "";
     QTest::newRow("event before the last command does not count")
         << QStringList{"--subscribe", "--timeout", "2", "A", "B", "wait _Done"}
-        << QStringList{"<term1>cam1 A", ">cam1>System _Done", ">cam1>term1 @A Ok:",
-                       "<term1>cam1 B", ">cam1>term1 @B Ok:"}
+        << QStringList{"<term1>cam1 A", ">cam1>System _Done", ">cam1>term1 @A Ok:", "<term1>cam1 B",
+                       ">cam1>term1 @B Ok:"}
         << 2 << QStringList{"< cam1>System _Done"} << "_Done";
     QTest::newRow("event with other parameters does not count")
-        << QStringList{"--timeout", "2", "wait _Done"}
-        << QStringList{"~", ">cam1>term1 _Done 1"}
-        << 2 << QStringList{"< cam1>term1 _Done 1"} << "_Done";
+        << QStringList{"--timeout", "2", "wait _Done"} << QStringList{"~", ">cam1>term1 _Done 1"} << 2
+        << QStringList{"< cam1>term1 _Done 1"} << "_Done";
     QTest::newRow("event from another node does not count")
-        << QStringList{"--timeout", "2", "wait _Done"}
-        << QStringList{"~", "=cam2>term1 _Done", "=cam2>System _Done"}
+        << QStringList{"--timeout", "2", "wait _Done"} << QStringList{"~", "=cam2>term1 _Done", "=cam2>System _Done"}
         << 2 << QStringList{"< cam2>term1 _Done"} << "_Done";
     QTest::newRow("event from a sub-name of the target")
-        << QStringList{"wait _Done  1"}
-        << QStringList{"~", ">cam1.ccd>term1 _Done 1"}
-        << 0 << QStringList{"< cam1.ccd>term1 _Done 1"} << "";
-    QTest::newRow("no reply")
-        << QStringList{"--timeout", "1", "GetTemp"} << QStringList{"<term1>cam1 GetTemp"}
-        << 2 << QStringList{"> term1>cam1 GetTemp"} << "@GetTemp";
-    QTest::newRow("target down")
-        << QStringList{"--to", "cam9", "GetTemp"} << QStringList{}
-        << 1 << QStringList{"< System>term1 @GetTemp Er: cam9 is down."} << "";
+        << QStringList{"wait _Done  1"} << QStringList{"~", ">cam1.ccd>term1 _Done 1"} << 0
+        << QStringList{"< cam1.ccd>term1 _Done 1"} << "";
+    QTest::newRow("no reply") << QStringList{"--timeout", "1", "GetTemp"} << QStringList{"<term1>cam1 GetTemp"} << 2
+                              << QStringList{"> term1>cam1 GetTemp"} << "@GetTemp";
+    QTest::newRow("target down") << QStringList{"--to", "cam9", "GetTemp"} << QStringList{} << 1
+                                 << QStringList{"< System>term1 @GetTemp Er: cam9 is down."} << "";
     // An error answer ends its step at once; the run goes on and ends with 1.
     QTest::newRow("unknown command answered with Er:")
         << QStringList{"--timeout", "30", "GetTmp", "GetTemp"}
         << QStringList{"<term1>cam1 GetTmp", ">cam1>term1 Er: Undefined Command", "<term1>cam1 GetTemp",
                        ">cam1>term1 @GetTemp 20 20"}
         << 1 << QStringList{"< cam1>term1 Er: Undefined Command", "< cam1>term1 @GetTemp 20 20"} << "";
-    QTest::newRow("refusal with Err:")
-        << QStringList{"SetTemp x"} << QStringList{"<term1>cam1 SetTemp x", ">cam1>term1 @SetTemp Err: Set Temperature"}
-        << 1 << QStringList{"< cam1>term1 @SetTemp Err: Set Temperature"} << "";
-    QTest::newRow("unknown option")
-        << QStringList{"--frob", "GetTemp"} << QStringList{} << 64 << QStringList{} << "frob";
+    QTest::newRow("refusal with Err:") << QStringList{"SetTemp x"}
+                                       << QStringList{"<term1>cam1 SetTemp x",
+                                                      ">cam1>term1 @SetTemp Err: Set Temperature"}
+                                       << 1 << QStringList{"< cam1>term1 @SetTemp Err: Set Temperature"} << "";
+    QTest::newRow("unknown option") << QStringList{"--frob", "GetTemp"} << QStringList{} << 64 << QStringList{}
+                                    << "frob";
     QTest::newRow("wait without an event")
         << QStringList{"wait"} << QStringList{} << 64 << QStringList{} << "needs the text of an event";
-    QTest::newRow("quiet")
-        << QStringList{"--quiet", "GetTemp", "GetBin"}
-        << QStringList{"<term1>cam1 GetTemp", ">cam1>term1 _Event", ">cam1>term1 @GetTemp 20 20",
-                       "<term1>cam1 GetBin", ">cam1>term1 @GetBin 1 1"}
-        << 0 << QStringList{"@GetTemp 20 20\n@GetBin 1 1\n"} << "";
-    QTest::newRow("wrong key")
-        << QStringList{"--keyfile", "wrong.key", "GetTemp"} << QStringList{} << 2 << QStringList{} << "refused";
-    QTest::newRow("no key file")
-        << QStringList{"--node", "term9", "GetTemp"} << QStringList{} << 2 << QStringList{} << "term9.key";
+    QTest::newRow("quiet") << QStringList{"--quiet", "GetTemp", "GetBin"}
+                           << QStringList{"<term1>cam1 GetTemp", ">cam1>term1 _Event", ">cam1>term1 @GetTemp 20 20",
+                                          "<term1>cam1 GetBin", ">cam1>term1 @GetBin 1 1"}
+                           << 0 << QStringList{"@GetTemp 20 20\n@GetBin 1 1\n"} << "";
+    QTest::newRow("wrong key") << QStringList{"--keyfile", "wrong.key", "GetTemp"} << QStringList{} << 2
+                               << QStringList{} << "refused";
+    QTest::newRow("no key file") << QStringList{"--node", "term9", "GetTemp"} << QStringList{} << 2 << QStringList{}
+                                 << "term9.key";
 }
 
 void TestServerTest::starsctlRunsSteps()
@@ -603,7 +611,7 @@ void TestServerTest::starsctlRunsSteps()
     ctl.setWorkingDirectory(m_server->keyDir());
     ctl.start(QStringLiteral(STARSCTL_BIN), QStringList{"--port", QString::number(m_server->port())} + arguments);
     QVERIFY(ctl.waitForStarted(LongWait));
-    for (const QString &step : script) {
+    for (const QString& step : script) {
         if (step.startsWith('<'))
             QCOMPARE(cam1->nextLine(LongWait), step.mid(1));
         else if (step == "~")
@@ -621,7 +629,7 @@ void TestServerTest::starsctlRunsSteps()
     if (arguments.contains("--quiet")) {
         QCOMPARE(out, printed.join(QString()));
     } else {
-        for (const QString &line : printed)
+        for (const QString& line : printed)
             QVERIFY2(out.contains(line + '\n'), qPrintable(out));
     }
     if (complaint.isEmpty())
@@ -676,8 +684,8 @@ void TestServerTest::serviceProcessPreparesItsDirectory()
 {
     ServiceProcess service(*m_server);
     service.setProgram(QStringLiteral(STARSCTL_BIN));
-    service.setArguments({"--port", QString::number(m_server->port()), "--node", "cam1", "--to", "System",
-                          "--timeout", "60", "wait _Never"});
+    service.setArguments({"--port", QString::number(m_server->port()), "--node", "cam1", "--to", "System", "--timeout",
+                          "60", "wait _Never"});
     QVERIFY(service.start());
     QVERIFY(service.waitForLogin());
     QCOMPARE(service.files(), (QStringList{"cam1.key", "config.cfg"}));

@@ -8,8 +8,7 @@ namespace rawconv {
 
 RawImage::RawImage(const RawGeometry& geometry, std::vector<std::uint16_t> pixels)
     : geometry_(geometry), pixels_(std::move(pixels))
-{
-}
+{}
 
 RawImage RawImage::fromBytes(const QByteArray& bytes, const RawGeometry& geometry)
 {
@@ -21,8 +20,7 @@ RawImage RawImage::fromBytes(const QByteArray& bytes, const RawGeometry& geometr
     return RawImage(geometry, std::move(pixels));
 }
 
-RawImage::ReadStatus RawImage::read(const QString& path, const RawGeometry& geometry, RawImage& image,
-                                    QString& error)
+RawImage::ReadStatus RawImage::read(const QString& path, const RawGeometry& geometry, RawImage& image, QString& error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {

@@ -19,7 +19,8 @@ int main(int argc, char* argv[])
     rawconv::ConvertOptions options;
     QString error;
     if (!rawconv::ConvertOptions::parse(QCoreApplication::arguments().mid(1), options, error)) {
-        err << program << ": " << error << "\n" << "Try " << program << " --help\n";
+        err << program << ": " << error << "\n"
+            << "Try " << program << " --help\n";
         return rawconv::RawConverter::BadInput;
     }
     if (options.help) {

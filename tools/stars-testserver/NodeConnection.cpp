@@ -4,12 +4,11 @@
 #include <QTcpSocket>
 #include <cstdio>
 
-NodeConnection::NodeConnection(QTcpSocket *socket, bool verbose, QObject *parent)
+NodeConnection::NodeConnection(QTcpSocket* socket, bool verbose, QObject* parent)
     : QObject(parent), m_socket(socket), m_verbose(verbose)
 {
     m_socket->setParent(this);
-    m_peer = m_socket->peerAddress().toString().toLatin1() + ':'
-             + QByteArray::number(m_socket->peerPort());
+    m_peer = m_socket->peerAddress().toString().toLatin1() + ':' + QByteArray::number(m_socket->peerPort());
     connect(m_socket, &QTcpSocket::readyRead, this, &NodeConnection::readAvailable);
     connect(m_socket, &QTcpSocket::disconnected, this, [this] {
         m_closing = true;
@@ -42,7 +41,7 @@ void NodeConnection::sendKeyNumber(int number)
     sendLine(QByteArray::number(number));
 }
 
-void NodeConnection::sendLine(const QByteArray &line)
+void NodeConnection::sendLine(const QByteArray& line)
 {
     if (m_socket->state() != QAbstractSocket::ConnectedState)
         return;
@@ -59,7 +58,7 @@ void NodeConnection::close()
     m_socket->disconnectFromHost();
 }
 
-void NodeConnection::trace(const QByteArray &text) const
+void NodeConnection::trace(const QByteArray& text) const
 {
     if (!m_verbose)
         return;
@@ -76,13 +75,11 @@ void NodeConnection::readAvailable()
         if (!line.endsWith('\n')) {
             // A piece of an over-long line: keep only the fact that we are inside one.
             if (!m_discarding)
-                trace(label() + ": line longer than " + QByteArray::number(MaxLineLength)
-                      + " bytes, discarding it");
+                trace(label() + ": line longer than " + QByteArray::number(MaxLineLength) + " bytes, discarding it");
             m_discarding = true;
             m_discarded += line.size();
         } else if (m_discarding) {
-            trace(label() + ": discarded a line of " + QByteArray::number(m_discarded + line.size() - 1)
-                  + " bytes");
+            trace(label() + ": discarded a line of " + QByteArray::number(m_discarded + line.size() - 1) + " bytes");
             m_discarding = false;
             m_discarded = 0;
         } else {

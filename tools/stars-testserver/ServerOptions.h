@@ -7,7 +7,8 @@
 #include <QString>
 
 // What the command line chooses for one server run.
-struct ServerOptions {
+struct ServerOptions
+{
     QHostAddress host{QHostAddress::LocalHost};
     quint16 port = 6057;
     QString keyDir = QStringLiteral(".");

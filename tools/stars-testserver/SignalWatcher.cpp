@@ -8,7 +8,7 @@
 
 int SignalWatcher::s_fds[2] = {-1, -1};
 
-SignalWatcher::SignalWatcher(QObject *parent) : QObject(parent)
+SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, s_fds) != 0)
         return;
@@ -28,7 +28,7 @@ SignalWatcher::~SignalWatcher()
     ::signal(SIGTERM, SIG_DFL);
     ::signal(SIGINT, SIG_DFL);
     delete m_notifier;
-    for (int &fd : s_fds) {
+    for (int& fd : s_fds) {
         if (fd >= 0)
             ::close(fd);
         fd = -1;

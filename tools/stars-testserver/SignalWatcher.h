@@ -7,10 +7,11 @@ class QSocketNotifier;
 // Turns SIGTERM and SIGINT into a Qt signal, so the server can leave its
 // event loop and close its sockets in an orderly way. The handler only writes
 // one byte to a socket pair; everything else happens in the event loop.
-class SignalWatcher : public QObject {
+class SignalWatcher : public QObject
+{
     Q_OBJECT
 public:
-    explicit SignalWatcher(QObject *parent = nullptr);
+    explicit SignalWatcher(QObject* parent = nullptr);
     ~SignalWatcher() override;
 
     bool isValid() const { return m_notifier != nullptr; }
@@ -23,5 +24,5 @@ private:
     void readSignal();
 
     static int s_fds[2];
-    QSocketNotifier *m_notifier = nullptr;
+    QSocketNotifier* m_notifier = nullptr;
 };

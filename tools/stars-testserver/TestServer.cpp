@@ -15,26 +15,26 @@ const QByteArray SystemNode = "System";
 
 // Node names become file names (<node>.key) and routing keys, so only plain
 // words are accepted.
-bool isValidNodeName(const QByteArray &name)
+bool isValidNodeName(const QByteArray& name)
 {
     if (name.isEmpty() || name == SystemNode)
         return false;
     for (char c : name) {
-        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')
-                           || (c >= '0' && c <= '9') || c == '_' || c == '-';
+        const bool plain =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '-';
         if (!plain)
             return false;
     }
     return true;
 }
 
-QByteArray firstWord(const QByteArray &text)
+QByteArray firstWord(const QByteArray& text)
 {
     const int blank = text.indexOf(' ');
     return blank < 0 ? text : text.left(blank);
 }
 
-QByteArray afterFirstWord(const QByteArray &text)
+QByteArray afterFirstWord(const QByteArray& text)
 {
     const int blank = text.indexOf(' ');
     return blank < 0 ? QByteArray() : text.mid(blank + 1);
@@ -42,15 +42,14 @@ QByteArray afterFirstWord(const QByteArray &text)
 
 } // namespace
 
-TestServer::TestServer(const ServerOptions &options, QObject *parent)
-    : QObject(parent), m_options(options)
+TestServer::TestServer(const ServerOptions& options, QObject* parent) : QObject(parent), m_options(options)
 {
     connect(&m_server, &QTcpServer::newConnection, this, &TestServer::acceptConnections);
 }
 
 TestServer::~TestServer()
 {
-    for (NodeConnection *connection : findChildren<NodeConnection *>())
+    for (NodeConnection* connection : findChildren<NodeConnection*>())
         connection->disconnect(this);
 }
 
@@ -61,10 +60,10 @@ bool TestServer::listen()
 
 void TestServer::acceptConnections()
 {
-    while (QTcpSocket *socket = m_server.nextPendingConnection()) {
-        auto *connection = new NodeConnection(socket, m_options.verbose, this);
+    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
+        auto* connection = new NodeConnection(socket, m_options.verbose, this);
         connect(connection, &NodeConnection::lineReceived, this, &TestServer::handleLine);
-        connect(connection, &NodeConnection::closed, this, [this](NodeConnection *c) {
+        connect(connection, &NodeConnection::closed, this, [this](NodeConnection* c) {
             c->trace(c->label() + " disconnected");
             forget(c);
             c->deleteLater();
@@ -74,7 +73,7 @@ void TestServer::acceptConnections()
     }
 }
 
-void TestServer::handleLine(NodeConnection *connection, const QByteArray &line)
+void TestServer::handleLine(NodeConnection* connection, const QByteArray& line)
 {
     if (connection->isLoggedIn())
         route(connection, line);
@@ -82,7 +81,7 @@ void TestServer::handleLine(NodeConnection *connection, const QByteArray &line)
         handleLogin(connection, line);
 }
 
-void TestServer::handleLogin(NodeConnection *connection, const QByteArray &line)
+void TestServer::handleLogin(NodeConnection* connection, const QByteArray& line)
 {
     if (m_options.dropAfterKey) {
         connection->close();
@@ -116,19 +115,19 @@ void TestServer::handleLogin(NodeConnection *connection, const QByteArray &line)
         connection->close();
 }
 
-bool TestServer::hostAllowed(const QByteArray &node, const QHostAddress &peer) const
+bool TestServer::hostAllowed(const QByteArray& node, const QHostAddress& peer) const
 {
     const auto allowed = m_options.allowedHosts.constFind(node);
     if (allowed == m_options.allowedHosts.constEnd())
         return true;
-    for (const QHostAddress &host : *allowed) {
+    for (const QHostAddress& host : *allowed) {
         if (host.isEqual(peer, QHostAddress::TolerantConversion))
             return true;
     }
     return false;
 }
 
-bool TestServer::keyMatches(const QByteArray &node, int keyNumber, const QByteArray &key) const
+bool TestServer::keyMatches(const QByteArray& node, int keyNumber, const QByteArray& key) const
 {
     // One key per line, as a STARS server reads key files: a file with all
     // its keys on one line holds one key.
@@ -141,7 +140,7 @@ bool TestServer::keyMatches(const QByteArray &node, int keyNumber, const QByteAr
     return chooseKey(keyLines(text), keyNumber, expected, reason) && expected == QString::fromLatin1(key);
 }
 
-void TestServer::route(NodeConnection *connection, QByteArray line)
+void TestServer::route(NodeConnection* connection, QByteArray line)
 {
     if (line.isEmpty())
         return;
@@ -162,7 +161,7 @@ void TestServer::route(NodeConnection *connection, QByteArray line)
         handleSystemCommand(connection, from, line, text);
         return;
     }
-    if (NodeConnection *target = m_nodes.value(receiver)) {
+    if (NodeConnection* target = m_nodes.value(receiver)) {
         target->sendLine(line);
         return;
     }
@@ -174,8 +173,8 @@ void TestServer::route(NodeConnection *connection, QByteArray line)
     connection->sendLine("System>" + from + " @" + text + " Er: " + receiver + " is down.");
 }
 
-void TestServer::handleSystemCommand(NodeConnection *connection, const QByteArray &from,
-                                     const QByteArray &line, const QByteArray &text)
+void TestServer::handleSystemCommand(NodeConnection* connection, const QByteArray& from, const QByteArray& line,
+                                     const QByteArray& text)
 {
     const QByteArray command = firstWord(text);
     const QByteArray argument = afterFirstWord(text).trimmed();
@@ -189,7 +188,7 @@ void TestServer::handleSystemCommand(NodeConnection *connection, const QByteArra
     const QByteArray reply = "System>" + from + " @" + command + ' ';
     if (command == "listnodes") {
         QByteArrayList names;
-        for (const NodeConnection *node : qAsConst(m_loggedIn))
+        for (const NodeConnection* node : qAsConst(m_loggedIn))
             names.append(node->name());
         connection->sendLine(reply + names.join(' '));
     } else if (command == "flgon" || command == "flgoff") {
@@ -197,13 +196,13 @@ void TestServer::handleSystemCommand(NodeConnection *connection, const QByteArra
             connection->sendLine(reply + "Er: Node name is missing or not single.");
             return;
         }
-        QList<QByteArray> &subscribers = m_eventSubscribers[argument];
+        QList<QByteArray>& subscribers = m_eventSubscribers[argument];
         subscribers.removeAll(connection->name());
         if (command == "flgon")
             subscribers.append(connection->name());
         connection->sendLine(reply + "Ok:");
     } else if (command == "disconnect") {
-        NodeConnection *target = m_nodes.value(argument);
+        NodeConnection* target = m_nodes.value(argument);
         if (!target) {
             connection->sendLine(reply + "Er: " + argument + " is down.");
             return;
@@ -216,15 +215,15 @@ void TestServer::handleSystemCommand(NodeConnection *connection, const QByteArra
     }
 }
 
-void TestServer::forwardEvent(NodeConnection *source, const QByteArray &line)
+void TestServer::forwardEvent(NodeConnection* source, const QByteArray& line)
 {
-    for (const QByteArray &subscriber : m_eventSubscribers.value(source->name())) {
-        if (NodeConnection *target = m_nodes.value(subscriber))
+    for (const QByteArray& subscriber : m_eventSubscribers.value(source->name())) {
+        if (NodeConnection* target = m_nodes.value(subscriber))
             target->sendLine(line);
     }
 }
 
-void TestServer::forget(NodeConnection *connection)
+void TestServer::forget(NodeConnection* connection)
 {
     const QByteArray name = connection->name();
     if (name.isEmpty() || m_nodes.value(name) != connection)

@@ -16,7 +16,7 @@
 
 namespace {
 
-int fail(const QString &message)
+int fail(const QString& message)
 {
     std::fprintf(stderr, "stars-testserver: %s\n", qPrintable(message));
     return 2;
@@ -24,41 +24,45 @@ int fail(const QString &message)
 
 } // namespace
 
-int main(int argc, char *argv[])
+int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("stars-testserver"));
     QCoreApplication::setApplicationVersion(QStringLiteral(STARSCAM_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "A STARS server for tests and demos. Nodes log in with the key file <keydir>/<node>.key,\n"
-        "one key per line; a refused log-in is answered \"Er: Bad node name or key\",\n"
-        "\"Er: <node> already exists.\" or \"Er: Bad host for <node>\" and closed. Then\n"
-        "lines \"from>to command ...\" are routed to node \"to\"; the node System understands\n"
-        "flgon, flgoff, listnodes and disconnect."));
+    parser.setApplicationDescription(
+        QStringLiteral("A STARS server for tests and demos. Nodes log in with the key file <keydir>/<node>.key,\n"
+                       "one key per line; a refused log-in is answered \"Er: Bad node name or key\",\n"
+                       "\"Er: <node> already exists.\" or \"Er: Bad host for <node>\" and closed. Then\n"
+                       "lines \"from>to command ...\" are routed to node \"to\"; the node System understands\n"
+                       "flgon, flgoff, listnodes and disconnect."));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption portOption(QStringLiteral("port"),
-        QStringLiteral("TCP port to listen on; 0 lets the system pick one (default 6057)."),
+    const QCommandLineOption portOption(
+        QStringLiteral("port"), QStringLiteral("TCP port to listen on; 0 lets the system pick one (default 6057)."),
         QStringLiteral("N"), QStringLiteral("6057"));
     const QCommandLineOption hostOption(QStringLiteral("host"),
-        QStringLiteral("Loopback address to listen on (default 127.0.0.1)."),
-        QStringLiteral("ADDR"), QStringLiteral("127.0.0.1"));
-    const QCommandLineOption keyDirOption(QStringLiteral("keydir"),
-        QStringLiteral("Directory holding the <node>.key files (default: current directory)."),
-        QStringLiteral("DIR"), QStringLiteral("."));
-    const QCommandLineOption allowHostOption(QStringLiteral("allow-host"),
+                                        QStringLiteral("Loopback address to listen on (default 127.0.0.1)."),
+                                        QStringLiteral("ADDR"), QStringLiteral("127.0.0.1"));
+    const QCommandLineOption keyDirOption(
+        QStringLiteral("keydir"),
+        QStringLiteral("Directory holding the <node>.key files (default: current directory)."), QStringLiteral("DIR"),
+        QStringLiteral("."));
+    const QCommandLineOption allowHostOption(
+        QStringLiteral("allow-host"),
         QStringLiteral("Let NODE log in only from HOST (an IP address); repeat for more hosts or "
                        "nodes. Nodes never named here may log in from any host."),
         QStringLiteral("NODE=HOST"));
-    const QCommandLineOption verboseOption(QStringLiteral("verbose"),
+    const QCommandLineOption verboseOption(
+        QStringLiteral("verbose"),
         QStringLiteral("Print every line received (\"node -> line\") and sent (\"-> node: line\")."));
-    const QCommandLineOption noVerdictOption(QStringLiteral("no-verdict"),
-        QStringLiteral("Fault: log nodes in as usual but never send the verdict line."));
+    const QCommandLineOption noVerdictOption(
+        QStringLiteral("no-verdict"), QStringLiteral("Fault: log nodes in as usual but never send the verdict line."));
     const QCommandLineOption doubleVerdictOption(QStringLiteral("double-verdict"),
-        QStringLiteral("Fault: send the verdict line twice."));
-    const QCommandLineOption dropAfterKeyOption(QStringLiteral("drop-after-key"),
+                                                 QStringLiteral("Fault: send the verdict line twice."));
+    const QCommandLineOption dropAfterKeyOption(
+        QStringLiteral("drop-after-key"),
         QStringLiteral("Fault: close the connection as soon as the key line arrives."));
     parser.addOptions({portOption, hostOption, keyDirOption, allowHostOption, verboseOption, noVerdictOption,
                        doubleVerdictOption, dropAfterKeyOption});
@@ -78,7 +82,7 @@ int main(int argc, char *argv[])
     options.keyDir = parser.value(keyDirOption);
     if (!QDir(options.keyDir).exists())
         return fail(QStringLiteral("key directory \"%1\" does not exist").arg(options.keyDir));
-    for (const QString &rule : parser.values(allowHostOption)) {
+    for (const QString& rule : parser.values(allowHostOption)) {
         const QByteArray node = rule.section(QLatin1Char('='), 0, 0).toLatin1();
         QHostAddress host;
         if (node.isEmpty() || !host.setAddress(rule.section(QLatin1Char('='), 1)))
@@ -96,7 +100,9 @@ int main(int argc, char *argv[])
     TestServer server(options);
     if (!server.listen())
         return fail(QStringLiteral("cannot listen on %1 port %2: %3")
-                        .arg(options.host.toString()).arg(options.port).arg(server.errorString()));
+                        .arg(options.host.toString())
+                        .arg(options.port)
+                        .arg(server.errorString()));
     std::printf("listening %s %u\n", qPrintable(server.address().toString()), unsigned(server.port()));
     std::fflush(stdout);
 

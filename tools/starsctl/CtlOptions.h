@@ -4,11 +4,12 @@
 #include <QStringList>
 
 // The command line of one starsctl run.
-struct CtlOptions {
+struct CtlOptions
+{
     QString host = QStringLiteral("127.0.0.1");
     quint16 port = 6057;
     QString node = QStringLiteral("term1");
-    QString keyFile;   // empty: <node>.key in the current directory
+    QString keyFile; // empty: <node>.key in the current directory
     QString to = QStringLiteral("cam1");
     bool subscribe = false;
     int timeoutSeconds = 10;

@@ -10,7 +10,7 @@ const QFileDevice::Permissions OwnerOnly = QFileDevice::ReadOwner | QFileDevice:
 
 } // namespace
 
-HistoryFile::HistoryFile(const QString &path, int maxLines) : m_path(path), m_maxLines(maxLines) {}
+HistoryFile::HistoryFile(const QString& path, int maxLines) : m_path(path), m_maxLines(maxLines) {}
 
 QStringList HistoryFile::load()
 {
@@ -20,7 +20,7 @@ QStringList HistoryFile::load()
     QFile file(m_path);
     if (!file.open(QIODevice::ReadOnly))
         return m_lines;
-    for (const QByteArray &bytes : file.readAll().split('\n')) {
+    for (const QByteArray& bytes : file.readAll().split('\n')) {
         const QString line = QString::fromLocal8Bit(bytes).trimmed();
         if (!line.isEmpty())
             m_lines.append(line);
@@ -33,7 +33,7 @@ QStringList HistoryFile::load()
     return m_lines;
 }
 
-bool HistoryFile::append(const QString &line)
+bool HistoryFile::append(const QString& line)
 {
     if (line.isEmpty() || line.contains(QLatin1Char('\n')) || (!m_lines.isEmpty() && m_lines.constLast() == line))
         return false;
@@ -63,7 +63,7 @@ void HistoryFile::rewrite()
     if (!file.open(QIODevice::WriteOnly))
         return;
     file.setPermissions(OwnerOnly);
-    for (const QString &line : qAsConst(m_lines))
+    for (const QString& line : qAsConst(m_lines))
         file.write(line.toLocal8Bit() + '\n');
     file.commit();
 }

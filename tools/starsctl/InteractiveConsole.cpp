@@ -29,16 +29,16 @@ const char HelpText[] =
 QStringList completionWords()
 {
     QStringList words;
-    for (const CommandTableEntry *entry = CommandTable; entry->name[0] != '\0'; ++entry)
+    for (const CommandTableEntry* entry = CommandTable; entry->name[0] != '\0'; ++entry)
         words << QLatin1String(entry->name);
     words << QStringLiteral(":to") << QStringLiteral(":wait") << QStringLiteral(":subscribe")
           << QStringLiteral(":unsubscribe") << QStringLiteral(":help") << QStringLiteral(":quit");
     return words;
 }
 
-bool isCommand(const QString &word, std::initializer_list<const char *> names)
+bool isCommand(const QString& word, std::initializer_list<const char*> names)
 {
-    for (const char *name : names) {
+    for (const char* name : names) {
         if (word == QLatin1String(name))
             return true;
     }
@@ -47,11 +47,10 @@ bool isCommand(const QString &word, std::initializer_list<const char *> names)
 
 } // namespace
 
-InteractiveConsole::InteractiveConsole(StarsCtl &ctl, const CtlOptions &options, bool useLineEditor,
-                                       QObject *parent)
+InteractiveConsole::InteractiveConsole(StarsCtl& ctl, const CtlOptions& options, bool useLineEditor, QObject* parent)
     : QObject(parent), m_ctl(ctl), m_options(options), m_history(options.historyFile, HistoryLines)
 {
-    m_ctl.setPrinter([this](const QString &text, bool isError) { print(text, isError); });
+    m_ctl.setPrinter([this](const QString& text, bool isError) { print(text, isError); });
     connect(&m_ctl, &StarsCtl::ready, this, &InteractiveConsole::runQueue);
     if (options.subscribe)
         m_subscribed.insert(options.to.section(QLatin1Char('.'), 0, 0));
@@ -84,7 +83,7 @@ InteractiveConsole::~InteractiveConsole()
     m_ctl.setPrinter(StarsCtl::Printer());
 }
 
-void InteractiveConsole::takeLine(const QByteArray &bytes)
+void InteractiveConsole::takeLine(const QByteArray& bytes)
 {
     QString line = QString::fromLocal8Bit(bytes);
     if (line.endsWith(QLatin1Char('\r')))
@@ -133,7 +132,7 @@ void InteractiveConsole::runQueue()
         write(prompt().toLocal8Bit(), false);
 }
 
-void InteractiveConsole::runLine(const QString &line)
+void InteractiveConsole::runLine(const QString& line)
 {
     // From a pipe nobody saw the line next to its prompt: show both.
     if (!m_editor && !m_fromTerminal && !m_options.quiet)
@@ -149,7 +148,7 @@ void InteractiveConsole::runLine(const QString &line)
         m_ctl.send(text);
 }
 
-void InteractiveConsole::runLocal(const QString &line)
+void InteractiveConsole::runLocal(const QString& line)
 {
     const QString simplified = line.simplified();
     const QString command = simplified.section(QLatin1Char(' '), 0, 0);
@@ -177,7 +176,8 @@ void InteractiveConsole::runLocal(const QString &line)
             // the wait would run into its time-out.
             if (!m_subscribed.contains(node) && !m_options.quiet)
                 print(QStringLiteral("(not subscribed to the events of %1: only events sent to us count;"
-                                     " :subscribe asks for them)").arg(node));
+                                     " :subscribe asks for them)")
+                          .arg(node));
             m_ctl.waitForEvent(argument);
         }
         // On a terminal, say why the prompt is gone.
@@ -200,7 +200,7 @@ void InteractiveConsole::runLocal(const QString &line)
     }
 }
 
-void InteractiveConsole::print(const QString &text, bool isError)
+void InteractiveConsole::print(const QString& text, bool isError)
 {
     const QByteArray bytes = text.toLocal8Bit() + '\n';
     if (m_editor)
@@ -209,9 +209,9 @@ void InteractiveConsole::print(const QString &text, bool isError)
         write(bytes, isError);
 }
 
-void InteractiveConsole::write(const QByteArray &bytes, bool isError)
+void InteractiveConsole::write(const QByteArray& bytes, bool isError)
 {
-    FILE *stream = isError ? stderr : stdout;
+    FILE* stream = isError ? stderr : stdout;
     std::fflush(stdout);
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
     std::fflush(stream);

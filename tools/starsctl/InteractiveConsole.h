@@ -20,32 +20,32 @@ class StdinReader;
 // the prompt when it is taken, so the output reads like a terminal transcript.
 // Lines read while the client is not ready (logging in, waiting for an
 // event) are kept until it is.
-class InteractiveConsole : public QObject {
+class InteractiveConsole : public QObject
+{
     Q_OBJECT
 public:
     static const int HistoryLines = 500;
 
-    InteractiveConsole(StarsCtl &ctl, const CtlOptions &options, bool useLineEditor,
-                       QObject *parent = nullptr);
+    InteractiveConsole(StarsCtl& ctl, const CtlOptions& options, bool useLineEditor, QObject* parent = nullptr);
     ~InteractiveConsole() override;
 
 private:
-    void takeLine(const QByteArray &bytes);
+    void takeLine(const QByteArray& bytes);
     void inputEnded();
     void interrupted();
     void runQueue();
-    void runLine(const QString &line);
-    void runLocal(const QString &line);
-    void print(const QString &text, bool isError = false);
-    void write(const QByteArray &bytes, bool isError);
+    void runLine(const QString& line);
+    void runLocal(const QString& line);
+    void print(const QString& text, bool isError = false);
+    void write(const QByteArray& bytes, bool isError);
     QString prompt() const;
 
-    StarsCtl &m_ctl;
+    StarsCtl& m_ctl;
     CtlOptions m_options;
-    InterruptWatcher *m_interrupts = nullptr; // with the editor
-    LineEditor *m_editor = nullptr;
-    StdinReader *m_reader = nullptr;          // without it
-    bool m_fromTerminal = false;              // typed, but without the editor
+    InterruptWatcher* m_interrupts = nullptr; // with the editor
+    LineEditor* m_editor = nullptr;
+    StdinReader* m_reader = nullptr; // without it
+    bool m_fromTerminal = false;     // typed, but without the editor
     HistoryFile m_history;
     QStringList m_queue;
     QSet<QString> m_subscribed; // nodes whose events were asked for

@@ -14,7 +14,7 @@ const int WatchedSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 int InterruptWatcher::s_fds[2] = {-1, -1};
 
-InterruptWatcher::InterruptWatcher(QObject *parent) : QObject(parent)
+InterruptWatcher::InterruptWatcher(QObject* parent) : QObject(parent)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, s_fds) != 0)
         return;
@@ -34,7 +34,7 @@ InterruptWatcher::~InterruptWatcher()
     for (int signalNumber : WatchedSignals)
         ::signal(signalNumber, SIG_DFL);
     delete m_notifier;
-    for (int &fd : s_fds) {
+    for (int& fd : s_fds) {
         if (fd >= 0)
             ::close(fd);
         fd = -1;

@@ -9,10 +9,11 @@ class QSocketNotifier;
 // killing starsctl, and termination goes through the event loop so the
 // terminal gets its settings back. The handler only writes a byte to a
 // socket pair.
-class InterruptWatcher : public QObject {
+class InterruptWatcher : public QObject
+{
     Q_OBJECT
 public:
-    explicit InterruptWatcher(QObject *parent = nullptr);
+    explicit InterruptWatcher(QObject* parent = nullptr);
     ~InterruptWatcher() override;
 
 signals:
@@ -24,5 +25,5 @@ private:
     void readSignal();
 
     static int s_fds[2];
-    QSocketNotifier *m_notifier = nullptr;
+    QSocketNotifier* m_notifier = nullptr;
 };

@@ -11,7 +11,7 @@
 #include <editline/readline.h>
 #endif
 
-LineEditor *LineEditor::s_instance = nullptr;
+LineEditor* LineEditor::s_instance = nullptr;
 
 bool LineEditor::isAvailable()
 {
@@ -22,7 +22,7 @@ bool LineEditor::isAvailable()
 #endif
 }
 
-LineEditor::LineEditor(QObject *parent)
+LineEditor::LineEditor(QObject* parent)
     : QObject(parent), m_notifier(new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this))
 {
     s_instance = this;
@@ -55,12 +55,12 @@ LineEditor::~LineEditor()
         s_instance = nullptr;
 }
 
-void LineEditor::setHistory(const QStringList &lines, int maxLines)
+void LineEditor::setHistory(const QStringList& lines, int maxLines)
 {
 #ifdef STARSCTL_HAVE_LIBEDIT
     clear_history();
     stifle_history(maxLines);
-    for (const QString &line : lines)
+    for (const QString& line : lines)
         add_history(line.toLocal8Bit().constData());
 #else
     Q_UNUSED(lines)
@@ -68,7 +68,7 @@ void LineEditor::setHistory(const QStringList &lines, int maxLines)
 #endif
 }
 
-void LineEditor::addHistory(const QString &line)
+void LineEditor::addHistory(const QString& line)
 {
 #ifdef STARSCTL_HAVE_LIBEDIT
     add_history(line.toLocal8Bit().constData());
@@ -77,14 +77,14 @@ void LineEditor::addHistory(const QString &line)
 #endif
 }
 
-void LineEditor::setCompletions(const QStringList &words)
+void LineEditor::setCompletions(const QStringList& words)
 {
     m_completions.clear();
-    for (const QString &word : words)
+    for (const QString& word : words)
         m_completions.append(word.toLocal8Bit());
 }
 
-char **LineEditor::complete(const char *text, int start, int end)
+char** LineEditor::complete(const char* text, int start, int end)
 {
     Q_UNUSED(end)
 #ifdef STARSCTL_HAVE_LIBEDIT
@@ -99,7 +99,7 @@ char **LineEditor::complete(const char *text, int start, int end)
     return nullptr;
 }
 
-char *LineEditor::nextCompletion(const char *text, int state)
+char* LineEditor::nextCompletion(const char* text, int state)
 {
     // libedit asks again and again, state 0 first, until it gets null.
     static int next = 0;
@@ -107,16 +107,16 @@ char *LineEditor::nextCompletion(const char *text, int state)
         next = 0;
     if (!s_instance)
         return nullptr;
-    const QList<QByteArray> &words = s_instance->m_completions;
+    const QList<QByteArray>& words = s_instance->m_completions;
     while (next < words.size()) {
-        const QByteArray &word = words.at(next++);
+        const QByteArray& word = words.at(next++);
         if (word.startsWith(text))
             return ::strdup(word.constData()); // libedit frees it
     }
     return nullptr;
 }
 
-void LineEditor::show(const QString &prompt)
+void LineEditor::show(const QString& prompt)
 {
     if (m_shown)
         return;
@@ -160,9 +160,9 @@ void LineEditor::discardLine()
 #endif
 }
 
-void LineEditor::print(const QByteArray &text, bool toStandardError)
+void LineEditor::print(const QByteArray& text, bool toStandardError)
 {
-    FILE *stream = toStandardError ? stderr : stdout;
+    FILE* stream = toStandardError ? stderr : stdout;
     if (m_shown)
         clearInputArea();
     else
@@ -212,9 +212,9 @@ void LineEditor::releaseKeys()
     m_holding = false;
 }
 
-void LineEditor::handleLine(char *line)
+void LineEditor::handleLine(char* line)
 {
-    LineEditor *self = s_instance;
+    LineEditor* self = s_instance;
     const bool ended = line == nullptr;
     const QByteArray bytes = ended ? QByteArray() : QByteArray(line);
     std::free(line);
@@ -223,10 +223,13 @@ void LineEditor::handleLine(char *line)
     // libedit has left raw mode for this line. The line is handed on once
     // libedit is out of its read call; the next prompt comes with show().
     self->hide();
-    QMetaObject::invokeMethod(self, [self, bytes, ended] {
-        if (ended)
-            emit self->endOfInput();
-        else
-            emit self->lineRead(bytes);
-    }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        self,
+        [self, bytes, ended] {
+            if (ended)
+                emit self->endOfInput();
+            else
+                emit self->lineRead(bytes);
+        },
+        Qt::QueuedConnection);
 }

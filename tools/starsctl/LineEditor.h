@@ -13,25 +13,26 @@ class QSocketNotifier;
 // the bus can be printed above the line being typed, which is then drawn
 // again. Up and down recall earlier lines. libedit keeps one global editor,
 // so there is at most one LineEditor at a time.
-class LineEditor : public QObject {
+class LineEditor : public QObject
+{
     Q_OBJECT
 public:
     // False when starsctl was built without libedit.
     static bool isAvailable();
 
-    explicit LineEditor(QObject *parent = nullptr);
+    explicit LineEditor(QObject* parent = nullptr);
     ~LineEditor() override;
 
     // Lines for up/down, oldest first; at most maxLines are kept.
-    void setHistory(const QStringList &lines, int maxLines);
-    void addHistory(const QString &line);
+    void setHistory(const QStringList& lines, int maxLines);
+    void addHistory(const QString& line);
     // Words that Tab completes at the start of the line (command names).
-    void setCompletions(const QStringList &words);
+    void setCompletions(const QStringList& words);
 
     // Shows the prompt and reads keys until a line is complete; the editor
     // then hides itself until shown again. Keys typed while it is hidden wait
     // in the terminal without echo and turn up in the next input line.
-    void show(const QString &prompt);
+    void show(const QString& prompt);
     void hide();
     bool isShown() const { return m_shown; }
     // After Ctrl-C at the prompt: forgets the input and hides.
@@ -39,23 +40,23 @@ public:
 
     // Prints text ending in "\n" on standard output (or standard error),
     // above the prompt and the input while they are shown.
-    void print(const QByteArray &text, bool toStandardError);
+    void print(const QByteArray& text, bool toStandardError);
 
 signals:
-    void lineRead(const QByteArray &line);
+    void lineRead(const QByteArray& line);
     // Ctrl-D on an empty line.
     void endOfInput();
 
 private:
-    static void handleLine(char *line);
-    static char **complete(const char *text, int start, int end);
-    static char *nextCompletion(const char *text, int state);
+    static void handleLine(char* line);
+    static char** complete(const char* text, int start, int end);
+    static char* nextCompletion(const char* text, int state);
     void clearInputArea();
     void holdKeys();
     void releaseKeys();
 
-    static LineEditor *s_instance;
-    QSocketNotifier *m_notifier;
+    static LineEditor* s_instance;
+    QSocketNotifier* m_notifier;
     QByteArray m_prompt;
     QList<QByteArray> m_completions;
     bool m_shown = false;

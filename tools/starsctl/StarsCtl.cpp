@@ -6,7 +6,7 @@
 
 #include <cstdio>
 
-StarsCtl::StarsCtl(const CtlOptions &options, QObject *parent)
+StarsCtl::StarsCtl(const CtlOptions& options, QObject* parent)
     : QObject(parent), m_options(options), m_toNode(busNode(options.to)), m_out(stdout)
 {
     if (m_options.keyFile.isEmpty())
@@ -15,20 +15,19 @@ StarsCtl::StarsCtl(const CtlOptions &options, QObject *parent)
     m_stepsEnded = !m_options.steps.isEmpty();
     m_timer.setSingleShot(true);
     connect(&m_timer, &QTimer::timeout, this, &StarsCtl::timedOut);
-    connect(&m_socket, &QTcpSocket::connected, this, [this] {
-        await(State::AwaitKeyNumber, QStringLiteral("the key number from the server"));
-    });
+    connect(&m_socket, &QTcpSocket::connected, this,
+            [this] { await(State::AwaitKeyNumber, QStringLiteral("the key number from the server")); });
     connect(&m_socket, &QTcpSocket::readyRead, this, &StarsCtl::readSocket);
     connect(&m_socket, &QTcpSocket::disconnected, this, &StarsCtl::connectionLost);
-    connect(&m_socket, &QAbstractSocket::errorOccurred, this,
-            [this](QAbstractSocket::SocketError error) {
-                if (m_state == State::Connecting)
-                    fail(ConnectionFailed, QStringLiteral("cannot connect to %1 port %2: %3")
-                                               .arg(m_options.host).arg(m_options.port)
-                                               .arg(m_socket.errorString()));
-                else if (error == QAbstractSocket::RemoteHostClosedError)
-                    connectionLost();
-            });
+    connect(&m_socket, &QAbstractSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        if (m_state == State::Connecting)
+            fail(ConnectionFailed, QStringLiteral("cannot connect to %1 port %2: %3")
+                                       .arg(m_options.host)
+                                       .arg(m_options.port)
+                                       .arg(m_socket.errorString()));
+        else if (error == QAbstractSocket::RemoteHostClosedError)
+            connectionLost();
+    });
 }
 
 void StarsCtl::start()
@@ -48,7 +47,7 @@ void StarsCtl::start()
     m_socket.connectToHost(m_options.host, m_options.port);
 }
 
-void StarsCtl::addStep(const QString &step)
+void StarsCtl::addStep(const QString& step)
 {
     m_steps.append(step);
     if (m_state == State::Ready)
@@ -62,7 +61,7 @@ void StarsCtl::endSteps()
         runNextStep();
 }
 
-void StarsCtl::send(const QString &command)
+void StarsCtl::send(const QString& command)
 {
     if (m_state != State::Ready)
         return;
@@ -71,7 +70,7 @@ void StarsCtl::send(const QString &command)
     sendLine(m_options.node + QLatin1Char('>') + m_options.to + QLatin1Char(' ') + command);
 }
 
-void StarsCtl::waitForEvent(const QString &event)
+void StarsCtl::waitForEvent(const QString& event)
 {
     if (m_state != State::Ready)
         return;
@@ -81,7 +80,7 @@ void StarsCtl::waitForEvent(const QString &event)
     await(State::AwaitEvent, QStringLiteral("the event \"%1\" from %2").arg(m_awaitedEvent, m_options.to));
 }
 
-void StarsCtl::setTarget(const QString &to)
+void StarsCtl::setTarget(const QString& to)
 {
     m_options.to = to;
     m_toNode = busNode(to);
@@ -90,7 +89,7 @@ void StarsCtl::setTarget(const QString &to)
         subscribe(to, true);
 }
 
-void StarsCtl::subscribe(const QString &node, bool on)
+void StarsCtl::subscribe(const QString& node, bool on)
 {
     if (m_state != State::Ready)
         return;
@@ -107,7 +106,7 @@ void StarsCtl::endInput()
         finish(m_status);
         return;
     }
-    const auto &oldest = m_pendingReplies.constFirst();
+    const auto& oldest = m_pendingReplies.constFirst();
     await(State::Draining, QStringLiteral("the reply %1 from %2").arg(oldest.second, oldest.first));
 }
 
@@ -144,7 +143,7 @@ void StarsCtl::readSocket()
         handleLine(LineReader::withoutLineEnd(m_reader.takeLine()));
 }
 
-void StarsCtl::handleLine(const QByteArray &bytes)
+void StarsCtl::handleLine(const QByteArray& bytes)
 {
     // Nodes write ISO 8859-1.
     const QString line = QString::fromLatin1(bytes);
@@ -218,7 +217,7 @@ void StarsCtl::handleLine(const QByteArray &bytes)
     }
 }
 
-void StarsCtl::answerKeyNumber(const QString &line)
+void StarsCtl::answerKeyNumber(const QString& line)
 {
     bool ok = false;
     const int number = line.trimmed().toInt(&ok);
@@ -232,7 +231,7 @@ void StarsCtl::answerKeyNumber(const QString &line)
     await(State::AwaitVerdict, QStringLiteral("the log-in verdict"));
 }
 
-void StarsCtl::handleVerdict(const QString &line)
+void StarsCtl::handleVerdict(const QString& line)
 {
     if (line.section(QLatin1Char(' '), 1, 1) != QLatin1String("Ok:")) {
         fail(ConnectionFailed, QStringLiteral("log-in as %1 refused: %2").arg(m_options.node, line));
@@ -277,7 +276,7 @@ void StarsCtl::runNextStep()
         finish(m_status);
 }
 
-void StarsCtl::sendCommand(const QString &command)
+void StarsCtl::sendCommand(const QString& command)
 {
     m_events.clear();
     m_awaitedReply = QLatin1Char('@') + command.section(QLatin1Char(' '), 0, 0);
@@ -294,11 +293,11 @@ bool StarsCtl::takeAwaitedEvent()
     return true;
 }
 
-bool StarsCtl::takePendingReply(const QString &sender, const QString &word)
+bool StarsCtl::takePendingReply(const QString& sender, const QString& word)
 {
     // The server answers for nodes that are not logged in.
     for (int i = 0; i < m_pendingReplies.size(); ++i) {
-        const auto &pending = m_pendingReplies.at(i);
+        const auto& pending = m_pendingReplies.at(i);
         const bool matches = pending.second == word || word == QLatin1String("Er:");
         if (matches && (pending.first == sender || sender == QLatin1String("System"))) {
             m_pendingReplies.removeAt(i);
@@ -315,14 +314,14 @@ void StarsCtl::noteErrorAnswer()
         m_status = ErrorAnswer;
 }
 
-void StarsCtl::await(State state, const QString &what)
+void StarsCtl::await(State state, const QString& what)
 {
     m_state = state;
     m_awaitedWhat = what;
     m_timer.start(m_options.timeoutSeconds * 1000);
 }
 
-void StarsCtl::sendLine(const QString &line)
+void StarsCtl::sendLine(const QString& line)
 {
     if (!m_options.quiet)
         print(QStringLiteral("> ") + line);
@@ -330,7 +329,7 @@ void StarsCtl::sendLine(const QString &line)
     m_socket.write(line.toUtf8() + '\n');
 }
 
-void StarsCtl::print(const QString &line)
+void StarsCtl::print(const QString& line)
 {
     if (m_printer)
         m_printer(line, false);
@@ -338,7 +337,7 @@ void StarsCtl::print(const QString &line)
         m_out << line << Qt::endl;
 }
 
-void StarsCtl::complain(const QString &message)
+void StarsCtl::complain(const QString& message)
 {
     const QString text = QStringLiteral("starsctl: ") + message;
     if (m_printer) {
@@ -352,8 +351,8 @@ void StarsCtl::complain(const QString &message)
 
 void StarsCtl::timedOut()
 {
-    const QString message = QStringLiteral("no answer within %1 s while waiting for %2")
-                                .arg(m_options.timeoutSeconds).arg(m_awaitedWhat);
+    const QString message =
+        QStringLiteral("no answer within %1 s while waiting for %2").arg(m_options.timeoutSeconds).arg(m_awaitedWhat);
     // At the prompt a wait that ends without its event only costs the exit status.
     if (m_options.interactive && m_state == State::AwaitEvent) {
         complain(message);
@@ -362,8 +361,10 @@ void StarsCtl::timedOut()
         emit ready();
         return;
     }
-    const int status = (m_state == State::Connecting || m_state == State::AwaitKeyNumber
-                        || m_state == State::AwaitVerdict) ? ConnectionFailed : TimedOut;
+    const int status =
+        (m_state == State::Connecting || m_state == State::AwaitKeyNumber || m_state == State::AwaitVerdict)
+            ? ConnectionFailed
+            : TimedOut;
     fail(status, message);
 }
 
@@ -372,13 +373,13 @@ void StarsCtl::connectionLost()
     if (m_state == State::Done || m_state == State::Connecting)
         return;
     if (m_state == State::AwaitVerdict)
-        fail(ConnectionFailed, QStringLiteral("log-in as %1 refused: the server closed the connection")
-                                   .arg(m_options.node));
+        fail(ConnectionFailed,
+             QStringLiteral("log-in as %1 refused: the server closed the connection").arg(m_options.node));
     else
         fail(ConnectionFailed, QStringLiteral("the server closed the connection"));
 }
 
-void StarsCtl::fail(int status, const QString &message)
+void StarsCtl::fail(int status, const QString& message)
 {
     complain(message);
     finish(status);

@@ -23,34 +23,35 @@
 // ready() has come, send() puts a command on the wire at once and its reply
 // is printed whenever it arrives; waitForEvent() holds the run until an
 // event comes, and ready() says when it takes lines again.
-class StarsCtl : public QObject {
+class StarsCtl : public QObject
+{
     Q_OBJECT
 public:
     // An error answer ("Err:" or "Er:") does not stop the run, it only makes
     // the status ErrorAnswer; a time-out or a lost connection ends it at once.
     enum ExitStatus { Success = 0, ErrorAnswer = 1, TimedOut = 2, ConnectionFailed = 2, UsageError = 64 };
     // Takes each line of output, without its "\n"; isError for complaints.
-    using Printer = std::function<void(const QString &text, bool isError)>;
+    using Printer = std::function<void(const QString& text, bool isError)>;
 
-    explicit StarsCtl(const CtlOptions &options, QObject *parent = nullptr);
+    explicit StarsCtl(const CtlOptions& options, QObject* parent = nullptr);
 
     // Without a printer, output goes to standard output and complaints to
     // standard error.
-    void setPrinter(const Printer &printer) { m_printer = printer; }
+    void setPrinter(const Printer& printer) { m_printer = printer; }
 
     void start();
     // Steps may keep coming while the run goes on (from standard input).
-    void addStep(const QString &step);
+    void addStep(const QString& step);
     void endSteps();
 
     // Interactive use.
     bool isReady() const { return m_state == State::Ready; }
     QString target() const { return m_options.to; }
-    void send(const QString &command);
-    void waitForEvent(const QString &event);
+    void send(const QString& command);
+    void waitForEvent(const QString& event);
     // With --subscribe the new target's events are asked for as well.
-    void setTarget(const QString &to);
-    void subscribe(const QString &node, bool on);
+    void setTarget(const QString& to);
+    void subscribe(const QString& node, bool on);
     // No more lines: the run ends once every command sent has its reply.
     void endInput();
     void quit();
@@ -63,29 +64,39 @@ signals:
     void ready();
 
 private:
-    enum class State { Idle, Connecting, AwaitKeyNumber, AwaitVerdict, Subscribing, Ready,
-                       AwaitReply, AwaitEvent, Draining, Done };
+    enum class State {
+        Idle,
+        Connecting,
+        AwaitKeyNumber,
+        AwaitVerdict,
+        Subscribing,
+        Ready,
+        AwaitReply,
+        AwaitEvent,
+        Draining,
+        Done
+    };
 
     void readSocket();
-    void handleLine(const QByteArray &line);
-    void answerKeyNumber(const QString &line);
-    void handleVerdict(const QString &line);
+    void handleLine(const QByteArray& line);
+    void answerKeyNumber(const QString& line);
+    void handleVerdict(const QString& line);
     void runNextStep();
-    void sendCommand(const QString &command);
-    void await(State state, const QString &what);
+    void sendCommand(const QString& command);
+    void await(State state, const QString& what);
     bool takeAwaitedEvent();
-    bool takePendingReply(const QString &sender, const QString &word);
+    bool takePendingReply(const QString& sender, const QString& word);
     void noteErrorAnswer();
-    void sendLine(const QString &line);
-    void print(const QString &line);
-    void complain(const QString &message);
+    void sendLine(const QString& line);
+    void print(const QString& line);
+    void complain(const QString& message);
     void timedOut();
     void connectionLost();
-    void fail(int status, const QString &message);
+    void fail(int status, const QString& message);
     void finish(int status);
 
     CtlOptions m_options;
-    QString m_toNode;     // routing part of the target name
+    QString m_toNode; // routing part of the target name
     QStringList m_keys;
     QTcpSocket m_socket;
     QTimer m_timer;

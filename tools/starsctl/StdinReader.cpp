@@ -5,7 +5,7 @@
 #include <cerrno>
 #include <unistd.h>
 
-StdinReader::StdinReader(QObject *parent)
+StdinReader::StdinReader(QObject* parent)
     : QObject(parent), m_notifier(new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this))
 {
     connect(m_notifier, &QSocketNotifier::activated, this, &StdinReader::readAvailable);

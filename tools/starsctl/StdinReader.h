@@ -9,18 +9,19 @@ class QSocketNotifier;
 
 // Reads standard input in the event loop and hands it on line by line, so
 // lines from the server keep being printed while the user is typing.
-class StdinReader : public QObject {
+class StdinReader : public QObject
+{
     Q_OBJECT
 public:
-    explicit StdinReader(QObject *parent = nullptr);
+    explicit StdinReader(QObject* parent = nullptr);
 
 signals:
-    void lineRead(const QByteArray &line);
+    void lineRead(const QByteArray& line);
     void endOfInput();
 
 private:
     void readAvailable();
 
-    QSocketNotifier *m_notifier;
+    QSocketNotifier* m_notifier;
     LineReader m_reader;
 };

@@ -25,7 +25,7 @@
 
 namespace {
 
-int usageError(const QString &message)
+int usageError(const QString& message)
 {
     std::fprintf(stderr, "starsctl: %s\n", qPrintable(message));
     return StarsCtl::UsageError;
@@ -34,7 +34,8 @@ int usageError(const QString &message)
 QString defaultHistoryFile()
 {
     const QByteArray home = qgetenv("HOME");
-    return home.isEmpty() ? QString() : QDir(QString::fromLocal8Bit(home)).filePath(QStringLiteral(".starsctl_history"));
+    return home.isEmpty() ? QString()
+                          : QDir(QString::fromLocal8Bit(home)).filePath(QStringLiteral(".starsctl_history"));
 }
 
 // The editor draws with ANSI sequences on the terminal it reads from.
@@ -45,37 +46,38 @@ bool terminalCanEdit()
 
 } // namespace
 
-int main(int argc, char *argv[])
+int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("starsctl"));
     QCoreApplication::setApplicationVersion(QStringLiteral(STARSCAM_VERSION));
 
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "Logs in to a STARS server as a node and runs steps against another node.\n"
-        "A step is a command (\"GetTemp\", \"SetBin 2 2 1\"), sent as \"<node>><to> <command>\" and\n"
-        "done when the reply \"@GetTemp ...\" arrives, or \"wait <event text>\"\n"
-        "(\"wait _ChangedIsBusy 0\"), done when that event from <to> arrives.\n"
-        "Without steps on the command line they are read from standard input, one a line,\n"
-        "unless that is a terminal.\n"
-        "Exit status: 0 all steps done, 1 an error answer (Err: or Er:), 2 a time-out or a\n"
-        "connection or log-in failure, 64 a bad command line.\n"
-        "\n"
-        "Interactive mode (--interactive, and without steps when standard input is a\n"
-        "terminal): a prompt \"<to>> \"; each line typed is sent to <to> at once, and\n"
-        "replies and events are printed as they arrive. Lines starting with ':' are\n"
-        "local: :to NODE, :wait EVENT, :subscribe [NODE], :unsubscribe [NODE], :help,\n"
-        "and :quit (Ctrl-D or the end of input leave once every line sent has its reply).\n"
-        "On a terminal the line is edited in place, Tab completes command names, Ctrl-C\n"
-        "drops the line or ends a :wait, and up/down recall earlier lines, kept in the\n"
-        "history file (the newest 500).\n"
-        "From a pipe each line is printed after the prompt as it is taken.\n"
-        "Exit status: 0; 1 an error answer; 2 a :wait or the last replies timed out, or\n"
-        "the connection was lost."));
+    parser.setApplicationDescription(
+        QStringLiteral("Logs in to a STARS server as a node and runs steps against another node.\n"
+                       "A step is a command (\"GetTemp\", \"SetBin 2 2 1\"), sent as \"<node>><to> <command>\" and\n"
+                       "done when the reply \"@GetTemp ...\" arrives, or \"wait <event text>\"\n"
+                       "(\"wait _ChangedIsBusy 0\"), done when that event from <to> arrives.\n"
+                       "Without steps on the command line they are read from standard input, one a line,\n"
+                       "unless that is a terminal.\n"
+                       "Exit status: 0 all steps done, 1 an error answer (Err: or Er:), 2 a time-out or a\n"
+                       "connection or log-in failure, 64 a bad command line.\n"
+                       "\n"
+                       "Interactive mode (--interactive, and without steps when standard input is a\n"
+                       "terminal): a prompt \"<to>> \"; each line typed is sent to <to> at once, and\n"
+                       "replies and events are printed as they arrive. Lines starting with ':' are\n"
+                       "local: :to NODE, :wait EVENT, :subscribe [NODE], :unsubscribe [NODE], :help,\n"
+                       "and :quit (Ctrl-D or the end of input leave once every line sent has its reply).\n"
+                       "On a terminal the line is edited in place, Tab completes command names, Ctrl-C\n"
+                       "drops the line or ends a :wait, and up/down recall earlier lines, kept in the\n"
+                       "history file (the newest 500).\n"
+                       "From a pipe each line is printed after the prompt as it is taken.\n"
+                       "Exit status: 0; 1 an error answer; 2 a :wait or the last replies timed out, or\n"
+                       "the connection was lost."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
-    const QCommandLineOption hostOption(QStringLiteral("host"), QStringLiteral("STARS server address (default 127.0.0.1)."),
+    const QCommandLineOption hostOption(QStringLiteral("host"),
+                                        QStringLiteral("STARS server address (default 127.0.0.1)."),
                                         QStringLiteral("H"), QStringLiteral("127.0.0.1"));
     const QCommandLineOption portOption(QStringLiteral("port"), QStringLiteral("STARS server port (default 6057)."),
                                         QStringLiteral("P"), QStringLiteral("6057"));
@@ -99,8 +101,8 @@ int main(int argc, char *argv[])
                                            QStringLiteral("Interactive history file (default ~/.starsctl_history; "
                                                           "--history= keeps none)."),
                                            QStringLiteral("PATH"));
-    parser.addOptions({hostOption, portOption, nodeOption, keyFileOption, toOption, subscribeOption,
-                       timeoutOption, quietOption, interactiveOption, historyOption});
+    parser.addOptions({hostOption, portOption, nodeOption, keyFileOption, toOption, subscribeOption, timeoutOption,
+                       quietOption, interactiveOption, historyOption});
     parser.addPositionalArgument(QStringLiteral("step"), QStringLiteral("Command or \"wait <event>\"."),
                                  QStringLiteral("[STEP...]"));
     // Not process(): it ends a bad command line with status 1, which here means an error answer.
@@ -131,8 +133,7 @@ int main(int argc, char *argv[])
         return usageError(QStringLiteral("bad time-out \"%1\"").arg(parser.value(timeoutOption)));
     options.quiet = parser.isSet(quietOption);
     options.steps = parser.positionalArguments();
-    options.interactive = parser.isSet(interactiveOption)
-                          || (options.steps.isEmpty() && ::isatty(STDIN_FILENO));
+    options.interactive = parser.isSet(interactiveOption) || (options.steps.isEmpty() && ::isatty(STDIN_FILENO));
     if (options.interactive && !options.steps.isEmpty())
         return usageError(QStringLiteral("--interactive takes its lines from standard input, not as arguments"));
     options.historyFile = parser.isSet(historyOption) ? parser.value(historyOption) : defaultHistoryFile();
@@ -143,9 +144,9 @@ int main(int argc, char *argv[])
     if (options.interactive) {
         console = std::make_unique<InteractiveConsole>(ctl, options, terminalCanEdit());
     } else if (options.steps.isEmpty()) {
-        auto *input = new StdinReader(&app);
+        auto* input = new StdinReader(&app);
         QObject::connect(input, &StdinReader::lineRead, &ctl,
-                         [&ctl](const QByteArray &line) { ctl.addStep(QString::fromLocal8Bit(line)); });
+                         [&ctl](const QByteArray& line) { ctl.addStep(QString::fromLocal8Bit(line)); });
         QObject::connect(input, &StdinReader::endOfInput, &ctl, &StarsCtl::endSteps);
     }
     QTimer::singleShot(0, &ctl, &StarsCtl::start);
