@@ -1,8 +1,6 @@
 // Abort, progress and the outcome of pictures, seen from the bus.
-#include "BusNode.h"
 #include "ImageMetadata.h"
-#include "ServiceProcess.h"
-#include "StarsTestServer.h"
+#include "ServiceRig.h"
 
 #include <QtTest>
 
@@ -13,7 +11,7 @@ const QString busy1 = QStringLiteral("cam1>System _ChangedIsBusy 1");
 const QString busy0 = QStringLiteral("cam1>System _ChangedIsBusy 0");
 } // namespace
 
-class tst_ServiceAbort : public QObject
+class tst_ServiceAbort : public ServiceRig
 {
     Q_OBJECT
 
@@ -31,45 +29,22 @@ private slots:
     void metadataDescribesEachImage();
 
 private:
-    void startService(const QMap<QString, QString>& extra = {});
-    QString ask(const QString& command) { return term->request("cam1", command, 10000); }
     QString answer(const QString& command, const QString& text)
     {
         return QStringLiteral("cam1>term1 @%1 %2").arg(command, text);
     }
     // Sends command and expects the busy event and then its Ok reply.
     void startSequence(const QString& command);
-
-    std::unique_ptr<StarsTestServer> server;
-    std::unique_ptr<ServiceProcess> service;
-    std::unique_ptr<BusNode> term;
 };
 
 void tst_ServiceAbort::init()
 {
-    server = std::make_unique<StarsTestServer>();
-    QVERIFY(server->start());
-    QVERIFY(server->addKeys("term1", {"t"}));
+    startServer();
 }
 
 void tst_ServiceAbort::cleanup()
 {
-    term.reset();
-    service.reset();
-    server.reset();
-}
-
-void tst_ServiceAbort::startService(const QMap<QString, QString>& extra)
-{
-    service = std::make_unique<ServiceProcess>(*server);
-    service->setConfigValue("CAMERA_NO", "0");
-    for (auto it = extra.begin(); it != extra.end(); ++it)
-        service->setConfigValue(it.key(), it.value());
-    QVERIFY(service->start());
-    QVERIFY2(service->waitForLogin(), qPrintable(service->log()));
-    term = std::make_unique<BusNode>();
-    QVERIFY(term->login(server->port(), "term1", {"t"}));
-    QCOMPARE(term->request("System", "flgon cam1"), QStringLiteral("System>term1 @flgon Ok:"));
+    stopRig();
 }
 
 void tst_ServiceAbort::startSequence(const QString& command)

@@ -1,7 +1,5 @@
 // The exposure commands and the busy event, seen from the bus.
-#include "BusNode.h"
-#include "ServiceProcess.h"
-#include "StarsTestServer.h"
+#include "ServiceRig.h"
 
 #include <QtTest>
 
@@ -12,7 +10,7 @@ const QString busy1 = QStringLiteral("cam1>System _ChangedIsBusy 1");
 const QString busy0 = QStringLiteral("cam1>System _ChangedIsBusy 0");
 } // namespace
 
-class tst_ServiceExposure : public QObject
+class tst_ServiceExposure : public ServiceRig
 {
     Q_OBJECT
 
@@ -32,45 +30,20 @@ private slots:
     void connectionLostDuringExposureEndsProcess();
 
 private:
-    // Starts the service with extra configuration and logs term1 in,
-    // subscribed to cam1's events.
-    void startService(const QMap<QString, QString>& extra = {});
-    QString ask(const QString& command) { return term->request("cam1", command, 10000); }
     bool waitFor(const QString& line, int timeoutMs = 20000)
     {
         return !term->waitForLine([&](const QString& l) { return l == line; }, timeoutMs).isNull();
     }
-
-    std::unique_ptr<StarsTestServer> server;
-    std::unique_ptr<ServiceProcess> service;
-    std::unique_ptr<BusNode> term;
 };
 
 void tst_ServiceExposure::init()
 {
-    server = std::make_unique<StarsTestServer>();
-    QVERIFY(server->start());
-    QVERIFY(server->addKeys("term1", {"t"}));
+    startServer();
 }
 
 void tst_ServiceExposure::cleanup()
 {
-    term.reset();
-    service.reset();
-    server.reset();
-}
-
-void tst_ServiceExposure::startService(const QMap<QString, QString>& extra)
-{
-    service = std::make_unique<ServiceProcess>(*server);
-    service->setConfigValue("CAMERA_NO", "0");
-    for (auto it = extra.begin(); it != extra.end(); ++it)
-        service->setConfigValue(it.key(), it.value());
-    QVERIFY(service->start());
-    QVERIFY2(service->waitForLogin(), qPrintable(service->log()));
-    term = std::make_unique<BusNode>();
-    QVERIFY(term->login(server->port(), "term1", {"t"}));
-    QCOMPARE(term->request("System", "flgon cam1"), QStringLiteral("System>term1 @flgon Ok:"));
+    stopRig();
 }
 
 void tst_ServiceExposure::eventPrecedesReplyAndSequenceWritesFiles()
