@@ -8,6 +8,11 @@ source "$top/tools/deps.sh"
 starscam_install_deps "${starscam_packages[@]}"
 
 build="${STARSCAM_BUILD_DIR:-$top/build}"
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# In CI every compiler warning fails the build.
+werror=OFF
+if [ -n "${CI:-}" ]; then
+    werror=ON
+fi
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSTARSCAM_WERROR="$werror" >/dev/null
 cmake --build "$build" -j"$(nproc)"
 ctest --test-dir "$build" --output-on-failure -j2 --timeout 300
