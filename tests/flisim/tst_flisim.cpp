@@ -15,11 +15,26 @@
 namespace {
 
 // The library's functions used here, typed from the SDK's header.
-#define STARSCAM_SDK_FUNCTIONS(X)                                                                                      \
-    X(FLICreateList)                                                                                                   \
-    X(FLIListFirst) X(FLIListNext) X(FLIDeleteList) X(FLIOpen) X(FLIClose) X(FLIGetModel) X(FLISetExposureTime)        \
-        X(FLISetFrameType) X(FLISetHBin) X(FLISetVBin) X(FLISetImageArea) X(FLIExposeFrame) X(FLIGetDeviceStatus)      \
-            X(FLIGetExposureStatus) X(FLIGrabRow) X(FLICancelExposure)
+// clang-format off
+#define STARSCAM_SDK_FUNCTIONS(X) \
+    X(FLICreateList) \
+    X(FLIListFirst) \
+    X(FLIListNext) \
+    X(FLIDeleteList) \
+    X(FLIOpen) \
+    X(FLIClose) \
+    X(FLIGetModel) \
+    X(FLISetExposureTime) \
+    X(FLISetFrameType) \
+    X(FLISetHBin) \
+    X(FLISetVBin) \
+    X(FLISetImageArea) \
+    X(FLIExposeFrame) \
+    X(FLIGetDeviceStatus) \
+    X(FLIGetExposureStatus) \
+    X(FLIGrabRow) \
+    X(FLICancelExposure)
+// clang-format on
 
 struct Sdk
 {
