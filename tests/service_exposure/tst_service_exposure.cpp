@@ -5,11 +5,6 @@
 
 #include <memory>
 
-namespace {
-const QString busy1 = QStringLiteral("cam1>System _ChangedIsBusy 1");
-const QString busy0 = QStringLiteral("cam1>System _ChangedIsBusy 0");
-} // namespace
-
 class tst_ServiceExposure : public ServiceRig
 {
     Q_OBJECT

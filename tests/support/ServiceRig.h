@@ -18,6 +18,10 @@
 class ServiceRig : public QObject
 {
 protected:
+    // The busy events of the service under test, node cam1.
+    static inline const QString busy1 = QStringLiteral("cam1>System _ChangedIsBusy 1");
+    static inline const QString busy0 = QStringLiteral("cam1>System _ChangedIsBusy 0");
+
     // Starts the server and registers term1's key; a failure fails the test.
     void startServer();
     // Starts the service with extra configuration and logs term1 in.
