@@ -68,62 +68,13 @@ void Body::createStarsClient()
     // A key that is present wins even with an empty value.
     if (configMap.contains(QStringLiteral("KEY_FILE_NAME")))
         keyFileName = configMap.value(QStringLiteral("KEY_FILE_NAME"));
-    starsClient->ReadStarsKeys(keyFileName, nodeName);
+    if (!starsClient->ReadStarsKeys(keyFileName, nodeName))
+        leave(1); // no log-in is possible without keys
     starsClient->setLiveness(configInt(configMap, QStringLiteral("STARS_KEEPALIVE_S"), 20, 1, Stars::MaxLivenessS),
                              configInt(configMap, QStringLiteral("STARS_USER_TIMEOUT_S"), 60, 1, Stars::MaxLivenessS));
     stayUp = configInt(configMap, QStringLiteral("STARS_STAY_UP"), 0, 0, 1) == 1;
 
-    using AnsSlot = void (Body::*)(SMsg);
-    struct Route
-    {
-        Stars::AskSignal ask;
-        AnsSlot ans;
-    };
-    const Route routes[] = {
-        {&Stars::AskIsBusy, &Body::AnsIsBusy},
-        {&Stars::AskGetLibVer, &Body::AnsGetLibVer},
-        {&Stars::AskGetModel, &Body::AnsGetModel},
-        {&Stars::AskGetSerialSTR, &Body::AnsGetSerialSTR},
-        {&Stars::AskGetHWRev, &Body::AnsGetHWRev},
-        {&Stars::AskGetPixSize, &Body::AnsGetPixSize},
-        {&Stars::AskGetArrayArea, &Body::AnsGetArrayArea},
-        {&Stars::AskGetVisArea, &Body::AnsGetVisArea},
-        {&Stars::AskSetTemp, &Body::AnsSetTemp},
-        {&Stars::AskGetTemp, &Body::AnsGetTemp},
-        {&Stars::AskGetCCDTemp, &Body::AnsGetCCDTemp},
-        {&Stars::AskGetBaseTemp, &Body::AnsGetBaseTemp},
-        {&Stars::AskGetCoolerPWR, &Body::AnsGetCoolerPWR},
-        {&Stars::AskSetBin, &Body::AnsSetBin},
-        {&Stars::AskGetBin, &Body::AnsGetBin},
-        {&Stars::AskSetRBIFlushes, &Body::AnsSetRBIFlushes},
-        {&Stars::AskGetRBIFlushes, &Body::AnsGetRBIFlushes},
-        {&Stars::AskSetRBIExpTime, &Body::AnsSetRBIExpTime},
-        {&Stars::AskGetRBIExpTime, &Body::AnsGetRBIExpTime},
-        {&Stars::AskSetTDIRate, &Body::AnsSetTDIRate},
-        {&Stars::AskGetTDIRate, &Body::AnsGetTDIRate},
-        {&Stars::AskSetImages, &Body::AnsSetImages},
-        {&Stars::AskSetExpTime, &Body::AnsSetExpTime},
-        {&Stars::AskSetInterval, &Body::AnsSetInterval},
-        {&Stars::AskSetFileName, &Body::AnsSetFileName},
-        {&Stars::AskGetImages, &Body::AnsGetImages},
-        {&Stars::AskGetExpTime, &Body::AnsGetExpTime},
-        {&Stars::AskGetInterval, &Body::AnsGetInterval},
-        {&Stars::AskGetFileName, &Body::AnsGetFileName},
-        {&Stars::AskExposure, &Body::AnsExposure},
-        {&Stars::AskStartExposure, &Body::AnsStartExposure},
-        {&Stars::AskDownLoadImage, &Body::AnsDownLoadImage},
-        {&Stars::AskRBIFlush, &Body::AnsRBIFlush},
-        {&Stars::AskSetSeqFileNo, &Body::AnsSetSeqFileNo},
-        {&Stars::AskGetSeqFileNo, &Body::AnsGetSeqFileNo},
-        {&Stars::AskSetUseSeqFNo, &Body::AnsSetUseSeqFNo},
-        {&Stars::AskGetUseSeqFNo, &Body::AnsGetUseSeqFNo},
-        {&Stars::AskAbort, &Body::AnsAbort},
-        {&Stars::AskGetProgress, &Body::AnsGetProgress},
-        {&Stars::AskGetLastFile, &Body::AnsGetLastFile},
-        {&Stars::AskGetLastOutcome, &Body::AnsGetLastOutcome},
-    };
-    for (const Route& route : routes)
-        connect(starsClient, route.ask, this, route.ans, Qt::UniqueConnection);
+    connect(starsClient, &Stars::ReceivedCommand, this, &Body::answerCommand, Qt::UniqueConnection);
 
     // A missing address or port is recorded as empty, as the file would hold it.
     starsClient->SetNewSVAddress(configMap[QStringLiteral("STARS_IP")]);

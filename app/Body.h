@@ -52,6 +52,17 @@ public:
     // Default node and key-file name when the configuration names none.
     static constexpr const char* DefaultNodeName = "QtTarn";
 
+    // The slot answering a command, one row per command word.
+    using Answer = void (Body::*)(SMsg);
+    struct CommandRoute
+    {
+        const char* word;
+        Answer answer;
+    };
+    // The slot for a parsed command code; nullptr for a word the service does
+    // not serve (answered "Er: Undefined Command").
+    static Answer answerFor(int commandCode);
+
 public slots:
     // An orderly stop (SIGTERM, SIGINT, SIGHUP): abandons what runs at its
     // next step boundary, logs what was finished and what abandoned, closes
@@ -63,6 +74,8 @@ private slots:
     // "_ImageStored <file>" and "_PictureLost <picture> <step>" events.
     void imageStored(const QString& file);
     void pictureLost(int picture, const QString& step);
+    // Every command the bus client received, answered through commandRoutes.
+    void answerCommand(SMsg msg);
 
     void AnsIsBusy(SMsg msg);
     void AnsGetLibVer(SMsg msg);
@@ -116,6 +129,8 @@ private slots:
     void logInRefused(const QString& why);
 
 private:
+    static const CommandRoute commandRoutes[];
+
     // Closes the device, logs the lines that could not be sent and ends the
     // process with status.
     [[noreturn]] void leave(int status);

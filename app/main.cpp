@@ -1,10 +1,11 @@
 #include "Body.h"
-#include "StopSignals.h"
+#include "SignalPipe.h"
 #include "Version.h"
 
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -52,9 +53,9 @@ int main(int argc, char* argv[])
     if (status >= 0)
         return status;
     // Before Body: a stop asked for during start-up waits in the pipe.
-    StopSignals stopSignals;
+    SignalPipe stopSignals({SIGTERM, SIGINT, SIGHUP});
     // Lives until the process ends: the service stops only through Body's exits.
     Body* body = new Body();
-    QObject::connect(&stopSignals, &StopSignals::stopRequested, body, &Body::Stop);
+    QObject::connect(&stopSignals, &SignalPipe::arrived, body, &Body::Stop);
     return app.exec();
 }

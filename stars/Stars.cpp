@@ -4,7 +4,9 @@
 #include "SmallFile.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -13,27 +15,9 @@
 #include <sys/socket.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
-
-// The signals in command-code order (the declaration order differs: the
-// download signal is declared before the RBI flush one).
-const Stars::AskSignal askSignals[] = {
-    &Stars::AskIsBusy,         &Stars::AskGetLibVer,     &Stars::AskGetModel,      &Stars::AskGetSerialSTR,
-    &Stars::AskGetHWRev,       &Stars::AskGetPixSize,    &Stars::AskGetArrayArea,  &Stars::AskGetVisArea,
-    &Stars::AskSetTemp,        &Stars::AskGetTemp,       &Stars::AskGetCCDTemp,    &Stars::AskGetBaseTemp,
-    &Stars::AskGetCoolerPWR,   &Stars::AskSetBin,        &Stars::AskGetBin,        &Stars::AskSetRBIFlushes,
-    &Stars::AskGetRBIFlushes,  &Stars::AskSetRBIExpTime, &Stars::AskGetRBIExpTime, &Stars::AskSetTDIRate,
-    &Stars::AskGetTDIRate,     &Stars::AskSetImages,     &Stars::AskGetImages,     &Stars::AskSetExpTime,
-    &Stars::AskGetExpTime,     &Stars::AskSetInterval,   &Stars::AskGetInterval,   &Stars::AskSetFileName,
-    &Stars::AskGetFileName,    &Stars::AskExposure,      &Stars::AskStartExposure, &Stars::AskRBIFlush,
-    &Stars::AskDownLoadImage,  &Stars::AskSetSeqFileNo,  &Stars::AskGetSeqFileNo,  &Stars::AskSetUseSeqFNo,
-    &Stars::AskGetUseSeqFNo,   &Stars::AskAbort,         &Stars::AskGetProgress,   &Stars::AskGetLastFile,
-    &Stars::AskGetLastOutcome,
-};
-static_assert(sizeof(askSignals) / sizeof(askSignals[0]) == SMsg::UnknownCommand, "one signal per command code");
 
 const char* socketErrorText(QAbstractSocket::SocketError error)
 {
@@ -61,25 +45,19 @@ Stars::Stars() : QObject(nullptr) {}
 
 Stars::~Stars() = default;
 
-Stars::AskSignal Stars::askSignal(int commandCode)
-{
-    if (commandCode < 0 || commandCode >= SMsg::UnknownCommand)
-        return nullptr;
-    return askSignals[commandCode];
-}
-
-void Stars::ReadStarsKeys(QString keyFileName, QString node)
+bool Stars::ReadStarsKeys(QString keyFileName, QString node)
 {
     qDebug() << "key file names " << keyFileName << node;
     this->nodeName = node;
 
+    QString path;
     if (!keyFileName.isEmpty()) {
-        const QString path = keyFileName + QStringLiteral(".key");
+        path = keyFileName + QStringLiteral(".key");
         QByteArray bytes;
         QString reason;
         if (readSmallFile(path, bytes, reason)) {
             setKeys(keyWords(bytes));
-            return;
+            return true;
         }
         qDebug() << "Unreadable key file" << path << reason;
         qDebug() << QStringLiteral("Cannot open [%1.key]").arg(keyFileName);
@@ -87,10 +65,21 @@ void Stars::ReadStarsKeys(QString keyFileName, QString node)
     // Keys may also be built into the program as resources; none are.
     QFile resource(QStringLiteral(":") + node + QStringLiteral(".key"));
     if (!resource.open(QIODevice::ReadOnly)) {
+        // The resource name means nothing to whoever has to mend it: say
+        // which file on disk was wanted and how to point at another.
+        if (path.isEmpty())
+            qDebug().noquote() << QStringLiteral("No key file: KEY_FILE_NAME in config.cfg is empty; set it to the "
+                                                 "key file's name without \".key\" (looked for in %1)")
+                                      .arg(QDir::currentPath());
+        else
+            qDebug().noquote() << QStringLiteral("No key file: %1 cannot be read; put the node's key file there, or "
+                                                 "set KEY_FILE_NAME in config.cfg to its name without \".key\"")
+                                      .arg(QFileInfo(path).absoluteFilePath());
         qDebug() << QStringLiteral("Cannot open both [%1.key] and [:%2.key]").arg(keyFileName, node);
-        std::exit(1);
+        return false;
     }
     setKeys(keyWords(resource.readAll()));
+    return true;
 }
 
 void Stars::setKeys(const QStringList& words)
@@ -366,11 +355,7 @@ void Stars::dispatch(QByteArray line, SMsg& msg)
         qDebug() << "Not answering an answer from" << msg.from << msg.command << msg.params;
         return;
     }
-    if (AskSignal signal = askSignal(msg.commandCode)) {
-        emit(this->*signal)(msg);
-        return;
-    }
-    SendReply(msg, QStringLiteral("Er: Undefined Command"));
+    emit ReceivedCommand(msg);
 }
 
 void Stars::writeLine(QString text)

@@ -11,9 +11,8 @@ class QTcpSocket;
 class QTimer;
 
 // The node's client of the STARS server: one TCP connection, the key log-in,
-// and the turning of received lines into one Ask<Command> signal each.
-// It knows nothing of what the commands do; whoever connects to the signals
-// answers them through SendReply.
+// and the turning of received lines into requests (ReceivedCommand). It knows
+// nothing of the commands; whoever connects answers them through SendReply.
 class Stars : public QObject
 {
     Q_OBJECT
@@ -25,8 +24,9 @@ public:
     ~Stars() override;
 
     // Sets the node name and loads the keys from "<keyFileName>.key" in the
-    // working directory. Ends the process with status 1 when no key file opens.
-    void ReadStarsKeys(QString keyFileName, QString nodeName);
+    // working directory. False, with the reason logged, when no key file
+    // opens: the log-in cannot work and the caller decides what follows.
+    bool ReadStarsKeys(QString keyFileName, QString nodeName);
 
     // Starts one connection attempt unless one is connected or already under
     // way; returns at once, the attempt completes in the event loop.
@@ -37,10 +37,6 @@ public:
     void SendReply(const SMsg& msg, const QString& text);
     // Writes "sender>System text"; event texts begin with '_'.
     void SendEvent(const QString& sender, const QString& text);
-
-    // The signal for a command code 0..40 (as the command table numbers them).
-    using AskSignal = void (Stars::*)(SMsg);
-    static AskSignal askSignal(int commandCode);
 
     QString getNodeName() const { return nodeName; }
     QString getServerAddress() const { return serverAddress; }
@@ -91,48 +87,9 @@ signals:
     // connection is closed; Disconnected() is not emitted for it.
     void LogInRefused(const QString& why);
 
-    void AskIsBusy(SMsg msg);
-    void AskGetLibVer(SMsg msg);
-    void AskGetModel(SMsg msg);
-    void AskGetSerialSTR(SMsg msg);
-    void AskGetHWRev(SMsg msg);
-    void AskGetPixSize(SMsg msg);
-    void AskGetArrayArea(SMsg msg);
-    void AskGetVisArea(SMsg msg);
-    void AskSetTemp(SMsg msg);
-    void AskGetTemp(SMsg msg);
-    void AskGetCCDTemp(SMsg msg);
-    void AskGetBaseTemp(SMsg msg);
-    void AskGetCoolerPWR(SMsg msg);
-    void AskSetBin(SMsg msg);
-    void AskGetBin(SMsg msg);
-    void AskSetRBIFlushes(SMsg msg);
-    void AskGetRBIFlushes(SMsg msg);
-    void AskSetRBIExpTime(SMsg msg);
-    void AskGetRBIExpTime(SMsg msg);
-    void AskSetTDIRate(SMsg msg);
-    void AskGetTDIRate(SMsg msg);
-    void AskSetImages(SMsg msg);
-    void AskGetImages(SMsg msg);
-    void AskSetExpTime(SMsg msg);
-    void AskGetExpTime(SMsg msg);
-    void AskSetInterval(SMsg msg);
-    void AskGetInterval(SMsg msg);
-    void AskSetFileName(SMsg msg);
-    void AskGetFileName(SMsg msg);
-    void AskExposure(SMsg msg);
-    void AskStartExposure(SMsg msg);
-    void AskDownLoadImage(SMsg msg);
-    void AskRBIFlush(SMsg msg);
-    void AskSetSeqFileNo(SMsg msg);
-    void AskGetSeqFileNo(SMsg msg);
-    void AskSetUseSeqFNo(SMsg msg);
-    void AskGetUseSeqFNo(SMsg msg);
-    // Stops whatever sequence runs; declared after the original commands.
-    void AskAbort(SMsg msg);
-    void AskGetProgress(SMsg msg);
-    void AskGetLastFile(SMsg msg);
-    void AskGetLastOutcome(SMsg msg);
+    // A request for this node (a command word, known or not); whoever
+    // connects answers it through SendReply, exactly once.
+    void ReceivedCommand(SMsg msg);
 
 public slots:
     void SetNewSVAddress(const QString& item);

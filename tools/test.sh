@@ -8,8 +8,9 @@ source "$top/tools/deps.sh"
 starscam_install_deps "${starscam_packages[@]}"
 
 build="${STARSCAM_BUILD_DIR:-$top/build}"
-# In CI every compiler warning fails the build.
-werror=OFF
+# STARSCAM_WERROR=ON (set by .ci/run) or any CI makes every compiler warning
+# fail the build.
+werror="${STARSCAM_WERROR:-OFF}"
 if [ -n "${CI:-}" ]; then
     werror=ON
 fi

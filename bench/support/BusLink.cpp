@@ -1,4 +1,5 @@
 #include "BusLink.h"
+#include "KeyFile.h"
 
 #include "Clock.h"
 
@@ -30,7 +31,10 @@ bool BusLink::logIn(const QString& node, const QStringList& keys, int keyNumber,
     }
     if (keyLineNs)
         *keyLineNs = nowNs();
-    const QByteArray expected = node.toLatin1() + ' ' + keys.at(keyNumber % keys.size()).toLatin1();
+    QString key;
+    if (!chooseKey(keys, keyNumber, key, *why))
+        return false;
+    const QByteArray expected = node.toLatin1() + ' ' + key.toLatin1();
     if (line.trimmed() != expected) {
         *why = QStringLiteral("wrong key line \"%1\"").arg(QString::fromLatin1(line));
         return false;

@@ -233,9 +233,10 @@ void tst_ServiceCommands::repliesWithCameraOpen_data()
     row("receiver sub-name get", "term1>cam1.ccd GetBin", "cam1.ccd>term1 @GetBin 3 3 3", {"term1>cam1 SetBin 3 3 3"});
     row("requester sub-name", "term1.ui>cam1 GetBin", "cam1>term1.ui @GetBin 3 3 3", {"term1>cam1 SetBin 3 3 3"});
 
-    // What the client answers itself.
+    // What no handler answers: unknown words, events.
     row("unknown", "term1>cam1 Foo 1", "cam1>term1 Er: Undefined Command");
     row("wrong case", "term1>cam1 getbin", "cam1>term1 Er: Undefined Command");
+    row("unknown, sub-names kept", "term1.ui>cam1.ccd Foo", "cam1.ccd>term1.ui Er: Undefined Command");
     row("event", "term1>cam1 _Tick 1", "cam1>term1 Er: Undefined Event");
     row("CR LF", "term1>cam1 GetBin\r", "cam1>term1 @GetBin 3 3 3", {"term1>cam1 SetBin 3 3 3"});
 }

@@ -1,4 +1,5 @@
 #include "RawStarsPeer.h"
+#include "KeyFile.h"
 
 #include <QHostAddress>
 #include <QTcpSocket>
@@ -15,7 +16,10 @@ bool RawStarsPeer::listen()
 
 void RawStarsPeer::expectLogin(const QString& node, const QStringList& keys)
 {
-    m_expectedLogin = (node + QLatin1Char(' ') + keys.value(KeyNumber % qMax(1, keys.size()))).toLatin1();
+    QString key;
+    QString why;
+    chooseKey(keys, KeyNumber, key, why); // no key: the log-in line ends in the blank
+    m_expectedLogin = (node + QLatin1Char(' ') + key).toLatin1();
 }
 
 bool RawStarsPeer::isConnected() const

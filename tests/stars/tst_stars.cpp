@@ -208,7 +208,7 @@ void tst_Stars::requestWithVerdictIsServed()
     Stars stars;
     connectClient(stars, server);
     QVERIFY(server.waitPeer());
-    QSignalSpy asks(&stars, &Stars::AskGetBin);
+    QSignalSpy asks(&stars, &Stars::ReceivedCommand);
     server.send("0\n");
     server.lines(1);
     server.send("System>cam1 Ok:\nterm1>cam1 GetBin\n");
@@ -222,7 +222,7 @@ void tst_Stars::requestWithoutVerdictIsServed()
     Stars stars;
     connectClient(stars, server);
     QVERIFY(server.waitPeer());
-    QSignalSpy asks(&stars, &Stars::AskGetBin);
+    QSignalSpy asks(&stars, &Stars::ReceivedCommand);
     QSignalSpy ready(&stars, &Stars::ConnectionIsReady);
     server.send("0\n");
     server.lines(1);
@@ -236,49 +236,56 @@ void tst_Stars::dispatchesLinesInOrder()
     FakeServer server;
     std::unique_ptr<Stars> stars(loggedIn(server));
     QStringList order;
-    connect(stars.get(), &Stars::AskGetTemp, this, [&](SMsg m) { order << m.command + "/" + m.from + "/" + m.to; });
-    connect(stars.get(), &Stars::AskGetBin, this, [&](SMsg m) { order << m.command + "/" + m.params; });
-    connect(stars.get(), &Stars::AskRBIFlush, this, [&](SMsg m) { order << m.command; });
-    connect(stars.get(), &Stars::AskDownLoadImage, this, [&](SMsg m) { order << m.command; });
+    connect(stars.get(), &Stars::ReceivedCommand, this, [&](SMsg m) {
+        order << QStringList{m.command, m.from, m.to, m.params}.join('/');
+    });
     server.send("a>cam1 GetTemp\na>cam1 GetBin x\n");
     server.send("a>cam1 Get");
     QTest::qWait(30);
     server.send("Bin y\r\na>cam1 RBIFlush\na>cam1 DownLoadImage\n");
     QTRY_COMPARE_WITH_TIMEOUT(order.size(), 5, 5000);
-    QCOMPARE(order, (QStringList{"GetTemp/a/cam1", "GetBin/x", "GetBin/y", "RBIFlush", "DownLoadImage"}));
+    QCOMPARE(order, (QStringList{"GetTemp/a/cam1/", "GetBin/a/cam1/x", "GetBin/a/cam1/y", "RBIFlush/a/cam1/",
+                                 "DownLoadImage/a/cam1/"}));
     QVERIFY(server.received.pending() == 0); // the client answers none of these itself
 }
 
 void tst_Stars::answersWhatItCannotServe_data()
 {
     QTest::addColumn<QByteArray>("line");
-    QTest::addColumn<QByteArray>("answer"); // empty: no answer at all
-    QTest::newRow("unknown command") << QByteArray("a>cam1 Foo 1") << QByteArray("cam1>a Er: Undefined Command");
-    QTest::newRow("wrong case") << QByteArray("a>cam1 gettemp") << QByteArray("cam1>a Er: Undefined Command");
-    QTest::newRow("event") << QByteArray("a>cam1 _Tick 1") << QByteArray("cam1>a Er: Undefined Event");
-    QTest::newRow("garbage") << QByteArray("garbage") << QByteArray("> Er: Undefined Command");
-    QTest::newRow("no command word") << QByteArray("a>cam1") << QByteArray(">a Er: Undefined Command");
-    QTest::newRow("sub-names kept") << QByteArray("a.ui>cam1.ccd Foo")
-                                    << QByteArray("cam1.ccd>a.ui Er: Undefined Command");
-    QTest::newRow("reply from another node") << QByteArray("a>cam1 @GetTemp 20") << QByteArray();
-    QTest::newRow("error answer") << QByteArray("cam2>cam1 Er: Undefined Command") << QByteArray();
-    QTest::newRow("server bounce") << QByteArray("System>cam1 @Er: Undefined Command Er: a is down.") << QByteArray();
-    QTest::newRow("unroutable bounce") << QByteArray("System>cam1> @") << QByteArray();
+    QTest::addColumn<QByteArray>("answer"); // empty: no answer from the client
+    QTest::addColumn<bool>("handedOn");     // given to whoever serves the commands
+    // The client knows no command words: whether a word is served is decided
+    // by whoever answers ReceivedCommand.
+    QTest::newRow("unknown command") << QByteArray("a>cam1 Foo 1") << QByteArray() << true;
+    QTest::newRow("wrong case") << QByteArray("a>cam1 gettemp") << QByteArray() << true;
+    QTest::newRow("event") << QByteArray("a>cam1 _Tick 1") << QByteArray("cam1>a Er: Undefined Event") << false;
+    QTest::newRow("garbage") << QByteArray("garbage") << QByteArray("> Er: Undefined Command") << false;
+    QTest::newRow("no command word") << QByteArray("a>cam1") << QByteArray(">a Er: Undefined Command") << false;
+    QTest::newRow("sub-names kept") << QByteArray("a.ui>cam1.ccd _Foo")
+                                    << QByteArray("cam1.ccd>a.ui Er: Undefined Event") << false;
+    QTest::newRow("reply from another node") << QByteArray("a>cam1 @GetTemp 20") << QByteArray() << false;
+    QTest::newRow("error answer") << QByteArray("cam2>cam1 Er: Undefined Command") << QByteArray() << false;
+    QTest::newRow("server bounce") << QByteArray("System>cam1 @Er: Undefined Command Er: a is down.") << QByteArray()
+                                   << false;
+    QTest::newRow("unroutable bounce") << QByteArray("System>cam1> @") << QByteArray() << false;
 }
 
 void tst_Stars::answersWhatItCannotServe()
 {
     QFETCH(QByteArray, line);
     QFETCH(QByteArray, answer);
+    QFETCH(bool, handedOn);
     FakeServer server;
     std::unique_ptr<Stars> stars(loggedIn(server));
+    QSignalSpy requests(stars.get(), &Stars::ReceivedCommand);
     server.send(line + "\n");
     if (answer.isEmpty()) {
         QTest::qWait(100);
         QVERIFY(server.received.pending() == 0);
-        return;
+    } else {
+        QCOMPARE(server.lines(1), QList<QByteArray>{answer});
     }
-    QCOMPARE(server.lines(1), QList<QByteArray>{answer});
+    QCOMPARE(requests.size(), handedOn ? 1 : 0);
 }
 
 void tst_Stars::repliesAddressedAndEncoded()
@@ -300,11 +307,13 @@ void tst_Stars::overlongLineIsCutIntoPieces()
     std::unique_ptr<Stars> stars(loggedIn(server));
     // 3999 bytes of "a>cam1 Foo xxx..." then the rest as a line of its own.
     const QByteArray head = "a>cam1 Foo ";
+    QList<SMsg> requests;
+    connect(stars.get(), &Stars::ReceivedCommand, this, [&](SMsg m) { requests << m; });
     server.send(head + QByteArray(5000, 'x') + "\n");
-    const QList<QByteArray> answers = server.lines(2);
-    QCOMPARE(answers.size(), 2);
-    QCOMPARE(answers.at(0), QByteArray("cam1>a Er: Undefined Command"));
-    QCOMPARE(answers.at(1), QByteArray("> Er: Undefined Command"));
+    QCOMPARE(server.lines(1), QList<QByteArray>{"> Er: Undefined Command"});
+    QCOMPARE(requests.size(), 1);
+    QCOMPARE(requests.at(0).command, QStringLiteral("Foo"));
+    QCOMPARE(requests.at(0).params.size(), 3999 - head.size());
 }
 
 void tst_Stars::serverSettings()

@@ -1,4 +1,5 @@
 #include "BusNode.h"
+#include "KeyFile.h"
 
 #include "TestWait.h"
 
@@ -31,11 +32,13 @@ bool BusNode::login(quint16 port, const QString& node, const QStringList& keys, 
     }
     bool numberOk = false;
     const int number = nextLine(timeoutMs).toInt(&numberOk);
-    if (!numberOk || number < 0) {
-        qWarning() << "no key number from the server";
+    QString key;
+    QString why;
+    if (!numberOk || !chooseKey(keys, number, key, why)) {
+        qWarning() << "no key for the server's key number:" << why;
         return false;
     }
-    send(node + QLatin1Char(' ') + keys.at(number % keys.size()));
+    send(node + QLatin1Char(' ') + key);
     m_verdict = nextLine(timeoutMs);
     if (m_verdict.section(QLatin1Char(' '), 1, 1) != QLatin1String("Ok:")) {
         qWarning() << "log-in as" << node << "refused:" << m_verdict;

@@ -1,6 +1,7 @@
 // The test STARS server and starsctl, driven through the shared fixture.
 
 #include "BusNode.h"
+#include "KeyFile.h"
 #include "ServiceProcess.h"
 #include "StarsTestServer.h"
 #include "TestWait.h"
@@ -153,7 +154,10 @@ void TestServerTest::logIn()
     QStringList keys = QString::fromLatin1(keyFile).simplified().split(' ', Qt::SkipEmptyParts);
     if (keys.isEmpty())
         keys << QStringLiteral("k0");
-    bus.send(node + ' ' + keys.at((number + keyOffset) % keys.size()));
+    QString key;
+    QString why;
+    QVERIFY2(chooseKey(keys, number + keyOffset, key, why), qPrintable(why));
+    bus.send(node + ' ' + key);
 
     QCOMPARE(bus.nextLine(LongWait), QStringLiteral("System>%1 %2").arg(node, verdict));
     if (!accepted)

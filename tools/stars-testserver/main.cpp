@@ -5,13 +5,14 @@
 // SIGTERM or SIGINT.
 
 #include "ServerOptions.h"
-#include "SignalWatcher.h"
+#include "SignalPipe.h"
 #include "TestServer.h"
 #include "Version.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -94,8 +95,8 @@ int main(int argc, char* argv[])
     options.doubleVerdict = parser.isSet(doubleVerdictOption);
     options.dropAfterKey = parser.isSet(dropAfterKeyOption);
 
-    SignalWatcher signalWatcher;
-    QObject::connect(&signalWatcher, &SignalWatcher::terminationRequested, &app, &QCoreApplication::quit);
+    SignalPipe stopSignals({SIGTERM, SIGINT});
+    QObject::connect(&stopSignals, &SignalPipe::arrived, &app, &QCoreApplication::quit);
 
     TestServer server(options);
     if (!server.listen())

@@ -1,11 +1,12 @@
 #include "InteractiveConsole.h"
 
-#include "InterruptWatcher.h"
 #include "LineEditor.h"
 #include "SMsg.h"
+#include "SignalPipe.h"
 #include "StarsCtl.h"
 #include "StdinReader.h"
 
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
@@ -57,9 +58,16 @@ InteractiveConsole::InteractiveConsole(StarsCtl& ctl, const CtlOptions& options,
 
     const QStringList history = m_history.load();
     if (useLineEditor && LineEditor::isAvailable()) {
-        m_interrupts = new InterruptWatcher(this);
-        connect(m_interrupts, &InterruptWatcher::interrupted, this, &InteractiveConsole::interrupted);
-        connect(m_interrupts, &InterruptWatcher::terminationRequested, &m_ctl, &StarsCtl::quit);
+        // Ctrl-C drops the line being typed or ends a wait instead of killing
+        // starsctl; termination goes through the event loop so the terminal
+        // gets its settings back.
+        m_interrupts = new SignalPipe({SIGINT, SIGTERM, SIGHUP}, this);
+        connect(m_interrupts, &SignalPipe::arrived, this, [this](int signalNumber) {
+            if (signalNumber == SIGINT)
+                interrupted();
+            else
+                m_ctl.quit();
+        });
         m_editor = new LineEditor(this);
         m_editor->setHistory(history, HistoryLines);
         m_editor->setCompletions(completionWords());

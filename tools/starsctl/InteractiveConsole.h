@@ -8,7 +8,7 @@
 #include <QSet>
 #include <QStringList>
 
-class InterruptWatcher;
+class SignalPipe;
 class LineEditor;
 class StarsCtl;
 class StdinReader;
@@ -42,7 +42,7 @@ private:
 
     StarsCtl& m_ctl;
     CtlOptions m_options;
-    InterruptWatcher* m_interrupts = nullptr; // with the editor
+    SignalPipe* m_interrupts = nullptr; // with the editor
     LineEditor* m_editor = nullptr;
     StdinReader* m_reader = nullptr; // without it
     bool m_fromTerminal = false;     // typed, but without the editor
