@@ -3,12 +3,8 @@
 // calls all succeeded have files, and the camera object takes the next
 // sequence as if nothing happened. In-process over the simulator for the
 // whole matrix, and a few rows end to end with SIM_FAIL.
-#include "BusNode.h"
-#include "FaultInjectingLibrary.h"
-#include "RecordingLibrary.h"
-#include "ServiceProcess.h"
-#include "SimCamera.h"
-#include "StarsTestServer.h"
+#include "CameraRig.h"
+#include "ServiceRig.h"
 #include "TestFixture.h"
 #include "tarn.h"
 
@@ -84,20 +80,14 @@ SimSettings sensor(bool statusUnknown)
     return s;
 }
 
-// A camera object over the recorded simulator, counting calls from after
-// the start-up.
-struct Rig
+// The camera rig, counting calls from after the camera object's start-up.
+struct Rig : CameraRig
 {
-    explicit Rig(const Scenario& sc)
-        : sim(sensor(sc.statusUnknown), steppingClock()), faults(sim), rec(faults), tarn(0, rec)
+    explicit Rig(const Scenario& sc) : CameraRig(0, sensor(sc.statusUnknown), {}, {}, steppingClock())
     {
         faults.resetCallCounts();
         rec.clear();
     }
-    SimCamera sim;
-    FaultInjectingLibrary faults;
-    RecordingLibrary rec;
-    Tarn tarn;
 };
 
 bool start(Tarn& tarn, const Scenario& sc, const QString& fileName)
@@ -207,8 +197,8 @@ Outcome expectedOutcome(const Scenario& sc, const QStringList& clean, int failed
     return out;
 }
 
-const QString busy1 = QStringLiteral("cam1>System _ChangedIsBusy 1");
-const QString busy0 = QStringLiteral("cam1>System _ChangedIsBusy 0");
+const QString busy1 = ServiceRig::busy1;
+const QString busy0 = ServiceRig::busy0;
 
 } // namespace
 
@@ -468,17 +458,11 @@ void tst_Faults::serviceWithInjectedFailures()
     QFETCH(QStringList, files);
     QFETCH(bool, recovers);
 
-    StarsTestServer server;
-    QVERIFY(server.start());
-    QVERIFY(server.addKeys("term1", {"t"}));
-    ServiceProcess service(server);
-    service.setConfigValue("CAMERA_NO", "0");
-    service.setConfigValue("SIM_FAIL", simFail);
-    QVERIFY(service.start());
-    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
-    BusNode term;
-    QVERIFY(term.login(server.port(), "term1", {"t"}));
-    QCOMPARE(term.request("System", "flgon cam1"), QStringLiteral("System>term1 @flgon Ok:"));
+    ServiceRig rig;
+    QVERIFY(rig.startServer());
+    QVERIFY(rig.startService({{"SIM_FAIL", simFail}}));
+    BusNode& term = *rig.term;
+    ServiceProcess& service = *rig.service;
     for (const QString& s : settings)
         QCOMPARE(term.request("cam1", s), QStringLiteral("cam1>term1 @%1 Ok:").arg(s.section(' ', 0, 0)));
 

@@ -2,9 +2,7 @@
 // the working directory, nothing that exists is overwritten or followed, no
 // short file is left that could pass for an image, and each outcome is in
 // the log.
-#include "BusNode.h"
-#include "ServiceProcess.h"
-#include "StarsTestServer.h"
+#include "ServiceRig.h"
 
 #include <QtTest>
 
@@ -71,7 +69,7 @@ bool writeFile(const QString& path, const QByteArray& contents)
 
 } // namespace
 
-class tst_FileSafety : public QObject
+class tst_FileSafety : public ServiceRig
 {
     Q_OBJECT
 
@@ -90,23 +88,18 @@ private:
     // Starts the service in <scratch>/work, with the shell commands `prelude`
     // run before it: a wrapper copies the set-up files in and starts it
     // there, so the scratch directory around it can be watched.
-    void startService(const QString& prelude = QString());
+    void startInWorkDir(const QString& prelude = QString());
     QString ask(const QString& command, int timeoutMs = 10000) { return term->request("cam1", command, timeoutMs); }
     // A single exposure, then its download; returns the download's reply.
     QString exposeAndDownload();
 
-    std::unique_ptr<StarsTestServer> server;
-    std::unique_ptr<ServiceProcess> service;
-    std::unique_ptr<BusNode> term;
     QString scratch;
     QString work;
 };
 
 void tst_FileSafety::initTestCase()
 {
-    server = std::make_unique<StarsTestServer>();
-    QVERIFY(server->start());
-    QVERIFY(server->addKeys("term1", {"t"}));
+    QVERIFY(startServer());
 }
 
 void tst_FileSafety::cleanup()
@@ -115,21 +108,15 @@ void tst_FileSafety::cleanup()
     service.reset();
 }
 
-void tst_FileSafety::startService(const QString& prelude)
+void tst_FileSafety::startInWorkDir(const QString& prelude)
 {
-    term.reset();
-    service->setConfigValue("CAMERA_NO", "0");
     // These cases account for every file by the image's size and name; the
     // metadata beside the images has its own tests.
     service->setConfigValue("IMAGE_METADATA", "0");
     service->setProgram("/bin/bash");
     service->setArguments(
         {"-c", prelude + "cp config.cfg cam1.key work/ && cd work && exec \"$0\"", QStringLiteral(STARSCAM_BIN)});
-    QVERIFY(service->start());
-    QVERIFY2(service->waitForLogin(), qPrintable(service->log()));
-    term = std::make_unique<BusNode>();
-    QVERIFY(term->login(server->port(), "term1", {"t"}));
-    QCOMPARE(term->request("System", "flgon cam1"), QStringLiteral("System>term1 @flgon Ok:"));
+    QVERIFY(launchService());
 }
 
 QString tst_FileSafety::exposeAndDownload()
@@ -189,7 +176,7 @@ void tst_FileSafety::namesFromTheBus()
     QFETCH(QStringList, written);
     QFETCH(QString, logged);
 
-    service = std::make_unique<ServiceProcess>(*server);
+    newService();
     scratch = service->workDir();
     work = scratch + "/work";
     QVERIFY(QDir(scratch).mkpath("work/sub"));
@@ -211,7 +198,7 @@ void tst_FileSafety::namesFromTheBus()
     const QString etc = fileState("/etc/passwd") + ' ' + fileState("/etc/passwd-0000.");
     const QString tmp = fileState("/tmp/evil-0000.dat");
 
-    startService();
+    startInWorkDir();
     if (QTest::currentTestFailed())
         return;
     const QMap<QString, QString> before = snapshot(scratch);
@@ -251,7 +238,7 @@ void tst_FileSafety::fullDisk_data()
 void tst_FileSafety::fullDisk()
 {
     QFETCH(bool, tmpfs);
-    service = std::make_unique<ServiceProcess>(*server);
+    newService();
     scratch = service->workDir();
     work = scratch + "/work";
     QVERIFY(QDir(scratch).mkdir("work"));
@@ -278,7 +265,7 @@ void tst_FileSafety::fullDisk()
             ::umount2(QFile::encodeName(work).constData(), MNT_DETACH);
         service.reset();
     });
-    startService(prelude);
+    startInWorkDir(prelude);
     if (QTest::currentTestFailed())
         return;
 
@@ -321,11 +308,11 @@ void tst_FileSafety::workingDirectoryRemoved()
 {
     // The directory the service runs in is deleted under it: an image then
     // has nowhere to go, and must not go anywhere else.
-    service = std::make_unique<ServiceProcess>(*server);
+    newService();
     scratch = service->workDir();
     work = scratch + "/work";
     QVERIFY(QDir(scratch).mkdir("work"));
-    startService();
+    startInWorkDir();
     if (QTest::currentTestFailed())
         return;
     QCOMPARE(ask("SetExpTime 0"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
@@ -361,7 +348,7 @@ void tst_FileSafety::killedWhileWriting()
     constexpr int Side = 2048;
     const qint64 imageSize = qint64(Side / bin) * (Side / bin) * 2;
 
-    service = std::make_unique<ServiceProcess>(*server);
+    newService();
     service->setConfigValue("CAMERA_LIBRARY", "sim");
     service->setConfigValue("SIM_WIDTH", QString::number(Side));
     service->setConfigValue("SIM_HEIGHT", QString::number(Side));
@@ -381,7 +368,7 @@ void tst_FileSafety::killedWhileWriting()
         }
     };
     for (int round = 0; round < rounds; ++round) {
-        startService();
+        startInWorkDir();
         if (QTest::currentTestFailed())
             return;
         QVERIFY(QDir(work).entryList({".cam1.*"}, QDir::Files | QDir::Hidden).isEmpty());
@@ -396,7 +383,7 @@ void tst_FileSafety::killedWhileWriting()
         whole += QDir(work).entryList({QStringLiteral("r%1_*").arg(round)}, QDir::Files).size();
         inspect();
     }
-    startService();
+    startInWorkDir();
     QVERIFY(QDir(work).entryList({".cam1.*"}, QDir::Files | QDir::Hidden).isEmpty());
     QVERIFY(QFileInfo::exists(othersTemporary));
     qInfo().noquote() << QStringLiteral("%1 kills: %2 whole images, %3 kills while writing, no short file")

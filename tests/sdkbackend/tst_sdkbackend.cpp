@@ -3,9 +3,7 @@
 // same requests leave the same image files, byte for byte; the camera is
 // chosen by serial number through the SDK's listing; and the device is closed
 // through the SDK whichever way the service ends.
-#include "BusNode.h"
-#include "ServiceProcess.h"
-#include "StarsTestServer.h"
+#include "ServiceRig.h"
 #include "tarn.h"
 
 #include <QtTest>
@@ -15,8 +13,6 @@
 
 namespace {
 
-const QString busy1 = QStringLiteral("cam1>System _ChangedIsBusy 1");
-const QString busy0 = QStringLiteral("cam1>System _ChangedIsBusy 0");
 const QString sdkPath = QStringLiteral(FLISIM_PATH);
 
 // The service closes its device on the way out once the camera object can.
@@ -28,38 +24,12 @@ template <typename T> struct CanCloseDevice<T, std::void_t<decltype(std::declval
 };
 
 // A bus, the service on the named backend and a subscribed terminal.
-struct Rig
+bool startOn(ServiceRig& rig, const QString& backend, QMap<QString, QString> config)
 {
-    StarsTestServer server;
-    std::unique_ptr<ServiceProcess> service;
-    BusNode term;
-
-    bool start(const QString& backend, const QMap<QString, QString>& config)
-    {
-        if (!server.start() || !server.addKeys("term1", {"t"}))
-            return false;
-        service = std::make_unique<ServiceProcess>(server);
-        service->setConfigValue("CAMERA_LIBRARY", backend);
-        service->setConfigValue("FLI_LIBRARY", sdkPath);
-        service->setConfigValue("CAMERA_NO", "0");
-        for (auto it = config.begin(); it != config.end(); ++it)
-            service->setConfigValue(it.key(), it.value());
-        return service->start() && service->waitForLogin() && term.login(server.port(), "term1", {"t"})
-               && term.request("System", "flgon cam1") == QStringLiteral("System>term1 @flgon Ok:");
-    }
-    bool ask(const QString& command)
-    {
-        return term.request("cam1", command, 10000)
-               == QStringLiteral("cam1>term1 @%1 Ok:").arg(command.section(' ', 0, 0));
-    }
-    // Sends an exposure command and waits for the busy event to clear.
-    bool expose(const QString& command)
-    {
-        term.send("term1>cam1 " + command);
-        return term.nextLine() == busy1 && term.nextLine() == QStringLiteral("cam1>term1 @%1 Ok:").arg(command)
-               && term.nextLine(20000) == busy0;
-    }
-};
+    config.insert("CAMERA_LIBRARY", backend);
+    config.insert("FLI_LIBRARY", sdkPath);
+    return rig.startServer() && rig.startService(config);
+}
 
 } // namespace
 
@@ -82,16 +52,16 @@ private:
 QMap<QString, QByteArray> tst_SdkBackend::imagesOf(const QString& backend)
 {
     QMap<QString, QByteArray> images;
-    Rig rig;
-    if (!rig.start(backend, {{"SIM_WIDTH", "96"}, {"SIM_HEIGHT", "64"}}))
+    ServiceRig rig;
+    if (!startOn(rig, backend, {{"SIM_WIDTH", "96"}, {"SIM_HEIGHT", "64"}}))
         return images;
     for (const char* setting : {"SetBin 2 2 4", "SetImages 2", "SetRBIFlushes 2", "SetRBIExpTime 5", "SetExpTime 10",
                                 "SetFileName seq.dat"}) {
-        if (!rig.ask(setting))
+        if (!rig.askOk(setting))
             return images;
     }
-    if (!rig.expose("Exposure") || !rig.ask("SetBin 1 1 1") || !rig.ask("SetFileName one.dat")
-        || !rig.expose("StartExposure") || !rig.ask("DownLoadImage"))
+    if (!rig.expose("Exposure") || !rig.askOk("SetBin 1 1 1") || !rig.askOk("SetFileName one.dat")
+        || !rig.expose("StartExposure") || !rig.askOk("DownLoadImage"))
         return images;
     for (const QString& name : rig.service->files().filter(".dat")) {
         QFile file(rig.service->filePath(name));
@@ -117,9 +87,9 @@ void tst_SdkBackend::sameImageFilesOnBothBackends()
 
 void tst_SdkBackend::serialChosenThroughSdkListing()
 {
-    Rig rig;
-    QVERIFY(rig.start("fli", {{"SIM_CAMERAS", "3"}, {"CAMERA_SERIAL", "SIM00003"}}));
-    QCOMPARE(rig.term.request("cam1", "GetSerialSTR"), QStringLiteral("cam1>term1 @GetSerialSTR SIM00003"));
+    ServiceRig rig;
+    QVERIFY(startOn(rig, "fli", {{"SIM_CAMERAS", "3"}, {"CAMERA_SERIAL", "SIM00003"}}));
+    QCOMPARE(rig.term->request("cam1", "GetSerialSTR"), QStringLiteral("cam1>term1 @GetSerialSTR SIM00003"));
     QVERIFY(rig.service->log().contains("Camera serial SIM00003: sim2, number 2 of 3 listed"));
 }
 
@@ -135,10 +105,10 @@ void tst_SdkBackend::deviceClosedThroughSdkWhenServiceEnds()
     if (!CanCloseDevice<Tarn>::value)
         QSKIP("the camera object cannot close its device yet");
     QFETCH(bool, busLost);
-    Rig rig;
-    QVERIFY(rig.start("fli", {}));
+    ServiceRig rig;
+    QVERIFY(startOn(rig, "fli", {}));
     if (busLost)
-        QCOMPARE(rig.term.request("System", "disconnect cam1"), QStringLiteral("System>term1 @disconnect Ok:"));
+        QCOMPARE(rig.term->request("System", "disconnect cam1"), QStringLiteral("System>term1 @disconnect Ok:"));
     else
         rig.service->terminate();
     QVERIFY(rig.service->waitForExit());

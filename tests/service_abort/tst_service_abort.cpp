@@ -34,7 +34,7 @@ private:
 
 void tst_ServiceAbort::init()
 {
-    startServer();
+    QVERIFY(startServer());
 }
 
 void tst_ServiceAbort::cleanup()
@@ -72,7 +72,7 @@ void tst_ServiceAbort::abortStopsEachSequence()
     QFETCH(QString, command);
     QFETCH(QStringList, kept);
 
-    startService();
+    QVERIFY(startService());
     QCOMPARE(ask("SetFileName run.raw"), answer("SetFileName", "Ok:"));
     for (const QString& setting : settings)
         QCOMPARE(ask(setting), answer(setting.section(' ', 0, 0), "Ok:"));
@@ -104,7 +104,7 @@ void tst_ServiceAbort::abortStopsEachSequence()
 
 void tst_ServiceAbort::abortWithNothingRunning()
 {
-    startService();
+    QVERIFY(startService());
     QCOMPARE(ask("Abort"), answer("Abort", "Ok:"));
     QVERIFY(term->receivesNothing(300));
     QVERIFY(!service->log().contains("Abort from"));
@@ -112,7 +112,7 @@ void tst_ServiceAbort::abortWithNothingRunning()
 
 void tst_ServiceAbort::progressThroughASequence()
 {
-    startService();
+    QVERIFY(startService());
     QCOMPARE(ask("GetProgress"), answer("GetProgress", "0 0 idle 0"));
     for (const char* setting : {"SetImages 2", "SetRBIFlushes 1", "SetRBIExpTime 1500", "SetExpTime 1500"})
         QCOMPARE(ask(setting), answer(QString::fromLatin1(setting).section(' ', 0, 0), "Ok:"));
@@ -179,7 +179,7 @@ void tst_ServiceAbort::outcomeOfTheLastPicture()
         config.insert("SIM_FAIL", simFail);
     if (!event.isEmpty())
         config.insert("OUTCOME_EVENTS", "1");
-    startService(config);
+    QVERIFY(startService(config));
     QCOMPARE(ask("GetLastOutcome"), answer("GetLastOutcome", "none"));
     QCOMPARE(ask("GetLastFile"), answer("GetLastFile", "Err: No File"));
     if (removeImageDir)
@@ -220,7 +220,7 @@ void tst_ServiceAbort::metadataDescribesEachImage()
         config.insert("SIM_FAIL", simFail);
     if (!imageMetadata.isEmpty())
         config.insert("IMAGE_METADATA", imageMetadata);
-    startService(config);
+    QVERIFY(startService(config));
     const QStringList settings{"SetTemp -12.5",  "SetBin 2 4 1",        "SetImages 2",
                                "SetExpTime 300", "SetFileName run.raw", "SetSeqFileNo 7"};
     for (const QString& setting : settings)

@@ -33,7 +33,7 @@ private:
 
 void tst_ServiceExposure::init()
 {
-    startServer();
+    QVERIFY(startServer());
 }
 
 void tst_ServiceExposure::cleanup()
@@ -43,7 +43,7 @@ void tst_ServiceExposure::cleanup()
 
 void tst_ServiceExposure::eventPrecedesReplyAndSequenceWritesFiles()
 {
-    startService();
+    QVERIFY(startService());
     QCOMPARE(ask("SetBin 2 2 4"), QStringLiteral("cam1>term1 @SetBin Ok:"));
     QCOMPARE(ask("SetImages 2"), QStringLiteral("cam1>term1 @SetImages Ok:"));
     QCOMPARE(ask("SetRBIFlushes 2"), QStringLiteral("cam1>term1 @SetRBIFlushes Ok:"));
@@ -63,7 +63,7 @@ void tst_ServiceExposure::eventPrecedesReplyAndSequenceWritesFiles()
 
 void tst_ServiceExposure::exposureCommandsRefusedWhileBusy()
 {
-    startService();
+    QVERIFY(startService());
     QCOMPARE(ask("SetExpTime 1500"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
     QCOMPARE(ask("SetRBIFlushes 1"), QStringLiteral("cam1>term1 @SetRBIFlushes Ok:"));
     term->send("term1>cam1 StartExposure");
@@ -77,7 +77,7 @@ void tst_ServiceExposure::exposureCommandsRefusedWhileBusy()
 
 void tst_ServiceExposure::rbiFlushWithoutFlushesIsRefusedWithoutEvent()
 {
-    startService();
+    QVERIFY(startService());
     QCOMPARE(ask("RBIFlush"), QStringLiteral("cam1>term1 @RBIFlush Err: Busy"));
     QVERIFY(term->receivesNothing(200));
     QCOMPARE(ask("IsBusy"), QStringLiteral("cam1>term1 @IsBusy 0"));
@@ -92,7 +92,7 @@ void tst_ServiceExposure::rbiFlushWithoutFlushesIsRefusedWithoutEvent()
 
 void tst_ServiceExposure::downloadBeforeExposureEndsIsBusy()
 {
-    startService();
+    QVERIFY(startService());
     QCOMPARE(ask("SetExpTime 800"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
     QCOMPARE(ask("SetBin 4 4 1"), QStringLiteral("cam1>term1 @SetBin Ok:"));
     term->send("term1>cam1 StartExposure");
@@ -110,7 +110,7 @@ void tst_ServiceExposure::downloadBeforeExposureEndsIsBusy()
 
 void tst_ServiceExposure::neverReadyCameraIsGivenUpAfterGrace()
 {
-    startService({{"CAMERA_LIBRARY", "sim"}, {"SIM_FORCE_STATUS", "2"}, {"EXPOSURE_GRACE_MS", "100"}});
+    QVERIFY(startService({{"CAMERA_LIBRARY", "sim"}, {"SIM_FORCE_STATUS", "2"}, {"EXPOSURE_GRACE_MS", "100"}}));
     QCOMPARE(ask("SetExpTime 10"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
     term->send("term1>cam1 StartExposure");
     QCOMPARE(term->nextLine(), busy1);
@@ -124,7 +124,7 @@ void tst_ServiceExposure::neverReadyCameraIsGivenUpAfterGrace()
 
 void tst_ServiceExposure::commandsServedWhileSequenceRuns()
 {
-    startService();
+    QVERIFY(startService());
     QCOMPARE(ask("SetImages 3"), QStringLiteral("cam1>term1 @SetImages Ok:"));
     QCOMPARE(ask("SetExpTime 400"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
     QCOMPARE(ask("SetBin 8 8 1"), QStringLiteral("cam1>term1 @SetBin Ok:"));
@@ -145,7 +145,7 @@ void tst_ServiceExposure::commandsServedWhileSequenceRuns()
 
 void tst_ServiceExposure::sequenceNumberChangedDuringSequence()
 {
-    startService();
+    QVERIFY(startService());
     QCOMPARE(ask("SetImages 2"), QStringLiteral("cam1>term1 @SetImages Ok:"));
     QCOMPARE(ask("SetExpTime 600"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
     QCOMPARE(ask("SetBin 8 8 1"), QStringLiteral("cam1>term1 @SetBin Ok:"));
@@ -160,7 +160,7 @@ void tst_ServiceExposure::sequenceNumberChangedDuringSequence()
 
 void tst_ServiceExposure::downloadToTakenNameKeepsBothFiles()
 {
-    startService();
+    QVERIFY(startService());
     QCOMPARE(ask("SetUseSeqFNo 0"), QStringLiteral("cam1>term1 @SetUseSeqFNo Ok:"));
     QCOMPARE(ask("SetExpTime 0"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
     QCOMPARE(ask("SetBin 8 8 1"), QStringLiteral("cam1>term1 @SetBin Ok:"));
@@ -177,7 +177,7 @@ void tst_ServiceExposure::downloadToTakenNameKeepsBothFiles()
 
 void tst_ServiceExposure::zeroBinIsRefused()
 {
-    startService();
+    QVERIFY(startService());
     QCOMPARE(ask("SetBin 0 1 1"), QStringLiteral("cam1>term1 @SetBin Ok:"));
     QCOMPARE(ask("Exposure"), QStringLiteral("cam1>term1 @Exposure Err: Busy"));
     QCOMPARE(ask("StartExposure"), QStringLiteral("cam1>term1 @StartExposure Err: Busy"));
@@ -187,7 +187,7 @@ void tst_ServiceExposure::zeroBinIsRefused()
 
 void tst_ServiceExposure::connectionLostDuringExposureEndsProcess()
 {
-    startService();
+    QVERIFY(startService());
     QCOMPARE(ask("SetExpTime 5000"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
     term->send("term1>cam1 Exposure");
     QCOMPARE(term->nextLine(), busy1);

@@ -1,25 +1,59 @@
 #include "ServiceRig.h"
 
-#include <QtTest>
+#include <QDebug>
 
-void ServiceRig::startServer()
+namespace {
+
+bool fail(const QString& what)
 {
-    server = std::make_unique<StarsTestServer>();
-    QVERIFY(server->start());
-    QVERIFY(server->addKeys("term1", {"t"}));
+    qWarning().noquote() << what;
+    return false;
 }
 
-void ServiceRig::startService(const QMap<QString, QString>& extra)
+} // namespace
+
+bool ServiceRig::startServer()
 {
-    service = std::make_unique<ServiceProcess>(*server);
-    service->setConfigValue("CAMERA_NO", "0");
+    server = std::make_unique<StarsTestServer>();
+    if (!server->start() || !server->addKeys("term1", {"t"}))
+        return fail(QStringLiteral("the test bus server did not start"));
+    return true;
+}
+
+bool ServiceRig::startService(const QMap<QString, QString>& extra)
+{
+    newService();
     for (auto it = extra.begin(); it != extra.end(); ++it)
         service->setConfigValue(it.key(), it.value());
-    QVERIFY(service->start());
-    QVERIFY2(service->waitForLogin(), qPrintable(service->log()));
+    return launchService();
+}
+
+ServiceProcess& ServiceRig::newService()
+{
+    term.reset();
+    service = std::make_unique<ServiceProcess>(*server);
+    service->setConfigValue("CAMERA_NO", "0");
+    return *service;
+}
+
+bool ServiceRig::launchService()
+{
+    if (!service->start())
+        return fail(QStringLiteral("the service did not start"));
+    if (!service->waitForLogin())
+        return fail(QStringLiteral("the service did not log in:\n") + service->log());
+    return logInTerm();
+}
+
+bool ServiceRig::logInTerm()
+{
     term = std::make_unique<BusNode>();
-    QVERIFY(term->login(server->port(), "term1", {"t"}));
-    QCOMPARE(term->request("System", "flgon cam1"), QStringLiteral("System>term1 @flgon Ok:"));
+    if (!term->login(server->port(), "term1", {"t"}))
+        return fail(QStringLiteral("term1 did not log in"));
+    const QString subscribed = term->request("System", "flgon cam1");
+    if (subscribed != QStringLiteral("System>term1 @flgon Ok:"))
+        return fail(QStringLiteral("no subscription to cam1: ") + subscribed);
+    return true;
 }
 
 void ServiceRig::stopRig()
@@ -27,4 +61,16 @@ void ServiceRig::stopRig()
     term.reset();
     service.reset();
     server.reset();
+}
+
+bool ServiceRig::askOk(const QString& command)
+{
+    return ask(command) == QStringLiteral("cam1>term1 @%1 Ok:").arg(command.section(' ', 0, 0));
+}
+
+bool ServiceRig::expose(const QString& command)
+{
+    term->send("term1>cam1 " + command);
+    return term->nextLine() == busy1 && term->nextLine() == QStringLiteral("cam1>term1 @%1 Ok:").arg(command)
+           && term->nextLine(20000) == busy0;
 }

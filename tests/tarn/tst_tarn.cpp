@@ -1,6 +1,4 @@
-#include "FaultInjectingLibrary.h"
-#include "RecordingLibrary.h"
-#include "SimCamera.h"
+#include "CameraRig.h"
 #include "TestFixture.h"
 #include "tarn.h"
 
@@ -9,19 +7,6 @@
 using namespace camlib;
 
 namespace {
-
-// A simulator, the fault and recording layers over it, and a camera object on top.
-struct Rig
-{
-    explicit Rig(int cameraNo = 0, SimSettings settings = SimSettings(), const TarnOptions& options = {},
-                 FaultSettings faultSettings = {})
-        : sim(settings), faults(sim, faultSettings), rec(faults), tarn(cameraNo, rec, options)
-    {}
-    SimCamera sim;
-    FaultInjectingLibrary faults;
-    RecordingLibrary rec;
-    Tarn tarn;
-};
 
 bool waitIdle(Tarn& tarn)
 {
@@ -149,7 +134,7 @@ void tst_Tarn::cleanup()
 
 void tst_Tarn::negativeCameraNumberCallsNothing()
 {
-    Rig rig(-1);
+    CameraRig rig(-1);
     QVERIFY(rig.rec.calls().isEmpty());
     QVERIFY(fixture->log.lines().isEmpty());
     QVERIFY(!rig.tarn.isDeviceOpen());
@@ -188,7 +173,7 @@ void tst_Tarn::startUpSetPointOrKeep()
 
 void tst_Tarn::opensListedCameraAndSetsCooler()
 {
-    Rig rig(0);
+    CameraRig rig(0);
     QVERIFY(rig.tarn.isDeviceOpen());
     QCOMPARE(rig.tarn.getDevCount(), 1);
     QCOMPARE(rig.tarn.getDevName(0), QStringLiteral("sim0"));
@@ -234,7 +219,7 @@ void tst_Tarn::cameraNumberBeyondListOpensNothing()
     QFETCH(int, cameraNo);
     SimSettings s;
     s.cameras = cameras;
-    Rig rig(cameraNo, s);
+    CameraRig rig(cameraNo, s);
     QVERIFY(!rig.tarn.isDeviceOpen());
     QVERIFY(rig.rec.callsNamed({"open"}).isEmpty());
     QCOMPARE(rig.tarn.getModel(), QStringLiteral("Err: Get Model"));
@@ -247,7 +232,7 @@ void tst_Tarn::keepsAtMostTwentyDevices()
 {
     SimSettings s;
     s.cameras = 25;
-    Rig rig(19, s);
+    CameraRig rig(19, s);
     QCOMPARE(rig.tarn.getDevCount(), 20);
     QCOMPARE(rig.tarn.getDevName(19), QStringLiteral("sim19"));
     QVERIFY(rig.tarn.isDeviceOpen());
@@ -298,7 +283,7 @@ void tst_Tarn::failedOpenIsLoggedAndLeavesDeviceClosed()
 {
     FaultSettings f;
     f.faults.append(*SimFault::parse("open"));
-    Rig rig(0, SimSettings(), {}, f);
+    CameraRig rig(0, SimSettings(), {}, f);
     QVERIFY(!rig.tarn.isDeviceOpen());
     QCOMPARE(rig.tarn.getDevHandle(), -1L); // the library's scribble is not kept
     QVERIFY(fixture->log.lines().contains("err : opening FLI"));
@@ -307,7 +292,7 @@ void tst_Tarn::failedOpenIsLoggedAndLeavesDeviceClosed()
 
 void tst_Tarn::queriesPresetOutputsWhenClosed()
 {
-    Rig rig(-1);
+    CameraRig rig(-1);
     long rev = 7;
     QVERIFY(!rig.tarn.getHWRev(rev));
     QCOMPARE(rev, -1L);
@@ -330,7 +315,7 @@ void tst_Tarn::queriesPresetOutputsWhenClosed()
 
 void tst_Tarn::secondTemperatureReadMadeWhenFirstFails()
 {
-    Rig rig(0);
+    CameraRig rig(0);
     const int before = rig.faults.callCount("readTemperature");
     rig.faults.failOnce("readTemperature", before + 1);
     rig.rec.clear();
@@ -345,7 +330,7 @@ void tst_Tarn::startSizesFramesFromVisibleArea()
     SimSettings s;
     s.width = 3001;
     s.height = 2001;
-    Rig rig(0, s);
+    CameraRig rig(0, s);
     QSignalSpy busy(&rig.tarn, &Tarn::changedIsBusy);
     QVERIFY(rig.tarn.startExpSequence(4, 3, 2, 1, 0, 0, 0, 0.0, "a.dat", 0));
     QCOMPARE(busy.size(), 1);
@@ -382,7 +367,7 @@ void tst_Tarn::startRefusals()
 {
     QFETCH(int, which);
     QFETCH(QList<int>, args);
-    Rig rig(0);
+    CameraRig rig(0);
     QSignalSpy busy(&rig.tarn, &Tarn::changedIsBusy);
     bool started = true;
     if (which == 0)
@@ -409,7 +394,7 @@ void tst_Tarn::startRefusals()
 
 void tst_Tarn::rbiBufferFollowsFlushCount()
 {
-    Rig rig(0);
+    CameraRig rig(0);
     QVERIFY(rig.tarn.startRbiSequence(1, 1, 0));
     QVERIFY(rig.tarn.hasRbiRowBuf());
     QVERIFY(waitIdle(rig.tarn));
@@ -482,7 +467,7 @@ void tst_Tarn::frameSetUpCallOrder()
     QFETCH(bool, started);
     QFETCH(QStringList, calls);
 
-    Rig rig(0);
+    CameraRig rig(0);
     // Size the frames without letting the sequence run: start, then stop at once.
     QVERIFY(rig.tarn.startExpSequence(2, 4, 3, 1, 30, 0, 0, 0, "x.dat", tdi));
     QVERIFY(waitIdle(rig.tarn));
@@ -522,7 +507,7 @@ void tst_Tarn::checkExposingOutcomes()
     QFETCH(bool, finished);
     QFETCH(int, ok);
 
-    Rig rig(0);
+    CameraRig rig(0);
     QVERIFY(rig.tarn.startExp2Sequence(1, 1, int(exposureMs), "x.dat", 0));
     // Let the start step run, then take the polling over by hand.
     QTRY_VERIFY_WITH_TIMEOUT(rig.faults.callCount("exposeFrame") == 1, 5000);
@@ -544,7 +529,7 @@ void tst_Tarn::checkExposingOutcomes()
 
 void tst_Tarn::readFailureAtRowStopsDownload()
 {
-    Rig rig(0);
+    CameraRig rig(0);
     QVERIFY(rig.tarn.startExp2Sequence(2, 2, 0, "x.dat", 0));
     QVERIFY(waitIdle(rig.tarn));
     rig.rec.clear();
@@ -556,7 +541,7 @@ void tst_Tarn::readFailureAtRowStopsDownload()
 
 void tst_Tarn::downloadBeforeAnyStartTouchesNothing()
 {
-    Rig rig(0);
+    CameraRig rig(0);
     rig.rec.clear();
     QVERIFY(!rig.tarn.exp2DownLoad());
     QVERIFY(rig.rec.calls().isEmpty());
@@ -579,7 +564,7 @@ void tst_Tarn::sequenceTakesRbiFramesThenImage()
     QFETCH(int, images);
     QFETCH(int, flushes);
     QFETCH(QStringList, frameTypes);
-    Rig rig(0);
+    CameraRig rig(0);
     rig.rec.clear();
     QVERIFY(rig.tarn.startExpSequence(4, 4, 8, flushes, 0, images, 0, 0, "seq.raw", 0));
     QVERIFY(waitIdle(rig.tarn));
@@ -597,7 +582,7 @@ void tst_Tarn::sequenceTakesRbiFramesThenImage()
 
 void tst_Tarn::zeroImagesEndsAtOnce()
 {
-    Rig rig(0);
+    CameraRig rig(0);
     QSignalSpy busy(&rig.tarn, &Tarn::changedIsBusy);
     rig.rec.clear();
     QVERIFY(rig.tarn.startExpSequence(1, 1, 1, 0, 0, 0, 0, 0, "x.dat", 0));
@@ -610,7 +595,7 @@ void tst_Tarn::zeroImagesEndsAtOnce()
 
 void tst_Tarn::failedPictureLeavesGapInNumbers()
 {
-    Rig rig(0);
+    CameraRig rig(0);
     rig.tarn.setUseSeqFileNo(false);
     rig.faults.failOnce("exposeFrame", rig.faults.callCount("exposeFrame") + 2);
     QVERIFY(rig.tarn.startExpSequence(8, 8, 1, 0, 0, 3, 0, 0, "gap.dat", 0));
@@ -620,7 +605,7 @@ void tst_Tarn::failedPictureLeavesGapInNumbers()
 
 void tst_Tarn::writtenFileHoldsDeliveredRows()
 {
-    Rig rig(0);
+    CameraRig rig(0);
     rig.rec.setCaptureRows(true);
     QVERIFY(rig.tarn.startExpSequence(3, 5, 1, 0, 0, 1, 5, 0, "dir/part/img.dat", 0));
     QVERIFY(waitIdle(rig.tarn));
@@ -644,7 +629,7 @@ void tst_Tarn::writtenFileHoldsDeliveredRows()
 
 void tst_Tarn::singleExposureThenDownload()
 {
-    Rig rig(0);
+    CameraRig rig(0);
     QSignalSpy busy(&rig.tarn, &Tarn::changedIsBusy);
     // Two single exposures with the sequence number: numbers differ by one,
     // the picture part is the index left by no sequence (0).
@@ -669,7 +654,7 @@ void tst_Tarn::singleExposureThenDownload()
 
 void tst_Tarn::rbiSequenceCountsFrames()
 {
-    Rig rig(0);
+    CameraRig rig(0);
     rig.rec.clear();
     // A failed RBI read-out still counts the frame.
     rig.faults.failOnce("grabRow", 3);
@@ -681,7 +666,7 @@ void tst_Tarn::rbiSequenceCountsFrames()
 
 void tst_Tarn::takenNameKeepsOldFileAndNewImage()
 {
-    Rig rig(0);
+    CameraRig rig(0);
     rig.tarn.setUseSeqFileNo(false);
     {
         QFile f("same-0000.dat");
@@ -769,7 +754,7 @@ void tst_Tarn::stopWithStepPending()
     QFETCH(int, taken);
 
     for (const bool abandon : {true, false}) {
-        Rig rig(0);
+        CameraRig rig(0);
         QSignalSpy busy(&rig.tarn, &Tarn::changedIsBusy);
         QVERIFY(start(rig.tarn, which));
         QVERIFY(stepTo(rig.tarn, which, state, occurrence));
@@ -881,7 +866,7 @@ void tst_Tarn::failuresInSequencesAreLogged()
 
     TarnOptions options;
     options.exposureGraceMs = 30;
-    Rig rig(0, SimSettings(), options);
+    CameraRig rig(0, SimSettings(), options);
     if (which == 3)
         QVERIFY(start(rig.tarn, 2) && waitIdle(rig.tarn));
     if (failing == "late")
@@ -912,7 +897,7 @@ void tst_Tarn::failuresInSequencesAreLogged()
 
 void tst_Tarn::stepLinesCanBeSilenced()
 {
-    Rig rig(0);
+    CameraRig rig(0);
     for (const bool silenced : {false, true}) {
         QLoggingCategory::setFilterRules(silenced ? "starscam.steps.debug=false" : "");
         fixture->log.clear();
