@@ -24,13 +24,13 @@ public:
 
     // Listens on a loopback port the system picks.
     bool listen();
-    quint16 port() const { return m_server.serverPort(); }
+    quint16 port() const { return server.serverPort(); }
 
     // The node must answer KeyNumber with "<node> <keys[KeyNumber % n]>".
     void expectLogin(const QString& node, const QStringList& keys);
-    bool isLoggedIn() const { return m_loggedIn; }
+    bool isLoggedIn() const { return loggedIn; }
     // The log-in line as received, or empty.
-    QByteArray loginLine() const { return m_loginLine; }
+    QByteArray loginLine() const { return login; }
     bool isConnected() const;
 
     // One write of exactly these bytes.
@@ -45,10 +45,10 @@ private:
     void acceptConnection();
     void readAvailable();
 
-    QTcpServer m_server;
-    QTcpSocket* m_socket = nullptr;
-    LineReader m_reader{LineReader::ObserverMaxLineBytes};
-    QByteArray m_expectedLogin;
-    QByteArray m_loginLine;
-    bool m_loggedIn = false;
+    QTcpServer server;
+    QTcpSocket* peerSocket = nullptr;
+    LineReader reader{LineReader::ObserverMaxLineBytes};
+    QByteArray expectedLogin;
+    QByteArray login;
+    bool loggedIn = false;
 };

@@ -26,7 +26,7 @@ int piecesOf(qint64 bytesWithLineFeed)
 
 const char* const SoakStream::FileName = "soak.dat";
 
-SoakStream::SoakStream(Route route, quint32 seed) : m_route(route), m_random(seed)
+SoakStream::SoakStream(Route route, quint32 seed) : routeTaken(route), random(seed)
 {
     Q_ASSERT(RunUnit.size() == 43);
 }
@@ -53,9 +53,9 @@ QStringList SoakStream::fixedQueries()
 
 void SoakStream::expect(Expectation e)
 {
-    e.lineNo = m_linesSent + 1;
-    m_expected.enqueue(e);
-    ++m_answersExpected;
+    e.lineNo = sentLines + 1;
+    expected.enqueue(e);
+    ++expectedAnswers;
 }
 
 void SoakStream::expectExact(const QString& line)
@@ -84,10 +84,10 @@ void SoakStream::finishLine(QByteArray& out, const QByteArray& line, const char*
 {
     out += line;
     out += '\n';
-    ++m_linesSent;
-    m_bytesSent += line.size() + 1;
-    m_longestLine = qMax(m_longestLine, qint64(line.size() + 1));
-    ++m_kinds[QLatin1String(kind)];
+    ++sentLines;
+    sentBytes += line.size() + 1;
+    longestLineBytes = qMax(longestLineBytes, qint64(line.size() + 1));
+    ++requestKinds[QLatin1String(kind)];
 }
 
 void SoakStream::appendOpening(QByteArray& out)
@@ -130,7 +130,7 @@ void SoakStream::appendCommand(QByteArray& out)
                                                {QStringLiteral("FileName"), QLatin1String(FileName)},
                                                {QStringLiteral("UseSeqFNo"), QStringLiteral("1")}};
 
-    const int choice = int(m_random.bounded(1 + 7 + 1 + 4 + 2 * settingPairs.size()));
+    const int choice = int(random.bounded(1 + 7 + 1 + 4 + 2 * settingPairs.size()));
     QString command;
     if (choice == 0) {
         command = QStringLiteral("IsBusy");
@@ -141,7 +141,7 @@ void SoakStream::appendCommand(QByteArray& out)
         expect(e);
     } else if (choice <= 7) {
         command = fixedQueries().at(choice - 1);
-        expectReply(m_fixed.value(command));
+        expectReply(fixed.value(command));
     } else if (choice == 8) {
         command = QStringLiteral("SetTemp -10");
         expectReply(QStringLiteral("@SetTemp Ok:"));
@@ -156,7 +156,7 @@ void SoakStream::appendCommand(QByteArray& out)
         if ((choice - 13) % 2 == 0) {
             // The sequence number jumps ahead in steps wider than a run of
             // files, so no two images ask for the same name.
-            const QString value = what == QLatin1String("SeqFileNo") ? QString::number(10000 + 1000 * ++m_seqFileNoSets)
+            const QString value = what == QLatin1String("SeqFileNo") ? QString::number(10000 + 1000 * ++seqFileNoSets)
                                                                      : values.value(what);
             command = QStringLiteral("Set") + what + QLatin1Char(' ') + value;
             expectReply(QStringLiteral("@Set") + what + QStringLiteral(" Ok:"));
@@ -201,7 +201,7 @@ void SoakStream::appendFillerLine(QByteArray& out)
 
 void SoakStream::appendDirectOnly(QByteArray& out)
 {
-    switch (m_random.bounded(12)) {
+    switch (random.bounded(12)) {
     case 0:
         expectExact(QStringLiteral("> Er: Undefined Command"));
         finishLine(out, "no arrow in this line", "no '>'");
@@ -212,7 +212,7 @@ void SoakStream::appendDirectOnly(QByteArray& out)
         break;
     case 2:
         expectExact(QStringLiteral("> Er: Undefined Command"));
-        finishLine(out, m_random.bounded(2) ? QByteArray() : QByteArray(" \t \r"), "blank");
+        finishLine(out, random.bounded(2) ? QByteArray() : QByteArray(" \t \r"), "blank");
         break;
     case 3:
         expectExact(QStringLiteral("> Er: Undefined Command"));
@@ -242,7 +242,7 @@ void SoakStream::appendDirectOnly(QByteArray& out)
         // Around the longest line: 3998 and 3999 bytes with the line feed are
         // one line; at 4000 the line feed comes alone and makes a blank line.
         static const int sizes[] = {3998, 3999, 4000, 7998, 7999, 8000};
-        const int size = sizes[m_boundaryLines++ % 6];
+        const int size = sizes[boundaryLines++ % 6];
         QByteArray line = "term1>cam1 GetImages ";
         line += QByteArray(size - 1 - line.size(), 'y');
         expectReply(QStringLiteral("@GetImages %1").arg(Images));
@@ -266,16 +266,16 @@ void SoakStream::appendDirectOnly(QByteArray& out)
 void SoakStream::appendLine(QByteArray& out)
 {
     // Weights per 100,000 lines.
-    const bool direct = m_route == Route::Direct;
+    const bool direct = routeTaken == Route::Direct;
     for (;;) {
-        int r = int(m_random.bounded(100000));
+        int r = int(random.bounded(100000));
         auto pick = [&r](int weight) { return (r -= weight) < 0; };
 
         if (pick(50000)) {
             appendCommand(out);
         } else if (pick(4000)) {
             static const char* const queries[] = {"GetBin", "GetImages", "GetExpTime", "GetFileName", "IsBusy"};
-            const QString command = QLatin1String(queries[m_random.bounded(5)]);
+            const QString command = QLatin1String(queries[random.bounded(5)]);
             const QString to = QStringLiteral("cam1.ccd>term1.x ");
             if (command == QLatin1String("IsBusy")) {
                 Expectation e;
@@ -294,36 +294,36 @@ void SoakStream::appendLine(QByteArray& out)
             finishLine(out, "term1.x>cam1.ccd " + command.toLatin1(), "sub-names");
         } else if (pick(4000)) {
             static const char* const unknown[] = {"Frobnicate 1 2", "getbin", "GETIMAGES", "IsBusy?", "Set", "@"};
-            const int i = int(m_random.bounded(6));
+            const int i = int(random.bounded(6));
             if (i == 5) {
-                ++m_unanswered; // "@" alone is a reply
+                ++unanswered; // "@" alone is a reply
             } else {
                 expectReply(QStringLiteral("Er: Undefined Command"));
             }
             finishLine(out, QByteArray("term1>cam1 ") + unknown[i], i == 5 ? "reply" : "unknown command");
         } else if (pick(4000)) {
             expectReply(QStringLiteral("Er: Undefined Event"));
-            finishLine(out, m_random.bounded(2) ? "term1>cam1 _Tick 5" : "term1>cam1 _ChangedIsBusy 1", "event");
+            finishLine(out, random.bounded(2) ? "term1>cam1 _Tick 5" : "term1>cam1 _ChangedIsBusy 1", "event");
         } else if (pick(6000)) {
             static const char* const answers[] = {"term1>cam1 @GetModel something", "term1>cam1 Er: Undefined Command",
                                                   "cam9>cam1 @IsBusy 1",
                                                   "System>cam1 @flgon Ok:", "term1>cam1 @GetTemp Err: Get Temperature"};
-            ++m_unanswered;
-            finishLine(out, answers[m_random.bounded(5)], "reply");
+            ++unanswered;
+            finishLine(out, answers[random.bounded(5)], "reply");
         } else if (pick(4000)) {
             expectReply(QStringLiteral("@GetImages %1").arg(Images));
             finishLine(out, "term1>cam1 GetImages \xff\xfe \xc3( \xed\xa0\x80 \xc0\xaf", "invalid UTF-8 parameters");
         } else if (pick(2000)) {
             expectReply(QStringLiteral("Er: Undefined Command"));
             finishLine(out,
-                       m_random.bounded(2) ? "term1>cam1 Get\xc3"
-                                             "Bin"
-                                           : "term1>cam1 \xf0\x9f\x98Images",
+                       random.bounded(2) ? "term1>cam1 Get\xc3"
+                                           "Bin"
+                                         : "term1>cam1 \xf0\x9f\x98Images",
                        "invalid UTF-8 command");
         } else if (pick(4000)) {
             // Everything from a zero byte on is dropped: were it kept, the
             // setting would turn to 0 and later queries would show it.
-            switch (m_random.bounded(3)) {
+            switch (random.bounded(3)) {
             case 0:
                 expectReply(QStringLiteral("@GetExpTime %1").arg(ExpTimeMs));
                 finishLine(out, QByteArray("term1>cam1 GetExpTime\0junk >x", 29), "zero byte");
@@ -347,7 +347,7 @@ void SoakStream::appendLine(QByteArray& out)
             // Runs of 5,000, 12,000 and 60,000 bytes; direct also 100 KB ones.
             static const int units[] = {116, 280, 1390, 2324};
             const int kinds = direct ? 5 : 3;
-            const int which = m_longRuns++ % kinds;
+            const int which = longRuns++ % kinds;
             if (which == 4)
                 appendFillerLine(out);
             else
@@ -371,63 +371,63 @@ void SoakStream::appendLine(QByteArray& out)
 
 bool SoakStream::fail(const QString& why, const QString& line, const Expectation* e)
 {
-    if (m_error.isEmpty()) {
-        m_error = QStringLiteral("%1: received \"%2\"").arg(why, line.left(200));
+    if (errorText.isEmpty()) {
+        errorText = QStringLiteral("%1: received \"%2\"").arg(why, line.left(200));
         if (e) {
-            m_error += QStringLiteral(" for line %1, expected %2\"%3%4\"")
-                           .arg(e->lineNo)
-                           .arg(e->kind == Expectation::Pattern ? QStringLiteral("pattern ") : QString())
-                           .arg(e->text)
-                           .arg(e->command.isEmpty() ? QString() : QLatin1Char('@') + e->command);
+            errorText += QStringLiteral(" for line %1, expected %2\"%3%4\"")
+                             .arg(e->lineNo)
+                             .arg(e->kind == Expectation::Pattern ? QStringLiteral("pattern ") : QString())
+                             .arg(e->text)
+                             .arg(e->command.isEmpty() ? QString() : QLatin1Char('@') + e->command);
         }
-        m_error += QStringLiteral(" (busy %1)").arg(m_busy);
+        errorText += QStringLiteral(" (busy %1)").arg(serviceBusy);
     }
     return false;
 }
 
 bool SoakStream::takeEvent(bool busy, const QString& line)
 {
-    if (m_startPending)
+    if (startPending)
         return fail(QStringLiteral("a second busy event before the start's reply"), line);
-    if (busy == m_busy)
+    if (busy == serviceBusy)
         return fail(QStringLiteral("a busy event that changes nothing"), line);
-    ++m_busyEvents;
-    m_busy = busy;
+    ++busyEventCount;
+    serviceBusy = busy;
     if (busy) {
-        m_startPending = true;
+        startPending = true;
     } else {
-        m_singleReady = m_running == Running::Single;
-        m_running = Running::None;
+        singleReady = running == Running::Single;
+        running = Running::None;
     }
     return true;
 }
 
 bool SoakStream::take(const QString& line)
 {
-    if (!m_error.isEmpty())
+    if (!errorText.isEmpty())
         return false;
     if (line == Busy1)
         return takeEvent(true, line);
     if (line == Busy0)
         return takeEvent(false, line);
-    if (m_expected.isEmpty())
+    if (expected.isEmpty())
         return fail(QStringLiteral("an answer nobody asked for"), line);
-    const Expectation e = m_expected.dequeue();
-    ++m_answersChecked;
+    const Expectation e = expected.dequeue();
+    ++checkedAnswers;
     const QString refused = e.text + QLatin1Char('@') + e.command + QStringLiteral(" Err: Busy");
 
-    if (m_startPending) {
+    if (startPending) {
         // The event of an accepted start goes out right before its reply.
         if (e.kind != Expectation::Start || line != e.text + QLatin1Char('@') + e.command + QStringLiteral(" Ok:"))
             return fail(QStringLiteral("a busy event not followed by the start's reply"), line, &e);
-        m_startPending = false;
-        m_singleReady = false;
+        startPending = false;
+        singleReady = false;
         if (e.command == QLatin1String("Exposure")) {
-            m_running = Running::Sequence;
-            ++m_sequencesStarted;
+            running = Running::Sequence;
+            ++startedSequences;
         } else {
-            m_running = Running::Single;
-            ++m_singlesStarted;
+            running = Running::Single;
+            ++startedSingles;
         }
         return true;
     }
@@ -441,25 +441,25 @@ bool SoakStream::take(const QString& line)
         ok = e.pattern.match(line).hasMatch();
         break;
     case Expectation::IsBusy:
-        ok = line == e.text + QStringLiteral("@IsBusy ") + QLatin1Char(m_busy ? '1' : '0');
+        ok = line == e.text + QStringLiteral("@IsBusy ") + QLatin1Char(serviceBusy ? '1' : '0');
         break;
     case Expectation::Start:
         // When idle the start would have come with its event first.
-        ok = m_busy && line == refused;
-        m_refusedWhileBusy += ok;
+        ok = serviceBusy && line == refused;
+        busyRefusals += ok;
         break;
     case Expectation::Refused:
         ok = line == refused;
-        m_refusedWhileBusy += ok && m_busy;
+        busyRefusals += ok && serviceBusy;
         break;
     case Expectation::DownLoad:
-        if (m_busy) {
+        if (serviceBusy) {
             ok = line == refused;
-            m_refusedWhileBusy += ok;
-        } else if (m_singleReady) {
+            busyRefusals += ok;
+        } else if (singleReady) {
             ok = line == e.text + QStringLiteral("@DownLoadImage Ok:");
-            m_singleReady = false;
-            m_singlesStored += ok;
+            singleReady = false;
+            storedSingles += ok;
         } else {
             ok = line == refused; // nothing in the camera to read
         }

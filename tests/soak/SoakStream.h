@@ -37,7 +37,7 @@ public:
     // The camera queries whose replies do not change, e.g. "GetModel".
     static QStringList fixedQueries();
     // Their replies as the service gave them before the stream ("@GetModel ...").
-    void setFixedReplies(const QMap<QString, QString>& replies) { m_fixed = replies; }
+    void setFixedReplies(const QMap<QString, QString>& replies) { fixed = replies; }
 
     // Appends the opening burst: an Exposure that starts the sequence and the
     // exposure commands that must be refused because it runs. One write, so
@@ -50,26 +50,26 @@ public:
     // not fit the model; error() says which and why.
     bool take(const QString& line);
 
-    int outstanding() const { return m_expected.size(); }
-    bool isBusy() const { return m_busy; }
-    QString error() const { return m_error; }
+    int outstanding() const { return expected.size(); }
+    bool isBusy() const { return serviceBusy; }
+    QString error() const { return errorText; }
 
     // Complete image files the service must have written so far.
-    qint64 expectedImageFiles() const { return qint64(m_sequencesStarted) * Images + m_singlesStored; }
+    qint64 expectedImageFiles() const { return qint64(startedSequences) * Images + storedSingles; }
 
-    qint64 linesSent() const { return m_linesSent; }
-    qint64 bytesSent() const { return m_bytesSent; }
-    qint64 answersExpected() const { return m_answersExpected; }
-    qint64 answersChecked() const { return m_answersChecked; }
-    qint64 unansweredLines() const { return m_unanswered; }
-    qint64 refusedWhileBusy() const { return m_refusedWhileBusy; }
-    qint64 sequencesStarted() const { return m_sequencesStarted; }
-    qint64 singlesStarted() const { return m_singlesStarted; }
-    qint64 singlesStored() const { return m_singlesStored; }
-    qint64 busyEvents() const { return m_busyEvents; }
-    qint64 longestLine() const { return m_longestLine; }
+    qint64 linesSent() const { return sentLines; }
+    qint64 bytesSent() const { return sentBytes; }
+    qint64 answersExpected() const { return expectedAnswers; }
+    qint64 answersChecked() const { return checkedAnswers; }
+    qint64 unansweredLines() const { return unanswered; }
+    qint64 refusedWhileBusy() const { return busyRefusals; }
+    qint64 sequencesStarted() const { return startedSequences; }
+    qint64 singlesStarted() const { return startedSingles; }
+    qint64 singlesStored() const { return storedSingles; }
+    qint64 busyEvents() const { return busyEventCount; }
+    qint64 longestLine() const { return longestLineBytes; }
     // Lines sent per kind, for the report.
-    QMap<QString, qint64> kindCounts() const { return m_kinds; }
+    QMap<QString, qint64> kindCounts() const { return requestKinds; }
 
 private:
     struct Expectation
@@ -96,32 +96,32 @@ private:
     bool takeEvent(bool busy, const QString& line);
     bool fail(const QString& why, const QString& line, const Expectation* e = nullptr);
 
-    Route m_route;
-    QRandomGenerator m_random;
-    QMap<QString, QString> m_fixed;
-    QQueue<Expectation> m_expected;
-    QString m_error;
+    Route routeTaken;
+    QRandomGenerator random;
+    QMap<QString, QString> fixed;
+    QQueue<Expectation> expected;
+    QString errorText;
 
     // The service as the answers show it.
     enum class Running { None, Sequence, Single };
-    bool m_busy = false;
-    bool m_startPending = false; // a busy event came; the start's reply must follow
-    Running m_running = Running::None;
-    bool m_singleReady = false; // a single exposure ended and was not read yet
+    bool serviceBusy = false;
+    bool startPending = false; // a busy event came; the start's reply must follow
+    Running running = Running::None;
+    bool singleReady = false; // a single exposure ended and was not read yet
 
-    int m_seqFileNoSets = 0;
-    int m_longRuns = 0;
-    int m_boundaryLines = 0;
-    qint64 m_linesSent = 0;
-    qint64 m_bytesSent = 0;
-    qint64 m_answersExpected = 0;
-    qint64 m_answersChecked = 0;
-    qint64 m_unanswered = 0;
-    qint64 m_refusedWhileBusy = 0;
-    qint64 m_sequencesStarted = 0;
-    qint64 m_singlesStarted = 0;
-    qint64 m_singlesStored = 0;
-    qint64 m_busyEvents = 0;
-    qint64 m_longestLine = 0;
-    QMap<QString, qint64> m_kinds;
+    int seqFileNoSets = 0;
+    int longRuns = 0;
+    int boundaryLines = 0;
+    qint64 sentLines = 0;
+    qint64 sentBytes = 0;
+    qint64 expectedAnswers = 0;
+    qint64 checkedAnswers = 0;
+    qint64 unanswered = 0;
+    qint64 busyRefusals = 0;
+    qint64 startedSequences = 0;
+    qint64 startedSingles = 0;
+    qint64 storedSingles = 0;
+    qint64 busyEventCount = 0;
+    qint64 longestLineBytes = 0;
+    QMap<QString, qint64> requestKinds;
 };

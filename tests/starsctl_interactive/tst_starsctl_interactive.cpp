@@ -52,34 +52,34 @@ private slots:
 
 private:
     void startCtl(QProcess& ctl, const QStringList& arguments);
-    QString home() const { return m_home->path(); }
+    QString home() const { return homeDir->path(); }
 
-    std::unique_ptr<StarsTestServer> m_server;
-    std::unique_ptr<BusNode> m_cam1;
-    std::unique_ptr<BusNode> m_cam2;
-    std::unique_ptr<QTemporaryDir> m_home;
+    std::unique_ptr<StarsTestServer> server;
+    std::unique_ptr<BusNode> cam1;
+    std::unique_ptr<BusNode> cam2;
+    std::unique_ptr<QTemporaryDir> homeDir;
 };
 
 void StarsctlInteractiveTest::init()
 {
-    m_server = std::make_unique<StarsTestServer>();
-    QVERIFY(m_server->start());
+    server = std::make_unique<StarsTestServer>();
+    QVERIFY(server->start());
     for (const char* node : {"cam1", "cam2", "term1"})
-        QVERIFY(m_server->addKeys(QString::fromLatin1(node), Keys));
-    m_cam1 = std::make_unique<BusNode>();
-    m_cam2 = std::make_unique<BusNode>();
-    QVERIFY(m_cam1->login(m_server->port(), "cam1", Keys, LongWait));
-    QVERIFY(m_cam2->login(m_server->port(), "cam2", Keys, LongWait));
-    m_home = std::make_unique<QTemporaryDir>();
-    QVERIFY(m_home->isValid());
+        QVERIFY(server->addKeys(QString::fromLatin1(node), Keys));
+    cam1 = std::make_unique<BusNode>();
+    cam2 = std::make_unique<BusNode>();
+    QVERIFY(cam1->login(server->port(), "cam1", Keys, LongWait));
+    QVERIFY(cam2->login(server->port(), "cam2", Keys, LongWait));
+    homeDir = std::make_unique<QTemporaryDir>();
+    QVERIFY(homeDir->isValid());
 }
 
 void StarsctlInteractiveTest::cleanup()
 {
-    m_cam1.reset();
-    m_cam2.reset();
-    m_server.reset();
-    m_home.reset();
+    cam1.reset();
+    cam2.reset();
+    server.reset();
+    homeDir.reset();
 }
 
 // HOME is a fresh directory, so the default history file never touches the
@@ -89,8 +89,8 @@ void StarsctlInteractiveTest::startCtl(QProcess& ctl, const QStringList& argumen
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("HOME"), home());
     ctl.setProcessEnvironment(environment);
-    ctl.setWorkingDirectory(m_server->keyDir());
-    QStringList all{"--port", QString::number(m_server->port())};
+    ctl.setWorkingDirectory(server->keyDir());
+    QStringList all{"--port", QString::number(server->port())};
     for (QString argument : arguments)
         all.append(argument.replace(QLatin1String("%h"), home()));
     ctl.start(QStringLiteral(STARSCTL_BIN), all);
@@ -262,20 +262,19 @@ void StarsctlInteractiveTest::dialogue()
     int seen = 0; // where the last "?" match ended
     for (const QString& step : script) {
         if (step.startsWith(QLatin1String("=<"))) {
-            QCOMPARE(m_cam2->nextLine(LongWait), step.mid(2));
+            QCOMPARE(cam2->nextLine(LongWait), step.mid(2));
         } else if (step.startsWith(QLatin1String("=>"))) {
-            m_cam2->send(step.mid(2));
+            cam2->send(step.mid(2));
         } else if (step.startsWith('<')) {
-            QCOMPARE(m_cam1->nextLine(LongWait), step.mid(1));
+            QCOMPARE(cam1->nextLine(LongWait), step.mid(1));
         } else if (step.startsWith('>')) {
-            m_cam1->send(step.mid(1));
+            cam1->send(step.mid(1));
         } else if (step.startsWith('|')) {
             ctl.write(step.mid(1).toUtf8() + '\n');
         } else if (step == ".") {
             ctl.closeWriteChannel();
         } else if (step == "~") {
-            QVERIFY(
-                TestWait::until([&] { return m_cam1->request("System", "listnodes").contains("term1"); }, LongWait));
+            QVERIFY(TestWait::until([&] { return cam1->request("System", "listnodes").contains("term1"); }, LongWait));
         } else if (step.startsWith('!')) {
             QVERIFY2(TestWait::until([&] { return err.contains(step.mid(1).toUtf8()); }, LongWait),
                      qPrintable(QString::fromUtf8(out + err)));
@@ -429,8 +428,8 @@ void StarsctlInteractiveTest::onTerminal()
     const QString command = QStringLiteral("'%1' --port %2 --keyfile '%3/term1.key' --history '%4' --subscribe;"
                                            " echo starsctl-exit-$?; sleep 600")
                                 .arg(QStringLiteral(STARSCTL_BIN))
-                                .arg(m_server->port())
-                                .arg(m_server->keyDir(), historyPath);
+                                .arg(server->port())
+                                .arg(server->keyDir(), historyPath);
     tmux({"new-session", "-d", "-s", "ctl", "-x", "80", "-y", "24", command});
 
     // Started without steps on a terminal: interactive by itself.
@@ -438,13 +437,13 @@ void StarsctlInteractiveTest::onTerminal()
     type("GetT");
     QVERIFY2(waitForScreen({"cam1> GetT"}), qPrintable(rows.join('\n')));
     // An event while typing: printed above, the input drawn again below it.
-    m_cam1->send("cam1>System _ChangedIsBusy 1");
+    cam1->send("cam1>System _ChangedIsBusy 1");
     QVERIFY2(waitForScreen({"< cam1>System _ChangedIsBusy 1", "cam1> GetT"}), qPrintable(rows.join('\n')));
     QCOMPARE(tmux({"display-message", "-p", "-t", "ctl", "#{cursor_x}"}).trimmed(), QStringLiteral("10"));
     type("emp");
     keys({"Enter"});
-    QCOMPARE(m_cam1->nextLine(LongWait), QStringLiteral("term1>cam1 GetTemp"));
-    m_cam1->send("cam1>term1 @GetTemp 20 20");
+    QCOMPARE(cam1->nextLine(LongWait), QStringLiteral("term1>cam1 GetTemp"));
+    cam1->send("cam1>term1 @GetTemp 20 20");
     QVERIFY2(waitForScreen({"cam1> GetTemp", "> term1>cam1 GetTemp", "< cam1>term1 @GetTemp 20 20", "cam1>"}),
              qPrintable(rows.join('\n')));
 
@@ -452,8 +451,8 @@ void StarsctlInteractiveTest::onTerminal()
     keys({"Up", "Up"});
     QVERIFY2(waitForScreen({"cam1> GetModel"}), qPrintable(rows.join('\n')));
     keys({"Enter"});
-    QCOMPARE(m_cam1->nextLine(LongWait), QStringLiteral("term1>cam1 GetModel"));
-    m_cam1->send("cam1>term1 @GetModel Sim");
+    QCOMPARE(cam1->nextLine(LongWait), QStringLiteral("term1>cam1 GetModel"));
+    cam1->send("cam1>term1 @GetModel Sim");
     QVERIFY2(waitForScreen({"< cam1>term1 @GetModel Sim", "cam1>"}), qPrintable(rows.join('\n')));
 
     // Tab completes command words, the node's and the local ones.

@@ -7,19 +7,19 @@
 
 BusNode::BusNode(QObject* parent) : QObject(parent)
 {
-    connect(&m_socket, &QTcpSocket::readyRead, this, &BusNode::readAvailable);
+    connect(&socket, &QTcpSocket::readyRead, this, &BusNode::readAvailable);
 }
 
 bool BusNode::connectTo(quint16 port, int timeoutMs)
 {
-    m_socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+    socket.connectToHost(QStringLiteral("127.0.0.1"), port);
     return TestWait::until(
                [this] {
-                   return m_socket.state() == QAbstractSocket::ConnectedState
-                          || m_socket.state() == QAbstractSocket::UnconnectedState;
+                   return socket.state() == QAbstractSocket::ConnectedState
+                          || socket.state() == QAbstractSocket::UnconnectedState;
                },
                timeoutMs)
-           && m_socket.state() == QAbstractSocket::ConnectedState;
+           && socket.state() == QAbstractSocket::ConnectedState;
 }
 
 bool BusNode::login(quint16 port, const QString& node, const QStringList& keys, int timeoutMs)
@@ -27,7 +27,7 @@ bool BusNode::login(quint16 port, const QString& node, const QStringList& keys, 
     if (keys.isEmpty())
         return false;
     if (!connectTo(port, timeoutMs)) {
-        qWarning() << "cannot connect to port" << port << m_socket.errorString();
+        qWarning() << "cannot connect to port" << port << socket.errorString();
         return false;
     }
     bool numberOk = false;
@@ -39,28 +39,28 @@ bool BusNode::login(quint16 port, const QString& node, const QStringList& keys, 
         return false;
     }
     send(node + QLatin1Char(' ') + key);
-    m_verdict = nextLine(timeoutMs);
-    if (m_verdict.section(QLatin1Char(' '), 1, 1) != QLatin1String("Ok:")) {
-        qWarning() << "log-in as" << node << "refused:" << m_verdict;
+    logInVerdict = nextLine(timeoutMs);
+    if (logInVerdict.section(QLatin1Char(' '), 1, 1) != QLatin1String("Ok:")) {
+        qWarning() << "log-in as" << node << "refused:" << logInVerdict;
         return false;
     }
-    m_name = node;
+    nodeName = node;
     return true;
 }
 
 bool BusNode::isConnected() const
 {
-    return m_socket.state() == QAbstractSocket::ConnectedState;
+    return socket.state() == QAbstractSocket::ConnectedState;
 }
 
 bool BusNode::waitForDisconnected(int timeoutMs)
 {
-    return TestWait::until([this] { return m_socket.state() == QAbstractSocket::UnconnectedState; }, timeoutMs);
+    return TestWait::until([this] { return socket.state() == QAbstractSocket::UnconnectedState; }, timeoutMs);
 }
 
 void BusNode::close()
 {
-    m_socket.disconnectFromHost();
+    socket.disconnectFromHost();
 }
 
 void BusNode::send(const QString& line)
@@ -73,8 +73,8 @@ void BusNode::send(const QString& line)
 
 void BusNode::sendRaw(const QByteArray& bytes)
 {
-    m_socket.write(bytes);
-    m_socket.flush();
+    socket.write(bytes);
+    socket.flush();
 }
 
 QString BusNode::nextLine(int timeoutMs)
@@ -87,9 +87,9 @@ QString BusNode::waitForLine(const LinePredicate& accept, int timeoutMs)
     QString found;
     TestWait::until(
         [&] {
-            for (int i = 0; i < m_queue.size(); ++i) {
-                if (accept(m_queue.at(i))) {
-                    found = m_queue.takeAt(i);
+            for (int i = 0; i < queue.size(); ++i) {
+                if (accept(queue.at(i))) {
+                    found = queue.takeAt(i);
                     return true;
                 }
             }
@@ -101,7 +101,7 @@ QString BusNode::waitForLine(const LinePredicate& accept, int timeoutMs)
 
 QString BusNode::request(const QString& to, const QString& command, int timeoutMs)
 {
-    send(m_name + QLatin1Char('>') + to + QLatin1Char(' ') + command);
+    send(nodeName + QLatin1Char('>') + to + QLatin1Char(' ') + command);
     const QString reply = QLatin1Char('@') + command.section(QLatin1Char(' '), 0, 0);
     const QString toNode = to.section(QLatin1Char('.'), 0, 0);
     return waitForLine(
@@ -118,14 +118,14 @@ bool BusNode::syncWithServer(int timeoutMs)
     // "System>me @SyncN Er: ... is down.", a line no test sends or expects.
     static int count = 0;
     const QString token = QStringLiteral("Sync%1").arg(++count);
-    send(m_name + QStringLiteral(">sync-point ") + token);
-    const QString reply = QStringLiteral("System>%1 @%2 ").arg(m_name, token);
+    send(nodeName + QStringLiteral(">sync-point ") + token);
+    const QString reply = QStringLiteral("System>%1 @%2 ").arg(nodeName, token);
     return !waitForLine([&](const QString& line) { return line.startsWith(reply); }, timeoutMs).isNull();
 }
 
 bool BusNode::receivesNothing(int ms)
 {
-    return !TestWait::until([this] { return !m_queue.isEmpty(); }, ms);
+    return !TestWait::until([this] { return !queue.isEmpty(); }, ms);
 }
 
 QString BusNode::senderOf(const QString& line)
@@ -145,10 +145,10 @@ QString BusNode::commandOf(const QString& line)
 
 void BusNode::readAvailable()
 {
-    m_reader.append(m_socket.readAll());
-    while (m_reader.hasLine()) {
-        const QString text = QString::fromLatin1(LineReader::withoutLineEnd(m_reader.takeLine()));
-        m_queue.enqueue(text);
+    reader.append(socket.readAll());
+    while (reader.hasLine()) {
+        const QString text = QString::fromLatin1(LineReader::withoutLineEnd(reader.takeLine()));
+        queue.enqueue(text);
         emit lineReceived(text);
     }
 }

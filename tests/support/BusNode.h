@@ -27,8 +27,8 @@ public:
     // true when the server says "Ok:". The verdict line is not queued.
     bool login(quint16 port, const QString& node, const QStringList& keys, int timeoutMs = 5000);
 
-    QString name() const { return m_name; }
-    QString verdict() const { return m_verdict; }
+    QString name() const { return nodeName; }
+    QString verdict() const { return logInVerdict; }
     bool isConnected() const;
     bool waitForDisconnected(int timeoutMs = 5000);
     void close();
@@ -53,8 +53,8 @@ public:
     // True if nothing is queued and nothing arrives for `ms` milliseconds.
     bool receivesNothing(int ms);
 
-    QStringList pendingLines() const { return m_queue; }
-    void clearPending() { m_queue.clear(); }
+    QStringList pendingLines() const { return queue; }
+    void clearPending() { queue.clear(); }
 
     // Parts of a line "from>to command params...".
     static QString senderOf(const QString& line);  // "cam1.ccd"
@@ -67,9 +67,9 @@ signals:
 private:
     void readAvailable();
 
-    QTcpSocket m_socket;
-    LineReader m_reader{LineReader::ObserverMaxLineBytes};
-    QQueue<QString> m_queue;
-    QString m_name;
-    QString m_verdict;
+    QTcpSocket socket;
+    LineReader reader{LineReader::ObserverMaxLineBytes};
+    QQueue<QString> queue;
+    QString nodeName;
+    QString logInVerdict;
 };

@@ -71,11 +71,11 @@ public:
 private:
     long record(const QString& operation, const QStringList& inputs, long status);
 
-    CameraLibrary& m_inner;
-    mutable std::mutex m_mutex;
-    QStringList m_calls;
-    bool m_captureRows = false;
-    QVector<QVector<quint16>> m_rows;
+    CameraLibrary& innerLibrary;
+    mutable std::mutex callsMutex;
+    QStringList callLog;
+    bool captureRows = false;
+    QVector<QVector<quint16>> rows;
 };
 
 } // namespace camlib

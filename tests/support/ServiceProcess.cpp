@@ -11,29 +11,29 @@
 #include <QRegularExpression>
 
 ServiceProcess::ServiceProcess(StarsTestServer& server, QObject* parent)
-    : QObject(parent), m_server(server), m_keys{QStringLiteral("k7Yq"), QStringLiteral("Rw2p"), QStringLiteral("z9Lm"),
+    : QObject(parent), bus(server), serviceKeys{QStringLiteral("k7Yq"), QStringLiteral("Rw2p"), QStringLiteral("z9Lm"),
                                                 QStringLiteral("Hc4x"), QStringLiteral("bQ6t")},
-      m_program(QStringLiteral(STARSCAM_BIN)), m_environment(QProcessEnvironment::systemEnvironment())
+      programPath(QStringLiteral(STARSCAM_BIN)), environment(QProcessEnvironment::systemEnvironment())
 {
-    m_config.insert(QStringLiteral("NAME_ON_STARS"), QStringLiteral("cam1"));
-    m_config.insert(QStringLiteral("KEY_FILE_NAME"), QStringLiteral("cam1"));
-    m_config.insert(QStringLiteral("STARS_IP"), QStringLiteral("127.0.0.1"));
-    m_config.insert(QStringLiteral("STARS_PORT"), QString::number(server.port()));
-    m_config.insert(QStringLiteral("CAMERA_LIBRARY"), backend());
+    configValues.insert(QStringLiteral("NAME_ON_STARS"), QStringLiteral("cam1"));
+    configValues.insert(QStringLiteral("KEY_FILE_NAME"), QStringLiteral("cam1"));
+    configValues.insert(QStringLiteral("STARS_IP"), QStringLiteral("127.0.0.1"));
+    configValues.insert(QStringLiteral("STARS_PORT"), QString::number(server.port()));
+    configValues.insert(QStringLiteral("CAMERA_LIBRARY"), backend());
     if (backend() == QLatin1String("fli"))
-        m_config.insert(QStringLiteral("FLI_LIBRARY"), qEnvironmentVariable(FliLibraryVariable));
-    m_environment.insert(QStringLiteral("QT_MESSAGE_PATTERN"),
-                         QStringLiteral("[%{file}:%{line} %{function}] %{message}"));
-    m_environment.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
+        configValues.insert(QStringLiteral("FLI_LIBRARY"), qEnvironmentVariable(FliLibraryVariable));
+    environment.insert(QStringLiteral("QT_MESSAGE_PATTERN"),
+                       QStringLiteral("[%{file}:%{line} %{function}] %{message}"));
+    environment.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
 
-    connect(&m_process, &QProcess::readyReadStandardError, this, [this] { m_log += m_process.readAllStandardError(); });
-    connect(&m_process, &QProcess::readyReadStandardOutput, this,
-            [this] { m_output += m_process.readAllStandardOutput(); });
+    connect(&process, &QProcess::readyReadStandardError, this, [this] { logBytes += process.readAllStandardError(); });
+    connect(&process, &QProcess::readyReadStandardOutput, this,
+            [this] { outputBytes += process.readAllStandardOutput(); });
 }
 
 ServiceProcess::~ServiceProcess()
 {
-    m_process.disconnect(this);
+    process.disconnect(this);
     kill();
 }
 
@@ -44,17 +44,17 @@ QString ServiceProcess::backend()
 
 void ServiceProcess::setConfigValue(const QString& key, const QString& value)
 {
-    m_config.insert(key, value);
+    configValues.insert(key, value);
 }
 
 void ServiceProcess::removeConfigValue(const QString& key)
 {
-    m_config.remove(key);
+    configValues.remove(key);
 }
 
 void ServiceProcess::setEnvironmentValue(const QString& name, const QString& value)
 {
-    m_environment.insert(name, value);
+    environment.insert(name, value);
 }
 
 bool ServiceProcess::writeFile(const QString& name, const QByteArray& contents)
@@ -65,19 +65,19 @@ bool ServiceProcess::writeFile(const QString& name, const QByteArray& contents)
 
 bool ServiceProcess::start(int timeoutMs)
 {
-    if (m_program.isEmpty() || !QFile::exists(m_program)) {
-        qWarning() << "the service is not built:" << m_program;
+    if (programPath.isEmpty() || !QFile::exists(programPath)) {
+        qWarning() << "the service is not built:" << programPath;
         return false;
     }
-    if (!m_workDir.isValid() || !writeSetUpFiles()) {
-        qWarning() << "cannot write the service's files into" << m_workDir.path();
+    if (!workDirectory.isValid() || !writeSetUpFiles()) {
+        qWarning() << "cannot write the service's files into" << workDirectory.path();
         return false;
     }
-    m_process.setWorkingDirectory(m_workDir.path());
-    m_process.setProcessEnvironment(m_environment);
-    m_process.start(m_program, m_arguments);
-    if (!m_process.waitForStarted(timeoutMs)) {
-        qWarning() << "cannot start" << m_program << m_process.errorString();
+    process.setWorkingDirectory(workDirectory.path());
+    process.setProcessEnvironment(environment);
+    process.start(programPath, programArguments);
+    if (!process.waitForStarted(timeoutMs)) {
+        qWarning() << "cannot start" << programPath << process.errorString();
         return false;
     }
     return true;
@@ -85,20 +85,20 @@ bool ServiceProcess::start(int timeoutMs)
 
 bool ServiceProcess::writeSetUpFiles()
 {
-    if (m_writeConfig && !writeFile(QStringLiteral("config.cfg"), configText()))
+    if (writeConfig && !writeFile(QStringLiteral("config.cfg"), configText()))
         return false;
-    if (m_writeKeyFile
-        && !writeFile(keyFileName() + QStringLiteral(".key"), m_keys.join(QLatin1Char('\n')).toLatin1() + '\n'))
+    if (writeKeyFile
+        && !writeFile(keyFileName() + QStringLiteral(".key"), serviceKeys.join(QLatin1Char('\n')).toLatin1() + '\n'))
         return false;
-    return nodeName().isEmpty() || m_server.addKeys(nodeName(), m_keys);
+    return nodeName().isEmpty() || bus.addKeys(nodeName(), serviceKeys);
 }
 
 QByteArray ServiceProcess::configText() const
 {
-    if (m_useConfigText)
-        return m_configText.toUtf8();
+    if (useConfigText)
+        return configFileText.toUtf8();
     QByteArray text;
-    for (auto it = m_config.cbegin(); it != m_config.cend(); ++it)
+    for (auto it = configValues.cbegin(); it != configValues.cend(); ++it)
         text += it.key().toUtf8() + ' ' + it.value().toUtf8() + '\n';
     return text;
 }
@@ -108,7 +108,7 @@ QMap<QString, QString> ServiceProcess::effectiveConfig() const
     // Read the way the service reads config.cfg: upper-case key and second
     // word, '#' starts a comment, a line of one word holds no value.
     QMap<QString, QString> config;
-    if (!m_writeConfig)
+    if (!writeConfig)
         return config;
     const QRegularExpression whiteSpace(QStringLiteral("\\s+"));
     for (const QString& line : QString::fromUtf8(configText()).split(QLatin1Char('\n'))) {
@@ -136,10 +136,10 @@ bool ServiceProcess::waitForLogin(int timeoutMs)
     static int probeCount = 0;
     const QString probeName = QStringLiteral("loginprobe%1").arg(++probeCount);
     const QStringList probeKeys{QStringLiteral("probekey")};
-    if (!m_server.addKeys(probeName, probeKeys))
+    if (!bus.addKeys(probeName, probeKeys))
         return false;
     BusNode probe;
-    if (!probe.login(m_server.port(), probeName, probeKeys, int(qMax<qint64>(1, deadline.remainingTime()))))
+    if (!probe.login(bus.port(), probeName, probeKeys, int(qMax<qint64>(1, deadline.remainingTime()))))
         return false;
     bool loggedIn = false;
     while (!loggedIn && isRunning() && !deadline.hasExpired()) {
@@ -156,45 +156,45 @@ bool ServiceProcess::waitForLogin(int timeoutMs)
 
 bool ServiceProcess::waitForExit(int timeoutMs)
 {
-    return TestWait::until([this] { return m_process.state() == QProcess::NotRunning; }, timeoutMs);
+    return TestWait::until([this] { return process.state() == QProcess::NotRunning; }, timeoutMs);
 }
 
 void ServiceProcess::terminate()
 {
-    m_process.terminate();
+    process.terminate();
 }
 
 void ServiceProcess::kill()
 {
-    if (m_process.state() == QProcess::NotRunning)
+    if (process.state() == QProcess::NotRunning)
         return;
-    m_process.kill();
-    m_process.waitForFinished(5000);
+    process.kill();
+    process.waitForFinished(5000);
 }
 
 bool ServiceProcess::isRunning() const
 {
-    return m_process.state() != QProcess::NotRunning;
+    return process.state() != QProcess::NotRunning;
 }
 
 QString ServiceProcess::filePath(const QString& name) const
 {
-    return QDir(m_workDir.path()).filePath(name);
+    return QDir(workDirectory.path()).filePath(name);
 }
 
 QStringList ServiceProcess::files() const
 {
-    return QDir(m_workDir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    return QDir(workDirectory.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 QString ServiceProcess::log()
 {
-    m_log += m_process.readAllStandardError();
-    return QString::fromUtf8(m_log);
+    logBytes += process.readAllStandardError();
+    return QString::fromUtf8(logBytes);
 }
 
 QString ServiceProcess::output()
 {
-    m_output += m_process.readAllStandardOutput();
-    return QString::fromUtf8(m_output);
+    outputBytes += process.readAllStandardOutput();
+    return QString::fromUtf8(outputBytes);
 }

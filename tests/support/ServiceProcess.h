@@ -40,21 +40,21 @@ public:
     // Set-up, before start().
     void setConfigValue(const QString& key, const QString& value);
     void removeConfigValue(const QString& key);
-    void setConfig(const QMap<QString, QString>& config) { m_config = config; }
-    QMap<QString, QString> config() const { return m_config; }
+    void setConfig(const QMap<QString, QString>& config) { configValues = config; }
+    QMap<QString, QString> config() const { return configValues; }
     // Written verbatim as config.cfg instead of the key/value map.
     void setConfigText(const QString& text)
     {
-        m_configText = text;
-        m_useConfigText = true;
+        configFileText = text;
+        useConfigText = true;
     }
-    void setWithoutConfigFile() { m_writeConfig = false; }
-    void setKeys(const QStringList& keys) { m_keys = keys; }
-    void setWithoutKeyFile() { m_writeKeyFile = false; }
+    void setWithoutConfigFile() { writeConfig = false; }
+    void setKeys(const QStringList& keys) { serviceKeys = keys; }
+    void setWithoutKeyFile() { writeKeyFile = false; }
     void setEnvironmentValue(const QString& name, const QString& value);
-    void setArguments(const QStringList& arguments) { m_arguments = arguments; }
+    void setArguments(const QStringList& arguments) { programArguments = arguments; }
     // Runs another program in the service's place (the service by default).
-    void setProgram(const QString& program) { m_program = program; }
+    void setProgram(const QString& program) { programPath = program; }
     // Writes a file of the test's own into the working directory.
     bool writeFile(const QString& name, const QByteArray& contents);
 
@@ -68,15 +68,15 @@ public:
     void kill();
 
     bool isRunning() const;
-    int exitCode() const { return m_process.exitCode(); }
-    QProcess::ExitStatus exitStatus() const { return m_process.exitStatus(); }
-    qint64 processId() const { return m_process.processId(); }
+    int exitCode() const { return process.exitCode(); }
+    QProcess::ExitStatus exitStatus() const { return process.exitStatus(); }
+    qint64 processId() const { return process.processId(); }
 
     // The names the service will use: from config.cfg, read the way it reads
     // it, or its own default QtTarn when the key is absent.
     QString nodeName() const;
     QString keyFileName() const;
-    QString workDir() const { return m_workDir.path(); }
+    QString workDir() const { return workDirectory.path(); }
     QString filePath(const QString& name) const;
     QStringList files() const; // names in the working directory, sorted
     QString log();             // stderr so far
@@ -89,18 +89,18 @@ private:
     QMap<QString, QString> effectiveConfig() const;
     bool writeSetUpFiles();
 
-    StarsTestServer& m_server;
-    QTemporaryDir m_workDir;
-    QMap<QString, QString> m_config;
-    QString m_configText;
-    bool m_useConfigText = false;
-    bool m_writeConfig = true;
-    bool m_writeKeyFile = true;
-    QStringList m_keys;
-    QString m_program;
-    QStringList m_arguments;
-    QProcessEnvironment m_environment;
-    QProcess m_process;
-    QByteArray m_log;
-    QByteArray m_output;
+    StarsTestServer& bus;
+    QTemporaryDir workDirectory;
+    QMap<QString, QString> configValues;
+    QString configFileText;
+    bool useConfigText = false;
+    bool writeConfig = true;
+    bool writeKeyFile = true;
+    QStringList serviceKeys;
+    QString programPath;
+    QStringList programArguments;
+    QProcessEnvironment environment;
+    QProcess process;
+    QByteArray logBytes;
+    QByteArray outputBytes;
 };

@@ -27,19 +27,19 @@ public:
     StarsTestServer& operator=(const StarsTestServer&) = delete;
 
     // Passes --verbose, so output() holds a trace of every line; call before start().
-    void setVerbose(bool verbose) { m_verbose = verbose; }
+    void setVerbose(bool verbose) { verboseTrace = verbose; }
     // The port to listen on; 0 (the default) lets the system pick one. Call
     // before start(); setPort(port()) after terminate() brings the server
     // back where its nodes look for it.
-    void setPort(quint16 port) { m_requestedPort = port; }
+    void setPort(quint16 port) { requestedPort = port; }
     // More command-line options (e.g. --allow-host); call before start().
-    void setExtraArguments(const QStringList& arguments) { m_extraArguments = arguments; }
+    void setExtraArguments(const QStringList& arguments) { extraArguments = arguments; }
 
     // Starts the program and reads its port; false (with a warning) on failure.
     bool start(int timeoutMs = 10000);
     bool isRunning() const;
-    quint16 port() const { return m_port; }
-    QString keyDir() const { return m_keyDir.path(); }
+    quint16 port() const { return listenPort; }
+    QString keyDir() const { return keyDirectory.path(); }
 
     // Writes <keydir>/<node>.key, the keys a node must answer with.
     bool addKeys(const QString& node, const QStringList& keys);
@@ -51,14 +51,14 @@ public:
     QString output();
 
 private:
-    Faults m_faults;
-    bool m_verbose = false;
-    QStringList m_extraArguments;
-    QTemporaryDir m_keyDir;
-    QProcess m_process;
-    QByteArray m_output;
-    quint16 m_port = 0;
-    quint16 m_requestedPort = 0;
+    Faults faultSet;
+    bool verboseTrace = false;
+    QStringList extraArguments;
+    QTemporaryDir keyDirectory;
+    QProcess process;
+    QByteArray outputBytes;
+    quint16 listenPort = 0;
+    quint16 requestedPort = 0;
 };
 
 Q_DECLARE_OPERATORS_FOR_FLAGS(StarsTestServer::Faults)

@@ -5,27 +5,27 @@
 #include <algorithm>
 #include <cstdio>
 
-WorkDir::WorkDir() : m_previous(QDir::currentPath())
+WorkDir::WorkDir() : previous(QDir::currentPath())
 {
-    m_entered = m_dir.isValid() && QDir::setCurrent(m_dir.path());
+    entered = dir.isValid() && QDir::setCurrent(dir.path());
 }
 
 WorkDir::~WorkDir()
 {
-    if (m_entered)
-        QDir::setCurrent(m_previous);
+    if (entered)
+        QDir::setCurrent(previous);
 }
 
 namespace {
 
 // The message handler is a plain function: the capture's state is global.
-QStringList s_lines;
-LogCapture::Keep s_keep = LogCapture::Keep::All;
+QStringList capturedLines;
+LogCapture::Keep keep = LogCapture::Keep::All;
 
 void collect(QtMsgType type, const QMessageLogContext&, const QString& text)
 {
-    if (s_keep == LogCapture::Keep::All || type == QtDebugMsg)
-        s_lines.append(text);
+    if (keep == LogCapture::Keep::All || type == QtDebugMsg)
+        capturedLines.append(text);
     else
         std::fprintf(stderr, "%s\n", qPrintable(text));
 }
@@ -34,27 +34,28 @@ void collect(QtMsgType type, const QMessageLogContext&, const QString& text)
 
 LogCapture::LogCapture(Keep keep)
 {
-    s_lines.clear();
-    s_keep = keep;
-    m_previous = qInstallMessageHandler(collect);
+    capturedLines.clear();
+    keep = keep;
+    previous = qInstallMessageHandler(collect);
 }
 
 LogCapture::~LogCapture()
 {
-    qInstallMessageHandler(m_previous);
+    qInstallMessageHandler(previous);
 }
 
 const QStringList& LogCapture::lines() const
 {
-    return s_lines;
+    return capturedLines;
 }
 
 void LogCapture::clear()
 {
-    s_lines.clear();
+    capturedLines.clear();
 }
 
 bool LogCapture::contains(const QString& text) const
 {
-    return std::any_of(s_lines.cbegin(), s_lines.cend(), [&](const QString& line) { return line.contains(text); });
+    return std::any_of(capturedLines.cbegin(), capturedLines.cend(),
+                       [&](const QString& line) { return line.contains(text); });
 }

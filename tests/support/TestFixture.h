@@ -19,14 +19,14 @@ public:
     WorkDir& operator=(const WorkDir&) = delete;
 
     // False if the directory could not be made or entered.
-    bool isValid() const { return m_entered; }
-    QString path() const { return m_dir.path(); }
-    QString filePath(const QString& name) const { return m_dir.filePath(name); }
+    bool isValid() const { return entered; }
+    QString path() const { return dir.path(); }
+    QString filePath(const QString& name) const { return dir.filePath(name); }
 
 private:
-    QTemporaryDir m_dir;
-    QString m_previous;
-    bool m_entered = false;
+    QTemporaryDir dir;
+    QString previous;
+    bool entered = false;
 };
 
 // Collects the log lines written in this process while it lives. One at a
@@ -50,7 +50,7 @@ public:
     bool contains(const QString& text) const;
 
 private:
-    QtMessageHandler m_previous;
+    QtMessageHandler previous;
 };
 
 // The set-up the in-process tests share: make one in init(), drop it in

@@ -60,26 +60,26 @@ private slots:
 private:
     std::unique_ptr<BusNode> logIn(const QString& node);
 
-    std::unique_ptr<StarsTestServer> m_server;
+    std::unique_ptr<StarsTestServer> sharedServer;
 };
 
 void TestServerTest::init()
 {
-    m_server = std::make_unique<StarsTestServer>();
-    QVERIFY(m_server->start());
+    sharedServer = std::make_unique<StarsTestServer>();
+    QVERIFY(sharedServer->start());
 }
 
 void TestServerTest::cleanup()
 {
-    m_server.reset();
+    sharedServer.reset();
 }
 
 std::unique_ptr<BusNode> TestServerTest::logIn(const QString& node)
 {
-    if (!m_server->addKeys(node, Keys))
+    if (!sharedServer->addKeys(node, Keys))
         return nullptr;
     auto bus = std::make_unique<BusNode>();
-    if (!bus->login(m_server->port(), node, Keys, LongWait))
+    if (!bus->login(sharedServer->port(), node, Keys, LongWait))
         return nullptr;
     return bus;
 }
@@ -130,23 +130,24 @@ void TestServerTest::logIn()
     const bool accepted = verdict == "Ok:";
 
     if (!allowHost.isEmpty()) {
-        m_server = std::make_unique<StarsTestServer>();
-        m_server->setExtraArguments({"--allow-host", allowHost});
-        QVERIFY(m_server->start());
+        sharedServer = std::make_unique<StarsTestServer>();
+        sharedServer->setExtraArguments({"--allow-host", allowHost});
+        QVERIFY(sharedServer->start());
     }
     if (!keyFile.isNull()) {
-        QFile file(m_server->keyDir() + QLatin1Char('/') + node + QStringLiteral(".key"));
+        QFile file(sharedServer->keyDir() + QLatin1Char('/') + node + QStringLiteral(".key"));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(keyFile);
     }
     std::unique_ptr<BusNode> first;
     if (alreadyLoggedIn) {
         first = std::make_unique<BusNode>();
-        QVERIFY(first->login(m_server->port(), node, QString::fromLatin1(keyFile).simplified().split(' '), LongWait));
+        QVERIFY(
+            first->login(sharedServer->port(), node, QString::fromLatin1(keyFile).simplified().split(' '), LongWait));
     }
 
     BusNode bus;
-    QVERIFY(bus.connectTo(m_server->port()));
+    QVERIFY(bus.connectTo(sharedServer->port()));
     bool ok = false;
     const int number = bus.nextLine(LongWait).toInt(&ok);
     QVERIFY(ok);
@@ -502,9 +503,9 @@ void TestServerTest::faultSwitches()
 
 void TestServerTest::tracesLinesWhenVerbose()
 {
-    m_server = std::make_unique<StarsTestServer>();
-    m_server->setVerbose(true);
-    QVERIFY(m_server->start());
+    sharedServer = std::make_unique<StarsTestServer>();
+    sharedServer->setVerbose(true);
+    QVERIFY(sharedServer->start());
     auto term1 = logIn("term1");
     auto cam1 = logIn("cam1");
     QVERIFY(term1 && cam1);
@@ -512,8 +513,8 @@ void TestServerTest::tracesLinesWhenVerbose()
     QCOMPARE(cam1->nextLine(LongWait), QStringLiteral("term1>cam1 GetTemp"));
     term1->sendRaw(QByteArray(70 * 1024, 'x') + '\n');
     QVERIFY(term1->syncWithServer());
-    QTRY_VERIFY_WITH_TIMEOUT(m_server->output().contains("-> term1: System>term1 @Sync"), LongWait);
-    const QString output = m_server->output();
+    QTRY_VERIFY_WITH_TIMEOUT(sharedServer->output().contains("-> term1: System>term1 @Sync"), LongWait);
+    const QString output = sharedServer->output();
     QVERIFY2(output.startsWith("listening 127.0.0.1 "), qPrintable(output));
     QVERIFY2(output.contains("\nterm1 -> term1>cam1 GetTemp\n"), qPrintable(output));
     QVERIFY2(output.contains("\n-> cam1: term1>cam1 GetTemp\n"), qPrintable(output));
@@ -524,7 +525,7 @@ void TestServerTest::endsCleanlyOnTerminate()
 {
     auto term1 = logIn("term1");
     QVERIFY(term1);
-    QVERIFY(m_server->terminate());
+    QVERIFY(sharedServer->terminate());
     QVERIFY(term1->waitForDisconnected(LongWait));
 }
 
@@ -608,12 +609,12 @@ void TestServerTest::starsctlRunsSteps()
     auto cam1 = logIn("cam1");
     auto cam2 = logIn("cam2");
     QVERIFY(cam1 && cam2);
-    QVERIFY(m_server->addKeys("term1", Keys));
-    QVERIFY(m_server->addKeys("wrong", {"not-a-key"}));
+    QVERIFY(sharedServer->addKeys("term1", Keys));
+    QVERIFY(sharedServer->addKeys("wrong", {"not-a-key"}));
 
     QProcess ctl;
-    ctl.setWorkingDirectory(m_server->keyDir());
-    ctl.start(QStringLiteral(STARSCTL_BIN), QStringList{"--port", QString::number(m_server->port())} + arguments);
+    ctl.setWorkingDirectory(sharedServer->keyDir());
+    ctl.start(QStringLiteral(STARSCTL_BIN), QStringList{"--port", QString::number(sharedServer->port())} + arguments);
     QVERIFY(ctl.waitForStarted(LongWait));
     for (const QString& step : script) {
         if (step.startsWith('<'))
@@ -646,10 +647,10 @@ void TestServerTest::starsctlReadsStepsFromStandardInput()
 {
     auto cam1 = logIn("cam1");
     QVERIFY(cam1);
-    QVERIFY(m_server->addKeys("term1", Keys));
+    QVERIFY(sharedServer->addKeys("term1", Keys));
     QProcess ctl;
-    ctl.setWorkingDirectory(m_server->keyDir());
-    ctl.start(QStringLiteral(STARSCTL_BIN), {"--port", QString::number(m_server->port())});
+    ctl.setWorkingDirectory(sharedServer->keyDir());
+    ctl.start(QStringLiteral(STARSCTL_BIN), {"--port", QString::number(sharedServer->port())});
     QVERIFY(ctl.waitForStarted(LongWait));
     ctl.write("GetTemp\n\n# a comment\n");
     QCOMPARE(cam1->nextLine(LongWait), QStringLiteral("term1>cam1 GetTemp"));
@@ -673,9 +674,9 @@ void TestServerTest::starsctlFailsWithoutServer()
     const QString port = QString::number(probe.serverPort());
     probe.close();
 
-    QVERIFY(m_server->addKeys("term1", Keys));
+    QVERIFY(sharedServer->addKeys("term1", Keys));
     QProcess ctl;
-    ctl.setWorkingDirectory(m_server->keyDir());
+    ctl.setWorkingDirectory(sharedServer->keyDir());
     ctl.start(QStringLiteral(STARSCTL_BIN), {"--port", port, "GetTemp"});
     QVERIFY(ctl.waitForFinished(LongWait));
     QCOMPARE(ctl.exitCode(), 2);
@@ -686,10 +687,10 @@ void TestServerTest::starsctlFailsWithoutServer()
 // as cam1 with the key file the fixture wrote.
 void TestServerTest::serviceProcessPreparesItsDirectory()
 {
-    ServiceProcess service(*m_server);
+    ServiceProcess service(*sharedServer);
     service.setProgram(QStringLiteral(STARSCTL_BIN));
-    service.setArguments({"--port", QString::number(m_server->port()), "--node", "cam1", "--to", "System", "--timeout",
-                          "60", "wait _Never"});
+    service.setArguments({"--port", QString::number(sharedServer->port()), "--node", "cam1", "--to", "System",
+                          "--timeout", "60", "wait _Never"});
     QVERIFY(service.start());
     QVERIFY(service.waitForLogin());
     QCOMPARE(service.files(), (QStringList{"cam1.key", "config.cfg"}));
@@ -698,7 +699,7 @@ void TestServerTest::serviceProcessPreparesItsDirectory()
     QCOMPARE(QString::fromLatin1(config.readAll()),
              QStringLiteral("CAMERA_LIBRARY sim\nKEY_FILE_NAME cam1\nNAME_ON_STARS cam1\nSTARS_IP 127.0.0.1\n"
                             "STARS_PORT %1\n")
-                 .arg(m_server->port()));
+                 .arg(sharedServer->port()));
 
     auto term1 = logIn("term1");
     QVERIFY(term1);
@@ -710,11 +711,11 @@ void TestServerTest::serviceProcessPreparesItsDirectory()
 
 void TestServerTest::serviceProcessReportsAnEarlyExit()
 {
-    ServiceProcess service(*m_server);
+    ServiceProcess service(*sharedServer);
     service.setProgram(QStringLiteral(STARSCTL_BIN));
     service.setConfigText("# hand-written\nNAME_ON_STARS  cam7 extra\n");
     service.setWithoutKeyFile();
-    service.setArguments({"--port", QString::number(m_server->port()), "--node", "cam7", "GetTemp"});
+    service.setArguments({"--port", QString::number(sharedServer->port()), "--node", "cam7", "GetTemp"});
     QVERIFY(service.start());
     QVERIFY(!service.waitForLogin());
     QVERIFY(service.waitForExit());
@@ -723,7 +724,7 @@ void TestServerTest::serviceProcessReportsAnEarlyExit()
     QCOMPARE(service.nodeName(), QStringLiteral("cam7"));
     QCOMPARE(service.files(), QStringList{"config.cfg"});
     // The node name from the hand-written text got the keys on the server.
-    QVERIFY(QFile::exists(m_server->keyDir() + "/cam7.key"));
+    QVERIFY(QFile::exists(sharedServer->keyDir() + "/cam7.key"));
 }
 
 QTEST_GUILESS_MAIN(TestServerTest)

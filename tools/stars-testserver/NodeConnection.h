@@ -22,12 +22,12 @@ public:
     NodeConnection(QTcpSocket* socket, bool verbose, QObject* parent = nullptr);
     ~NodeConnection() override;
 
-    QByteArray name() const { return m_name; }
-    void setName(const QByteArray& name) { m_name = name; }
-    bool isLoggedIn() const { return !m_name.isEmpty(); }
+    QByteArray name() const { return nodeName; }
+    void setName(const QByteArray& name) { nodeName = name; }
+    bool isLoggedIn() const { return !nodeName.isEmpty(); }
 
     // The key number sent on connect; the log-in line must answer it.
-    int keyNumber() const { return m_keyNumber; }
+    int keyNumber() const { return challenge; }
     void sendKeyNumber(int number);
 
     QHostAddress peerAddress() const;
@@ -40,7 +40,7 @@ public:
 
     // Closes after the pending output is written; no more lines are handed on.
     void close();
-    bool isClosing() const { return m_closing; }
+    bool isClosing() const { return closing; }
 
     void trace(const QByteArray& text) const;
 
@@ -51,14 +51,14 @@ signals:
 private:
     void readAvailable();
 
-    QTcpSocket* m_socket;
-    bool m_verbose;
-    QByteArray m_name;
-    QByteArray m_peer;
-    LineReader m_reader{MaxLineLength + 1}; // the line feed comes on top
-    qint64 m_discarded = 0;                 // bytes of an over-long line thrown away so far
-    bool m_discarding = false;
-    bool m_closing = false;
-    bool m_closedEmitted = false;
-    int m_keyNumber = 0;
+    QTcpSocket* peerSocket;
+    bool traceLines;
+    QByteArray nodeName;
+    QByteArray peer;
+    LineReader reader{MaxLineLength + 1}; // the line feed comes on top
+    qint64 discarded = 0;                 // bytes of an over-long line thrown away so far
+    bool discarding = false;
+    bool closing = false;
+    bool closedEmitted = false;
+    int challenge = 0;
 };

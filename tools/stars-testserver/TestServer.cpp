@@ -42,9 +42,9 @@ QByteArray afterFirstWord(const QByteArray& text)
 
 } // namespace
 
-TestServer::TestServer(const ServerOptions& options, QObject* parent) : QObject(parent), m_options(options)
+TestServer::TestServer(const ServerOptions& options, QObject* parent) : QObject(parent), settings(options)
 {
-    connect(&m_server, &QTcpServer::newConnection, this, &TestServer::acceptConnections);
+    connect(&server, &QTcpServer::newConnection, this, &TestServer::acceptConnections);
 }
 
 TestServer::~TestServer()
@@ -55,13 +55,13 @@ TestServer::~TestServer()
 
 bool TestServer::listen()
 {
-    return m_server.listen(m_options.host, m_options.port);
+    return server.listen(settings.host, settings.port);
 }
 
 void TestServer::acceptConnections()
 {
-    while (QTcpSocket* socket = m_server.nextPendingConnection()) {
-        auto* connection = new NodeConnection(socket, m_options.verbose, this);
+    while (QTcpSocket* socket = server.nextPendingConnection()) {
+        auto* connection = new NodeConnection(socket, settings.verbose, this);
         connect(connection, &NodeConnection::lineReceived, this, &TestServer::handleLine);
         connect(connection, &NodeConnection::closed, this, [this](NodeConnection* c) {
             c->trace(c->label() + " disconnected");
@@ -83,7 +83,7 @@ void TestServer::handleLine(NodeConnection* connection, const QByteArray& line)
 
 void TestServer::handleLogin(NodeConnection* connection, const QByteArray& line)
 {
-    if (m_options.dropAfterKey) {
+    if (settings.dropAfterKey) {
         connection->close();
         return;
     }
@@ -96,19 +96,19 @@ void TestServer::handleLogin(NodeConnection* connection, const QByteArray& line)
         refusal = "Er: Bad node name or key";
     else if (!hostAllowed(node, connection->peerAddress()))
         refusal = "Er: Bad host for " + node;
-    else if (m_nodes.contains(node))
+    else if (nodes.contains(node))
         refusal = "Er: " + node + " already exists.";
     const bool accepted = refusal.isEmpty();
     if (accepted) {
         connection->setName(node);
-        m_nodes.insert(node, connection);
-        m_loggedIn.append(connection);
+        nodes.insert(node, connection);
+        loggedIn.append(connection);
         connection->trace(node + " logged in");
     }
     const QByteArray verdict = "System>" + node + ' ' + (accepted ? QByteArray("Ok:") : refusal);
-    if (!m_options.noVerdict) {
+    if (!settings.noVerdict) {
         connection->sendLine(verdict);
-        if (m_options.doubleVerdict)
+        if (settings.doubleVerdict)
             connection->sendLine(verdict);
     }
     if (!accepted)
@@ -117,8 +117,8 @@ void TestServer::handleLogin(NodeConnection* connection, const QByteArray& line)
 
 bool TestServer::hostAllowed(const QByteArray& node, const QHostAddress& peer) const
 {
-    const auto allowed = m_options.allowedHosts.constFind(node);
-    if (allowed == m_options.allowedHosts.constEnd())
+    const auto allowed = settings.allowedHosts.constFind(node);
+    if (allowed == settings.allowedHosts.constEnd())
         return true;
     for (const QHostAddress& host : *allowed) {
         if (host.isEqual(peer, QHostAddress::TolerantConversion))
@@ -131,7 +131,7 @@ bool TestServer::keyMatches(const QByteArray& node, int keyNumber, const QByteAr
 {
     // One key per line, as a STARS server reads key files: a file with all
     // its keys on one line holds one key.
-    const QString path = QDir(m_options.keyDir).filePath(QString::fromLatin1(node) + QStringLiteral(".key"));
+    const QString path = QDir(settings.keyDir).filePath(QString::fromLatin1(node) + QStringLiteral(".key"));
     QByteArray text;
     QString reason;
     if (!readSmallFile(path, text, reason))
@@ -161,7 +161,7 @@ void TestServer::route(NodeConnection* connection, QByteArray line)
         handleSystemCommand(connection, from, line, text);
         return;
     }
-    if (NodeConnection* target = m_nodes.value(receiver)) {
+    if (NodeConnection* target = nodes.value(receiver)) {
         target->sendLine(line);
         return;
     }
@@ -188,7 +188,7 @@ void TestServer::handleSystemCommand(NodeConnection* connection, const QByteArra
     const QByteArray reply = "System>" + from + " @" + command + ' ';
     if (command == "listnodes") {
         QByteArrayList names;
-        for (const NodeConnection* node : qAsConst(m_loggedIn))
+        for (const NodeConnection* node : qAsConst(loggedIn))
             names.append(node->name());
         connection->sendLine(reply + names.join(' '));
     } else if (command == "flgon" || command == "flgoff") {
@@ -196,13 +196,13 @@ void TestServer::handleSystemCommand(NodeConnection* connection, const QByteArra
             connection->sendLine(reply + "Er: Node name is missing or not single.");
             return;
         }
-        QList<QByteArray>& subscribers = m_eventSubscribers[argument];
+        QList<QByteArray>& subscribers = eventSubscribers[argument];
         subscribers.removeAll(connection->name());
         if (command == "flgon")
             subscribers.append(connection->name());
         connection->sendLine(reply + "Ok:");
     } else if (command == "disconnect") {
-        NodeConnection* target = m_nodes.value(argument);
+        NodeConnection* target = nodes.value(argument);
         if (!target) {
             connection->sendLine(reply + "Er: " + argument + " is down.");
             return;
@@ -217,8 +217,8 @@ void TestServer::handleSystemCommand(NodeConnection* connection, const QByteArra
 
 void TestServer::forwardEvent(NodeConnection* source, const QByteArray& line)
 {
-    for (const QByteArray& subscriber : m_eventSubscribers.value(source->name())) {
-        if (NodeConnection* target = m_nodes.value(subscriber))
+    for (const QByteArray& subscriber : eventSubscribers.value(source->name())) {
+        if (NodeConnection* target = nodes.value(subscriber))
             target->sendLine(line);
     }
 }
@@ -226,12 +226,12 @@ void TestServer::forwardEvent(NodeConnection* source, const QByteArray& line)
 void TestServer::forget(NodeConnection* connection)
 {
     const QByteArray name = connection->name();
-    if (name.isEmpty() || m_nodes.value(name) != connection)
+    if (name.isEmpty() || nodes.value(name) != connection)
         return;
-    m_nodes.remove(name);
-    m_loggedIn.removeAll(connection);
+    nodes.remove(name);
+    loggedIn.removeAll(connection);
     // A subscription ends when its subscriber leaves; the source's list
     // stays so a restarted node is still watched.
-    for (auto it = m_eventSubscribers.begin(); it != m_eventSubscribers.end(); ++it)
+    for (auto it = eventSubscribers.begin(); it != eventSubscribers.end(); ++it)
         it->removeAll(name);
 }

@@ -21,9 +21,9 @@ public:
     ~TestServer() override;
 
     bool listen();
-    QString errorString() const { return m_server.errorString(); }
-    QHostAddress address() const { return m_server.serverAddress(); }
-    quint16 port() const { return m_server.serverPort(); }
+    QString errorString() const { return server.errorString(); }
+    QHostAddress address() const { return server.serverAddress(); }
+    quint16 port() const { return server.serverPort(); }
 
 private:
     void acceptConnections();
@@ -37,9 +37,9 @@ private:
     bool hostAllowed(const QByteArray& node, const QHostAddress& peer) const;
     void forget(NodeConnection* connection);
 
-    ServerOptions m_options;
-    QTcpServer m_server;
-    QList<NodeConnection*> m_loggedIn;                       // in log-in order
-    QHash<QByteArray, NodeConnection*> m_nodes;              // node name -> connection
-    QHash<QByteArray, QList<QByteArray>> m_eventSubscribers; // node -> who gets its events
+    ServerOptions settings;
+    QTcpServer server;
+    QList<NodeConnection*> loggedIn;                       // in log-in order
+    QHash<QByteArray, NodeConnection*> nodes;              // node name -> connection
+    QHash<QByteArray, QList<QByteArray>> eventSubscribers; // node -> who gets its events
 };

@@ -10,44 +10,44 @@ const QFileDevice::Permissions OwnerOnly = QFileDevice::ReadOwner | QFileDevice:
 
 } // namespace
 
-HistoryFile::HistoryFile(const QString& path, int maxLines) : m_path(path), m_maxLines(maxLines) {}
+HistoryFile::HistoryFile(const QString& path, int maxLines) : filePath(path), lineBound(maxLines) {}
 
 QStringList HistoryFile::load()
 {
-    m_lines.clear();
-    if (m_path.isEmpty())
-        return m_lines;
-    QFile file(m_path);
+    lines.clear();
+    if (filePath.isEmpty())
+        return lines;
+    QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly))
-        return m_lines;
+        return lines;
     for (const QByteArray& bytes : file.readAll().split('\n')) {
         const QString line = QString::fromLocal8Bit(bytes).trimmed();
         if (!line.isEmpty())
-            m_lines.append(line);
+            lines.append(line);
     }
     file.close();
-    if (m_lines.size() > m_maxLines) {
-        m_lines.erase(m_lines.begin(), m_lines.end() - m_maxLines);
+    if (lines.size() > lineBound) {
+        lines.erase(lines.begin(), lines.end() - lineBound);
         rewrite();
     }
-    return m_lines;
+    return lines;
 }
 
 bool HistoryFile::append(const QString& line)
 {
-    if (line.isEmpty() || line.contains(QLatin1Char('\n')) || (!m_lines.isEmpty() && m_lines.constLast() == line))
+    if (line.isEmpty() || line.contains(QLatin1Char('\n')) || (!lines.isEmpty() && lines.constLast() == line))
         return false;
-    m_lines.append(line);
-    if (m_path.isEmpty())
+    lines.append(line);
+    if (filePath.isEmpty())
         return true;
     // Appending keeps the lines of starsctl runs side by side; a full
     // rewrite only happens now and then.
-    if (m_lines.size() > 2 * m_maxLines) {
-        m_lines.erase(m_lines.begin(), m_lines.end() - m_maxLines);
+    if (lines.size() > 2 * lineBound) {
+        lines.erase(lines.begin(), lines.end() - lineBound);
         rewrite();
         return true;
     }
-    QFile file(m_path);
+    QFile file(filePath);
     const bool existed = file.exists();
     if (file.open(QIODevice::WriteOnly | QIODevice::Append)) {
         if (!existed)
@@ -59,11 +59,11 @@ bool HistoryFile::append(const QString& line)
 
 void HistoryFile::rewrite()
 {
-    QSaveFile file(m_path);
+    QSaveFile file(filePath);
     if (!file.open(QIODevice::WriteOnly))
         return;
     file.setPermissions(OwnerOnly);
-    for (const QString& line : qAsConst(m_lines))
+    for (const QString& line : qAsConst(lines))
         file.write(line.toLocal8Bit() + '\n');
     file.commit();
 }

@@ -12,7 +12,7 @@ class HistoryFile
 public:
     explicit HistoryFile(const QString& path, int maxLines = 500);
 
-    QString path() const { return m_path; }
+    QString path() const { return filePath; }
     // The newest lines in the file, oldest first; cuts the file to its bound.
     QStringList load();
     // Adds a line unless it repeats the newest one; false if it was not added.
@@ -21,7 +21,7 @@ public:
 private:
     void rewrite();
 
-    QString m_path;
-    int m_maxLines;
-    QStringList m_lines;
+    QString filePath;
+    int lineBound;
+    QStringList lines;
 };

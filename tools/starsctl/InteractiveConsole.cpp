@@ -49,46 +49,46 @@ bool isCommand(const QString& word, std::initializer_list<const char*> names)
 } // namespace
 
 InteractiveConsole::InteractiveConsole(StarsCtl& ctl, const CtlOptions& options, bool useLineEditor, QObject* parent)
-    : QObject(parent), m_ctl(ctl), m_options(options), m_history(options.historyFile, HistoryLines)
+    : QObject(parent), client(ctl), settings(options), historyFile(options.historyFile, HistoryLines)
 {
-    m_ctl.setPrinter([this](const QString& text, bool isError) { print(text, isError); });
-    connect(&m_ctl, &StarsCtl::ready, this, &InteractiveConsole::runQueue);
+    client.setPrinter([this](const QString& text, bool isError) { print(text, isError); });
+    connect(&client, &StarsCtl::ready, this, &InteractiveConsole::runQueue);
     if (options.subscribe)
-        m_subscribed.insert(options.to.section(QLatin1Char('.'), 0, 0));
+        subscribed.insert(options.to.section(QLatin1Char('.'), 0, 0));
 
-    const QStringList history = m_history.load();
+    const QStringList history = historyFile.load();
     if (useLineEditor && LineEditor::isAvailable()) {
         // Ctrl-C drops the line being typed or ends a wait instead of killing
         // starsctl; termination goes through the event loop so the terminal
         // gets its settings back.
-        m_interrupts = new SignalPipe({SIGINT, SIGTERM, SIGHUP}, this);
-        connect(m_interrupts, &SignalPipe::arrived, this, [this](int signalNumber) {
+        interrupts = new SignalPipe({SIGINT, SIGTERM, SIGHUP}, this);
+        connect(interrupts, &SignalPipe::arrived, this, [this](int signalNumber) {
             if (signalNumber == SIGINT)
                 interrupted();
             else
-                m_ctl.quit();
+                client.quit();
         });
-        m_editor = new LineEditor(this);
-        m_editor->setHistory(history, HistoryLines);
-        m_editor->setCompletions(completionWords());
-        connect(m_editor, &LineEditor::lineRead, this, &InteractiveConsole::takeLine);
-        connect(m_editor, &LineEditor::endOfInput, this, [this] {
+        editor = new LineEditor(this);
+        editor->setHistory(history, HistoryLines);
+        editor->setCompletions(completionWords());
+        connect(editor, &LineEditor::lineRead, this, &InteractiveConsole::takeLine);
+        connect(editor, &LineEditor::endOfInput, this, [this] {
             // Ctrl-D leaves the cursor after the prompt.
             print(QString());
             inputEnded();
         });
     } else {
-        m_fromTerminal = ::isatty(STDIN_FILENO);
-        m_reader = new StdinReader(this);
-        connect(m_reader, &StdinReader::lineRead, this, &InteractiveConsole::takeLine);
-        connect(m_reader, &StdinReader::endOfInput, this, &InteractiveConsole::inputEnded);
+        fromTerminal = ::isatty(STDIN_FILENO);
+        reader = new StdinReader(this);
+        connect(reader, &StdinReader::lineRead, this, &InteractiveConsole::takeLine);
+        connect(reader, &StdinReader::endOfInput, this, &InteractiveConsole::inputEnded);
     }
 }
 
 InteractiveConsole::~InteractiveConsole()
 {
     // The client may outlive us by a few lines; they go straight out.
-    m_ctl.setPrinter(StarsCtl::Printer());
+    client.setPrinter(StarsCtl::Printer());
 }
 
 void InteractiveConsole::takeLine(const QByteArray& bytes)
@@ -96,64 +96,64 @@ void InteractiveConsole::takeLine(const QByteArray& bytes)
     QString line = QString::fromLocal8Bit(bytes);
     if (line.endsWith(QLatin1Char('\r')))
         line.chop(1);
-    m_queue.append(line);
+    queue.append(line);
     runQueue();
 }
 
 void InteractiveConsole::inputEnded()
 {
-    m_inputEnded = true;
+    inputHasEnded = true;
     runQueue();
 }
 
 void InteractiveConsole::interrupted()
 {
     // At the prompt Ctrl-C drops the line being typed, as in a shell.
-    if (m_editor && m_editor->isShown()) {
-        m_editor->discardLine();
+    if (editor && editor->isShown()) {
+        editor->discardLine();
         runQueue();
         return;
     }
-    m_ctl.interrupt();
+    client.interrupt();
 }
 
 void InteractiveConsole::runQueue()
 {
-    if (m_running)
+    if (running)
         return;
-    m_running = true;
-    while (m_ctl.isReady() && !m_queue.isEmpty())
-        runLine(m_queue.takeFirst());
-    m_running = false;
-    if (!m_ctl.isReady()) {
-        if (m_editor)
-            m_editor->hide();
-        return;
-    }
-    if (m_inputEnded) {
-        m_ctl.endInput();
+    running = true;
+    while (client.isReady() && !queue.isEmpty())
+        runLine(queue.takeFirst());
+    running = false;
+    if (!client.isReady()) {
+        if (editor)
+            editor->hide();
         return;
     }
-    if (m_editor)
-        m_editor->show(prompt());
-    else if (m_fromTerminal)
+    if (inputHasEnded) {
+        client.endInput();
+        return;
+    }
+    if (editor)
+        editor->show(prompt());
+    else if (fromTerminal)
         write(prompt().toLocal8Bit(), false);
 }
 
 void InteractiveConsole::runLine(const QString& line)
 {
     // From a pipe nobody saw the line next to its prompt: show both.
-    if (!m_editor && !m_fromTerminal && !m_options.quiet)
+    if (!editor && !fromTerminal && !settings.quiet)
         print(prompt() + line);
     const QString text = line.trimmed();
     if (text.isEmpty() || text.startsWith(QLatin1Char('#')))
         return;
-    if (m_history.append(text) && m_editor)
-        m_editor->addHistory(text);
+    if (historyFile.append(text) && editor)
+        editor->addHistory(text);
     if (text.startsWith(QLatin1Char(':')))
         runLocal(text);
     else
-        m_ctl.send(text);
+        client.send(text);
 }
 
 void InteractiveConsole::runLocal(const QString& line)
@@ -164,44 +164,44 @@ void InteractiveConsole::runLocal(const QString& line)
     if (isCommand(command, {":help", ":h", ":?"})) {
         print(QString::fromLatin1(HelpText));
     } else if (isCommand(command, {":quit", ":q", ":exit"})) {
-        m_ctl.quit();
+        client.quit();
     } else if (command == QLatin1String(":to")) {
         if (argument.isEmpty())
-            print(QStringLiteral("lines go to %1").arg(m_ctl.target()));
+            print(QStringLiteral("lines go to %1").arg(client.target()));
         else if (argument.contains(QLatin1Char(' ')) || argument.contains(QLatin1Char('>')))
             print(QStringLiteral("starsctl: bad target node \"%1\"").arg(argument), true);
         else {
-            m_ctl.setTarget(argument);
-            if (m_options.subscribe)
-                m_subscribed.insert(argument.section(QLatin1Char('.'), 0, 0));
+            client.setTarget(argument);
+            if (settings.subscribe)
+                subscribed.insert(argument.section(QLatin1Char('.'), 0, 0));
         }
     } else if (command == QLatin1String(":wait")) {
-        const QString node = m_ctl.target().section(QLatin1Char('.'), 0, 0);
+        const QString node = client.target().section(QLatin1Char('.'), 0, 0);
         if (argument.isEmpty()) {
             print(QStringLiteral("starsctl: :wait needs the text of an event, e.g. :wait _ChangedIsBusy 0"), true);
         } else {
             // Broadcast events (to System) reach only subscribers: without one
             // the wait would run into its time-out.
-            if (!m_subscribed.contains(node) && !m_options.quiet)
+            if (!subscribed.contains(node) && !settings.quiet)
                 print(QStringLiteral("(not subscribed to the events of %1: only events sent to us count;"
                                      " :subscribe asks for them)")
                           .arg(node));
-            m_ctl.waitForEvent(argument);
+            client.waitForEvent(argument);
         }
         // On a terminal, say why the prompt is gone.
-        if (m_editor && !m_ctl.isReady())
-            print(QStringLiteral("(waiting for %1 from %2; Ctrl-C stops)").arg(argument, m_ctl.target()));
+        if (editor && !client.isReady())
+            print(QStringLiteral("(waiting for %1 from %2; Ctrl-C stops)").arg(argument, client.target()));
     } else if (isCommand(command, {":subscribe", ":unsubscribe"})) {
-        const QString node = argument.isEmpty() ? m_ctl.target().section(QLatin1Char('.'), 0, 0) : argument;
+        const QString node = argument.isEmpty() ? client.target().section(QLatin1Char('.'), 0, 0) : argument;
         const bool on = command == QLatin1String(":subscribe");
         if (node.contains(QLatin1Char(' '))) {
             print(QStringLiteral("starsctl: %1 takes one node name").arg(command), true);
         } else {
-            m_ctl.subscribe(node, on);
+            client.subscribe(node, on);
             if (on)
-                m_subscribed.insert(node);
+                subscribed.insert(node);
             else
-                m_subscribed.remove(node);
+                subscribed.remove(node);
         }
     } else {
         print(QStringLiteral("starsctl: unknown local command %1 (:help lists them)").arg(command), true);
@@ -211,8 +211,8 @@ void InteractiveConsole::runLocal(const QString& line)
 void InteractiveConsole::print(const QString& text, bool isError)
 {
     const QByteArray bytes = text.toLocal8Bit() + '\n';
-    if (m_editor)
-        m_editor->print(bytes, isError);
+    if (editor)
+        editor->print(bytes, isError);
     else
         write(bytes, isError);
 }
@@ -227,5 +227,5 @@ void InteractiveConsole::write(const QByteArray& bytes, bool isError)
 
 QString InteractiveConsole::prompt() const
 {
-    return m_ctl.target() + QStringLiteral("> ");
+    return client.target() + QStringLiteral("> ");
 }

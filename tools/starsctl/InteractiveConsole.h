@@ -40,15 +40,15 @@ private:
     void write(const QByteArray& bytes, bool isError);
     QString prompt() const;
 
-    StarsCtl& m_ctl;
-    CtlOptions m_options;
-    SignalPipe* m_interrupts = nullptr; // with the editor
-    LineEditor* m_editor = nullptr;
-    StdinReader* m_reader = nullptr; // without it
-    bool m_fromTerminal = false;     // typed, but without the editor
-    HistoryFile m_history;
-    QStringList m_queue;
-    QSet<QString> m_subscribed; // nodes whose events were asked for
-    bool m_inputEnded = false;
-    bool m_running = false; // in runQueue()
+    StarsCtl& client;
+    CtlOptions settings;
+    SignalPipe* interrupts = nullptr; // with the editor
+    LineEditor* editor = nullptr;
+    StdinReader* reader = nullptr; // without it
+    bool fromTerminal = false;     // typed, but without the editor
+    HistoryFile historyFile;
+    QStringList queue;
+    QSet<QString> subscribed; // nodes whose events were asked for
+    bool inputHasEnded = false;
+    bool running = false; // in runQueue()
 };

@@ -11,7 +11,7 @@
 #include <editline/readline.h>
 #endif
 
-LineEditor* LineEditor::s_instance = nullptr;
+LineEditor* LineEditor::instance = nullptr;
 
 bool LineEditor::isAvailable()
 {
@@ -23,22 +23,22 @@ bool LineEditor::isAvailable()
 }
 
 LineEditor::LineEditor(QObject* parent)
-    : QObject(parent), m_notifier(new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this))
+    : QObject(parent), notifier(new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this))
 {
-    s_instance = this;
-    m_notifier->setEnabled(false);
+    instance = this;
+    notifier->setEnabled(false);
 #ifdef STARSCTL_HAVE_LIBEDIT
     // "starsctl:" lines in ~/.editrc apply to us.
     rl_readline_name = "starsctl";
     rl_initialize();
     using_history();
     rl_attempted_completion_function = &LineEditor::complete;
-    connect(m_notifier, &QSocketNotifier::activated, this, [this] {
+    connect(notifier, &QSocketNotifier::activated, this, [this] {
         rl_callback_read_char();
         // libedit updates rl_point only in its read call, so after a new
         // prompt it still holds the last line's cursor: keep our own.
-        if (m_shown)
-            m_point = rl_point;
+        if (shown)
+            point = rl_point;
     });
 #endif
     holdKeys();
@@ -47,12 +47,12 @@ LineEditor::LineEditor(QObject* parent)
 LineEditor::~LineEditor()
 {
     // Leave the terminal as it was, without a prompt nobody answers.
-    if (m_shown)
+    if (shown)
         clearInputArea();
     hide();
     releaseKeys();
-    if (s_instance == this)
-        s_instance = nullptr;
+    if (instance == this)
+        instance = nullptr;
 }
 
 void LineEditor::setHistory(const QStringList& lines, int maxLines)
@@ -79,9 +79,9 @@ void LineEditor::addHistory(const QString& line)
 
 void LineEditor::setCompletions(const QStringList& words)
 {
-    m_completions.clear();
+    completions.clear();
     for (const QString& word : words)
-        m_completions.append(word.toLocal8Bit());
+        completions.append(word.toLocal8Bit());
 }
 
 char** LineEditor::complete(const char* text, int start, int end)
@@ -105,9 +105,9 @@ char* LineEditor::nextCompletion(const char* text, int state)
     static int next = 0;
     if (state == 0)
         next = 0;
-    if (!s_instance)
+    if (!instance)
         return nullptr;
-    const QList<QByteArray>& words = s_instance->m_completions;
+    const QList<QByteArray>& words = instance->completions;
     while (next < words.size()) {
         const QByteArray& word = words.at(next++);
         if (word.startsWith(text))
@@ -118,28 +118,28 @@ char* LineEditor::nextCompletion(const char* text, int state)
 
 void LineEditor::show(const QString& prompt)
 {
-    if (m_shown)
+    if (shown)
         return;
-    m_prompt = prompt.toLocal8Bit();
+    promptText = prompt.toLocal8Bit();
 #ifdef STARSCTL_HAVE_LIBEDIT
     // libedit takes the terminal's settings as they are now for the ones to
     // go back to, so the echo must be on again first.
     releaseKeys();
     std::fflush(stdout);
     // Puts the terminal in raw mode and draws the prompt.
-    rl_callback_handler_install(m_prompt.constData(), &LineEditor::handleLine);
-    m_shown = true;
-    m_point = 0;
-    m_notifier->setEnabled(true);
+    rl_callback_handler_install(promptText.constData(), &LineEditor::handleLine);
+    shown = true;
+    point = 0;
+    notifier->setEnabled(true);
 #endif
 }
 
 void LineEditor::hide()
 {
-    if (!m_shown)
+    if (!shown)
         return;
-    m_shown = false;
-    m_notifier->setEnabled(false);
+    shown = false;
+    notifier->setEnabled(false);
 #ifdef STARSCTL_HAVE_LIBEDIT
     rl_callback_handler_remove();
 #endif
@@ -148,7 +148,7 @@ void LineEditor::hide()
 
 void LineEditor::discardLine()
 {
-    if (!m_shown)
+    if (!shown)
         return;
     // libedit's own signal handler has put the terminal in its normal mode
     // already; the input stays on the screen, the cursor goes below it.
@@ -163,7 +163,7 @@ void LineEditor::discardLine()
 void LineEditor::print(const QByteArray& text, bool toStandardError)
 {
     FILE* stream = toStandardError ? stderr : stdout;
-    if (m_shown)
+    if (shown)
         clearInputArea();
     else
         std::fflush(stdout);
@@ -171,7 +171,7 @@ void LineEditor::print(const QByteArray& text, bool toStandardError)
     std::fflush(stream);
 #ifdef STARSCTL_HAVE_LIBEDIT
     // Draws prompt and input anew from the start of the current row.
-    if (m_shown)
+    if (shown)
         rl_forced_update_display();
 #endif
 }
@@ -184,7 +184,7 @@ void LineEditor::clearInputArea()
     int rows = 0;
     int columns = 0;
     rl_get_screen_size(&rows, &columns);
-    const int up = columns > 0 ? (m_prompt.size() + m_point) / columns : 0;
+    const int up = columns > 0 ? (promptText.size() + point) / columns : 0;
     std::fputs("\r", stdout);
     if (up > 0)
         std::fprintf(stdout, "\033[%dA", up);
@@ -195,26 +195,26 @@ void LineEditor::clearInputArea()
 
 void LineEditor::holdKeys()
 {
-    if (m_holding || ::tcgetattr(STDIN_FILENO, &m_terminal) != 0)
+    if (holding || ::tcgetattr(STDIN_FILENO, &terminal) != 0)
         return;
-    struct termios silent = m_terminal;
+    struct termios silent = terminal;
     silent.c_lflag &= tcflag_t(~(ECHO | ECHONL));
     // TCSANOW: what was typed already stays in the terminal's queue.
     if (::tcsetattr(STDIN_FILENO, TCSANOW, &silent) == 0)
-        m_holding = true;
+        holding = true;
 }
 
 void LineEditor::releaseKeys()
 {
-    if (!m_holding)
+    if (!holding)
         return;
-    ::tcsetattr(STDIN_FILENO, TCSANOW, &m_terminal);
-    m_holding = false;
+    ::tcsetattr(STDIN_FILENO, TCSANOW, &terminal);
+    holding = false;
 }
 
 void LineEditor::handleLine(char* line)
 {
-    LineEditor* self = s_instance;
+    LineEditor* self = instance;
     const bool ended = line == nullptr;
     const QByteArray bytes = ended ? QByteArray() : QByteArray(line);
     std::free(line);

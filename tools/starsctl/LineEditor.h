@@ -34,7 +34,7 @@ public:
     // in the terminal without echo and turn up in the next input line.
     void show(const QString& prompt);
     void hide();
-    bool isShown() const { return m_shown; }
+    bool isShown() const { return shown; }
     // After Ctrl-C at the prompt: forgets the input and hides.
     void discardLine();
 
@@ -55,12 +55,12 @@ private:
     void holdKeys();
     void releaseKeys();
 
-    static LineEditor* s_instance;
-    QSocketNotifier* m_notifier;
-    QByteArray m_prompt;
-    QList<QByteArray> m_completions;
-    bool m_shown = false;
-    int m_point = 0; // cursor position in the input
-    bool m_holding = false;
-    struct termios m_terminal = {}; // the settings while keys are held
+    static LineEditor* instance;
+    QSocketNotifier* notifier;
+    QByteArray promptText;
+    QList<QByteArray> completions;
+    bool shown = false;
+    int point = 0; // cursor position in the input
+    bool holding = false;
+    struct termios terminal = {}; // the settings while keys are held
 };

@@ -37,7 +37,7 @@ public:
 
     // Without a printer, output goes to standard output and complaints to
     // standard error.
-    void setPrinter(const Printer& printer) { m_printer = printer; }
+    void setPrinter(const Printer& printer) { printFunction = printer; }
 
     void start();
     // Steps may keep coming while the run goes on (from standard input).
@@ -45,8 +45,8 @@ public:
     void endSteps();
 
     // Interactive use.
-    bool isReady() const { return m_state == State::Ready; }
-    QString target() const { return m_options.to; }
+    bool isReady() const { return waitState == State::Ready; }
+    QString target() const { return settings.to; }
     void send(const QString& command);
     void waitForEvent(const QString& event);
     // With --subscribe the new target's events are asked for as well.
@@ -95,26 +95,26 @@ private:
     void fail(int status, const QString& message);
     void finish(int status);
 
-    CtlOptions m_options;
-    QString m_toNode; // routing part of the target name
-    QStringList m_keys;
-    QTcpSocket m_socket;
-    QTimer m_timer;
-    QTextStream m_out;
-    Printer m_printer;
-    State m_state = State::Idle;
-    LineReader m_reader;
-    QStringList m_steps;
-    bool m_stepsEnded = false;
-    QString m_awaitedReply; // "@GetTemp"
-    QString m_awaitedEvent; // "_ChangedIsBusy 0"
-    QString m_awaitedWhat;  // for the time-out message
+    CtlOptions settings;
+    QString toNode; // routing part of the target name
+    QStringList keys;
+    QTcpSocket socket;
+    QTimer timer;
+    QTextStream out;
+    Printer printFunction;
+    State waitState = State::Idle;
+    LineReader reader;
+    QStringList steps;
+    bool stepsEnded = false;
+    QString awaitedReply; // "@GetTemp"
+    QString awaitedEvent; // "_ChangedIsBusy 0"
+    QString awaitedWhat;  // for the time-out message
     // Events from the target since the last command was sent: an event may
     // overtake the reply to the command that caused it.
-    QStringList m_events;
+    QStringList events;
     // Interactive: (node, "@Command") of every command still unanswered, and
     // the status to end with (an error answer makes it ErrorAnswer, a wait
     // that timed out TimedOut).
-    QList<QPair<QString, QString>> m_pendingReplies;
-    int m_status = Success;
+    QList<QPair<QString, QString>> pendingReplies;
+    int exitStatus = Success;
 };

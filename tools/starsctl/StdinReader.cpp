@@ -6,9 +6,9 @@
 #include <unistd.h>
 
 StdinReader::StdinReader(QObject* parent)
-    : QObject(parent), m_notifier(new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this))
+    : QObject(parent), notifier(new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this))
 {
-    connect(m_notifier, &QSocketNotifier::activated, this, &StdinReader::readAvailable);
+    connect(notifier, &QSocketNotifier::activated, this, &StdinReader::readAvailable);
 }
 
 void StdinReader::readAvailable()
@@ -18,16 +18,16 @@ void StdinReader::readAvailable()
     if (count < 0 && (errno == EINTR || errno == EAGAIN))
         return;
     if (count <= 0) {
-        m_notifier->setEnabled(false);
-        const QByteArray rest = m_reader.takeRest();
+        notifier->setEnabled(false);
+        const QByteArray rest = reader.takeRest();
         if (!rest.isEmpty())
             emit lineRead(rest);
         emit endOfInput();
         return;
     }
-    m_reader.append(chunk, int(count));
-    while (m_reader.hasLine()) {
-        QByteArray line = m_reader.takeLine();
+    reader.append(chunk, int(count));
+    while (reader.hasLine()) {
+        QByteArray line = reader.takeLine();
         if (line.endsWith('\n'))
             line.chop(1);
         emit lineRead(line);

@@ -22,6 +22,6 @@ signals:
 private:
     void readAvailable();
 
-    QSocketNotifier* m_notifier;
-    LineReader m_reader;
+    QSocketNotifier* notifier;
+    LineReader reader;
 };
