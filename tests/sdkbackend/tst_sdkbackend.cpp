@@ -93,7 +93,7 @@ QMap<QString, QByteArray> tst_SdkBackend::imagesOf(const QString& backend)
     if (!rig.expose("Exposure") || !rig.ask("SetBin 1 1 1") || !rig.ask("SetFileName one.dat")
         || !rig.expose("StartExposure") || !rig.ask("DownLoadImage"))
         return images;
-    for (const QString& name : rig.service->files().filter(".dat")) {
+    for (const QString& name : rig.service->files().filter(QRegularExpression("\\.dat$"))) {
         QFile file(rig.service->filePath(name));
         if (file.open(QIODevice::ReadOnly))
             images.insert(name, file.readAll());
