@@ -27,10 +27,12 @@ run="$(mktemp -d)"
 pids=()
 cleanup() {
     local pid
-    for pid in "${pids[@]}"; do
-        kill -9 "$pid" 2>/dev/null || true
-    done
-    wait 2>/dev/null || true
+    {
+        for pid in "${pids[@]}"; do
+            kill -9 "$pid" || true
+        done
+        wait
+    } 2>/dev/null
     rm -rf "$run"
 }
 trap cleanup EXIT
@@ -121,7 +123,7 @@ for try in $(seq "$tries"); do
     lost=$((lost + 4 - count))
     rm -f "$run/work"/s"${try}"_*
 done
-grep -q 'Removed the temporary' "$run/second.log" && touched=1
+grep -qs 'Removed the temporary' "$run/second.log" && touched=1
 echo "second copies: $tries; ended with status 2: $refused; pictures lost by the first: $lost of $((4 * tries));" \
     "temporaries removed by a second copy: $touched"
 [ "$refused" -eq "$tries" ] && [ "$lost" -eq 0 ] && [ "$touched" -eq 0 ] || failed=1
