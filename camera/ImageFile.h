@@ -83,8 +83,8 @@ using MetadataFor = std::function<QByteArray(const QString& finalName)>;
 //      temporary; neither ever replaces an entry, and a name taken meanwhile
 //      moves both on to the next alternative;
 //   5. fsync the directory, once for both.
-// The image never waits for or is dropped for its metadata: when the metadata
-// cannot be stored the image is stored alone, logged. A crash leaves the
+// The image is never dropped for its metadata: when the metadata cannot be
+// stored the image is stored alone, logged. A crash leaves the
 // image under its name only with its metadata beside it; it may leave a
 // metadata file without its image, which is harmless: that name counts as
 // taken. On a failure of the image the temporaries (and its metadata) are

@@ -77,7 +77,8 @@ public:
     // logs its identity and geometry and sets the cooler to 20 C.
     // Never fails: what went wrong shows in the log and in isDeviceOpen().
     // Whatever the camera number, first removes the temporaries an earlier
-    // run of this node left in the image directory (imagefile::removeTemporaries).
+    // run of this node left in the image directory (imagefile::removeTemporaries)
+    // when options.removeTemporaries allows it.
     Tarn(int cameraNo, camlib::CameraLibrary& library, const TarnOptions& options = TarnOptions());
     ~Tarn() override;
 
