@@ -1,6 +1,7 @@
 #include "Body.h"
 
 #include "CameraBackend.h"
+#include "NodeLock.h"
 #include "Stars.h"
 #include "tarn.h"
 
@@ -9,6 +10,7 @@
 #include <csignal>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 Body::Body(std::unique_ptr<camlib::CameraLibrary> library) : QObject(nullptr)
 {
@@ -31,6 +33,18 @@ Body::Body(std::unique_ptr<camlib::CameraLibrary> library) : QObject(nullptr)
     fileName = QStringLiteral("DefaultFileName.dat");
     // A key that is present wins even with an empty value.
     nodeName = configMap.value(QStringLiteral("NAME_ON_STARS"), QLatin1String(DefaultNodeName));
+
+    // One owner per node and image directory: a second copy would take the
+    // first one's temporaries for leftovers and remove them.
+    nodeLock = std::make_unique<NodeLock>(configMap.value(QStringLiteral("IMAGE_DIR")), nodeName);
+    if (nodeLock->state() == NodeLock::State::HeldByOther) {
+        qDebug().noquote() << QStringLiteral("Configuration error: another copy of node %1 holds %2, not starting")
+                                  .arg(nodeName, nodeLock->path());
+        leave(2);
+    }
+    if (nodeLock->state() == NodeLock::State::Unavailable)
+        qDebug().noquote() << QStringLiteral("Cannot lock %1: %2 - running, earlier runs' temporaries stay")
+                                  .arg(nodeLock->path(), QString::fromLocal8Bit(std::strerror(nodeLock->error())));
 
     createCamera(std::move(library));
     connect(camera, &Tarn::changedIsBusy, this, &Body::changedIsBusy, Qt::UniqueConnection);
@@ -55,6 +69,7 @@ void Body::createCamera(std::unique_ptr<camlib::CameraLibrary> library)
     cameraLibrary = library ? std::move(library) : camlib::createCameraLibrary(configMap);
     TarnOptions options = tarnOptions(configMap);
     options.nodeName = nodeName;
+    options.removeTemporaries = nodeLock && nodeLock->held();
     // CAMERA_SERIAL chooses the camera by its serial number, over CAMERA_NO.
     options.serial = configMap.value(QStringLiteral("CAMERA_SERIAL")).trimmed();
     camera = new Tarn(cameraNo, *cameraLibrary, options);

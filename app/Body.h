@@ -9,6 +9,7 @@
 
 #include <memory>
 
+class NodeLock;
 class Stars;
 class Tarn;
 struct TarnOptions;
@@ -154,6 +155,7 @@ private:
     QMap<QString, QString> configMap;
 
     std::unique_ptr<camlib::CameraLibrary> cameraLibrary; // outlives camera
+    std::unique_ptr<NodeLock> nodeLock;                   // held for the whole run
     QString nodeName;                                     // sender of the busy event
     bool stayUp = false;                                  // STARS_STAY_UP: log in again after a bus loss
     bool lostBus = false;                                 // the bus was lost at least once

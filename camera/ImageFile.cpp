@@ -1,5 +1,8 @@
 #include "ImageFile.h"
 
+#include "ImageMetadata.h"
+#include "RenameNoReplace.h"
+
 #include <QDebug>
 #include <QFile>
 #include <QtEndian>
@@ -11,13 +14,8 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 #include <vector>
-
-#ifndef RENAME_NOREPLACE
-#define RENAME_NOREPLACE (1 << 0)
-#endif
 
 namespace imagefile {
 
@@ -27,7 +25,6 @@ constexpr int MaxAlternatives = 999;
 const char* const DefaultTag = "QtTarn";
 const char* const TemporarySuffix = ".part";
 
-std::atomic<bool> linkForced{false};
 std::atomic<bool> linkFallbackLogged{false};
 
 const char* errorText(int error)
@@ -129,7 +126,7 @@ bool unsupported(int error)
 int linkInto(int dirFd, const QByteArray& temporary, const QByteArray& target, bool& useLink)
 {
     if (!useLink) {
-        if (::syscall(SYS_renameat2, dirFd, temporary.constData(), dirFd, target.constData(), RENAME_NOREPLACE) == 0)
+        if (renameNoReplace(dirFd, temporary.constData(), target.constData()) == 0)
             return 0;
         const int error = errno;
         if (!unsupported(error))
@@ -199,10 +196,61 @@ QString temporaryName(const QString& nodeName, const QString& name, long nameMax
 
 namespace {
 
-// The commit steps of commitImage and commitFile; writeBody writes the
-// contents to the temporary (false with errno set).
-CommitResult commitWith(const QString& dir, const QString& name, const QString& nodeName,
-                        const std::function<bool(int fd)>& writeBody, const CommitProgress& progress)
+bool exists(int dirFd, const QByteArray& name)
+{
+    struct stat st;
+    return ::fstatat(dirFd, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0;
+}
+
+int createExclusive(int dirFd, const QByteArray& name)
+{
+    int fd;
+    do {
+        fd = ::openat(dirFd, name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// A metadata file put in place for one image name.
+struct MetadataPlacement
+{
+    bool claimed = false; // false with error 0: its name was taken meanwhile
+    int error = 0;        // errno of a failure; the image goes on without it
+};
+
+// Writes contents to a temporary, flushes it and gives it the name target,
+// never replacing an entry. Leaves no temporary behind.
+MetadataPlacement placeMetadata(int dirFd, const QByteArray& temporary, const QByteArray& target,
+                                const QByteArray& contents, bool& useLink)
+{
+    MetadataPlacement placement;
+    Fd file(createExclusive(dirFd, temporary));
+    if (file.get() < 0) {
+        placement.error = errno;
+        return placement;
+    }
+    bool written =
+        writeAll(file.get(), contents.constData(), std::size_t(contents.size())) && fsyncRetrying(file.get()) == 0;
+    if (!written)
+        placement.error = errno;
+    if (!file.reset() && written) {
+        placement.error = errno;
+        written = false;
+    }
+    const int error = written ? linkInto(dirFd, temporary, target, useLink) : placement.error;
+    if (error != 0) {
+        ::unlinkat(dirFd, temporary.constData(), 0);
+        placement.error = error == EEXIST ? 0 : error;
+        return placement;
+    }
+    placement.claimed = true;
+    return placement;
+}
+
+} // namespace
+
+CommitResult commitImage(const QString& dir, const QString& name, const QString& nodeName, const std::uint16_t* pixels,
+                         int width, int height, const MetadataFor& metadataFor, const CommitProgress& progress)
 {
     CommitResult result;
     auto fail = [&result](CommitStep step, int error) {
@@ -225,16 +273,12 @@ CommitResult commitWith(const QString& dir, const QString& name, const QString& 
     const long nameMax = ::fpathconf(directory.get(), _PC_NAME_MAX);
     if (nameMax > 0 && encoded.size() > nameMax)
         return cannotCreate(name, ENAMETOOLONG);
+    const long temporaryMax = nameMax > 0 ? nameMax : 255;
 
-    const QByteArray temporary = QFile::encodeName(temporaryName(nodeName, name, nameMax > 0 ? nameMax : 255));
-    int fd;
-    do {
-        fd = ::openat(directory.get(), temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                      0644);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
+    const QByteArray temporary = QFile::encodeName(temporaryName(nodeName, name, temporaryMax));
+    Fd file(createExclusive(directory.get(), temporary));
+    if (file.get() < 0)
         return cannotCreate(name, errno);
-    Fd file(fd);
     auto discard = [&](CommitStep step, int error, const char* doing) {
         file.reset();
         ::unlinkat(directory.get(), temporary.constData(), 0);
@@ -244,31 +288,58 @@ CommitResult commitWith(const QString& dir, const QString& name, const QString& 
 
     if (progress.started)
         progress.started();
-    if (!writeBody(file.get()))
+    if (!writeRows(file.get(), pixels, width, height, progress))
         return discard(CommitStep::Write, errno, "Writing");
     if (fsyncRetrying(file.get()) != 0)
         return discard(CommitStep::Flush, errno, "Flushing");
     if (!file.reset())
         return discard(CommitStep::Write, errno, "Writing");
 
-    bool useLink = linkForced.load();
+    // The image and its metadata take one name together: a name counts as
+    // taken when either exists, so a metadata file never sits beside an image
+    // it does not describe. The metadata goes first: an image under its name
+    // then always has it, unless storing it failed (logged below).
+    bool useLink = false;
     int error = EEXIST;
     QString target = name;
+    QByteArray metadataTarget;
     for (int n = 0; error == EEXIST && n <= MaxAlternatives; ++n) {
         target = n == 0 ? name : alternativeName(name, n);
-        error = linkInto(directory.get(), temporary, QFile::encodeName(target), useLink);
+        const QByteArray targetBytes = QFile::encodeName(target);
+        const QString metadataName = imagemeta::fileNameFor(target);
+        metadataTarget = QFile::encodeName(metadataName);
+        result.metadataStored = false;
+        if (exists(directory.get(), targetBytes) || exists(directory.get(), metadataTarget))
+            continue;
+        if (metadataFor && result.metadataError == 0) {
+            const MetadataPlacement placed =
+                placeMetadata(directory.get(), QFile::encodeName(temporaryName(nodeName, metadataName, temporaryMax)),
+                              metadataTarget, metadataFor(target), useLink);
+            if (!placed.claimed && placed.error == 0)
+                continue;
+            result.metadataStored = placed.claimed;
+            result.metadataError = placed.error;
+        }
+        error = linkInto(directory.get(), temporary, targetBytes, useLink);
+        // Not this image's name after all: its metadata must not stay there.
+        if (error != 0 && result.metadataStored)
+            ::unlinkat(directory.get(), metadataTarget.constData(), 0);
     }
     if (error != 0) {
+        result.metadataStored = false;
         ::unlinkat(directory.get(), temporary.constData(), 0);
         qDebug() << "Cannot create" << name << ":" << errorText(error) << "- image not stored";
         return fail(CommitStep::Rename, error);
     }
     if (target != name)
         qDebug() << "File exists, image written as" << target;
+    if (result.metadataError != 0)
+        qDebug() << "The metadata of" << target << "was not stored as" << QFile::decodeName(metadataTarget) << ":"
+                 << errorText(result.metadataError) << "- the image is stored without it";
     result.name = target;
 
-    // Makes the new name itself survive a power cut. File systems that cannot
-    // flush a directory say EINVAL: there is nothing more to do there.
+    // Makes the new names themselves survive a power cut. File systems that
+    // cannot flush a directory say EINVAL: there is nothing more to do there.
     if (fsyncRetrying(directory.get()) != 0 && errno != EINVAL) {
         const int syncError = errno;
         qDebug() << "Flushing the directory of" << target << "failed:" << errorText(syncError)
@@ -278,20 +349,10 @@ CommitResult commitWith(const QString& dir, const QString& name, const QString& 
     return result;
 }
 
-} // namespace
-
 CommitResult commitImage(const QString& dir, const QString& name, const QString& nodeName, const std::uint16_t* pixels,
                          int width, int height, const CommitProgress& progress)
 {
-    return commitWith(
-        dir, name, nodeName, [&](int fd) { return writeRows(fd, pixels, width, height, progress); }, progress);
-}
-
-CommitResult commitFile(const QString& dir, const QString& name, const QString& nodeName, const QByteArray& contents)
-{
-    return commitWith(
-        dir, name, nodeName, [&](int fd) { return writeAll(fd, contents.constData(), std::size_t(contents.size())); },
-        CommitProgress());
+    return commitImage(dir, name, nodeName, pixels, width, height, MetadataFor(), progress);
 }
 
 int removeTemporaries(const QString& dir, const QString& nodeName)
@@ -329,11 +390,6 @@ int removeTemporaries(const QString& dir, const QString& nodeName)
     }
     ::closedir(stream);
     return removed;
-}
-
-void forceLinkCommit(bool on)
-{
-    linkForced.store(on);
 }
 
 } // namespace imagefile

@@ -44,6 +44,10 @@ struct CommitResult
     // The name the image is stored under: name or one of its alternatives.
     // Also set when only the directory flush failed (the file is whole).
     QString name;
+    // Whether imagemeta::fileNameFor(name) holds the image's metadata; when it does
+    // not although metadata was asked for, metadataError is its errno.
+    bool metadataStored = false;
+    int metadataError = 0;
 
     bool ok() const { return failed == CommitStep::None; }
 };
@@ -56,30 +60,42 @@ struct CommitProgress
     std::function<void(int firstRow, int endRow)> writingRows;
 };
 
+// The contents of the metadata file for the image about to be stored under
+// finalName.
+using MetadataFor = std::function<QByteArray(const QString& finalName)>;
+
 // Stores an image of `height` rows of `width` pixels, back to back from
 // `pixels` (row 0 first), as the file `name` (a single path component) in
-// `dir` (empty: the working directory), so that a reader or a crash never
-// finds a short file under an image name:
+// `dir` (empty: the working directory), with metadataFor's contents (none when
+// it is empty) as imagemeta::fileNameFor(the image's final name), so that a reader or
+// a crash never finds a short file under an image name, nor an image beside
+// another image's metadata:
 //   1. create the temporary temporaryName(nodeName, name) in dir, exclusively
 //      and without following links;
 //   2. write the rows, least significant byte first, RowsPerWrite at a time;
 //   3. fsync it;
-//   4. give it its name with renameat2(RENAME_NOREPLACE), or, where the file
-//      system lacks that, link() and unlink() of the temporary; neither ever
-//      replaces an entry, and a taken name moves on to alternativeName(name,
-//      1 ... 999) with the log line "File exists, image written as";
-//   5. fsync the directory.
-// On a failure the temporary is removed, a log line names the step, the name
-// and the error, and the result says which step failed. Nothing that stood
-// under any name is touched.
+//   4. claim a name: the first of name, alternativeName(name, 1 ... 999)
+//      where neither the image name nor its metadata name exists (the log
+//      line "File exists, image written as" names an alternative). The
+//      metadata is written to its own temporary, fsynced and given its name,
+//      then the image gets its name, each with renameat2(RENAME_NOREPLACE),
+//      or, where the file system lacks that, link() and unlink() of the
+//      temporary; neither ever replaces an entry, and a name taken meanwhile
+//      moves both on to the next alternative;
+//   5. fsync the directory, once for both.
+// The image is never dropped for its metadata: when the metadata cannot be
+// stored the image is stored alone, logged. A crash leaves the
+// image under its name only with its metadata beside it; it may leave a
+// metadata file without its image, which is harmless: that name counts as
+// taken. On a failure of the image the temporaries (and its metadata) are
+// removed, a log line names the step, the name and the error, and the result
+// says which step failed. Nothing that stood under any name is touched.
+CommitResult commitImage(const QString& dir, const QString& name, const QString& nodeName, const std::uint16_t* pixels,
+                         int width, int height, const MetadataFor& metadataFor,
+                         const CommitProgress& progress = CommitProgress());
+// The same without metadata.
 CommitResult commitImage(const QString& dir, const QString& name, const QString& nodeName, const std::uint16_t* pixels,
                          int width, int height, const CommitProgress& progress = CommitProgress());
-
-// Stores contents as the file `name` in `dir` through the same steps as
-// commitImage (temporary, fsync, no-replace naming with "_n" alternatives,
-// directory fsync), for the small files that go beside an image. The log
-// lines are commitImage's.
-CommitResult commitFile(const QString& dir, const QString& name, const QString& nodeName, const QByteArray& contents);
 
 // Removes the node's temporaries left in dir (empty: the working directory)
 // by an earlier run that ended while writing: regular files matching
@@ -87,9 +103,5 @@ CommitResult commitFile(const QString& dir, const QString& name, const QString& 
 // temporaries, links and anything else are left alone. Returns the number
 // removed, or -1 (logged) when dir cannot be read.
 int removeTemporaries(const QString& dir, const QString& nodeName);
-
-// Test hook: makes commitImage take the link() path as if the file system
-// had no renameat2(RENAME_NOREPLACE).
-void forceLinkCommit(bool on);
 
 } // namespace imagefile

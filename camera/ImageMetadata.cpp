@@ -248,6 +248,11 @@ bool fromJson(const QByteArray& json, ImageMetadata& metadata, QString& error)
 
 QString fileNameFor(const QString& imageFileName)
 {
+    return imageFileName + QStringLiteral(".json");
+}
+
+QString legacyFileNameFor(const QString& imageFileName)
+{
     const int slash = imageFileName.lastIndexOf(QLatin1Char('/'));
     const int dot = imageFileName.lastIndexOf(QLatin1Char('.'));
     // A dot opening the last component (".hidden") starts no suffix.

@@ -72,9 +72,14 @@ QByteArray toJson(const ImageMetadata& metadata);
 bool fromJson(const QByteArray& json, ImageMetadata& metadata, QString& error);
 
 // The metadata file's name for an image file's name, in the same directory:
-// the last path component's suffix (from its last dot) replaced by ".json",
-// or ".json" appended when it has none ("frame", ".hidden") or when the image
-// itself ends with ".json".
+// the whole name plus ".json" ("run0000-0000.dat.json"), so that no other
+// image's name leads to it.
 QString fileNameFor(const QString& imageFileName);
+
+// The name earlier releases gave it: the last path component's suffix (from
+// its last dot) replaced by ".json", or ".json" appended when it has none
+// ("frame", ".hidden") or when the image itself ends with ".json". Images of
+// different suffixes, and alternatives, could meet at one such name.
+QString legacyFileNameFor(const QString& imageFileName);
 
 } // namespace imagemeta

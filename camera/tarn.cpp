@@ -100,7 +100,8 @@ Tarn::Tarn(int number, camlib::CameraLibrary& library, const TarnOptions& tarnOp
     seqFileNo = 0;
     tdiRate = 0;
     // Whatever an earlier run of this node left half written is no image.
-    imagefile::removeTemporaries(options.imageDir, options.nodeName);
+    if (options.removeTemporaries)
+        imagefile::removeTemporaries(options.imageDir, options.nodeName);
 
     // A serial number, when given, chooses the camera whatever its number.
     const bool bySerial = !options.serial.isEmpty();
@@ -711,7 +712,7 @@ void Tarn::frameReady()
     meta.atEnd = coolerReadings();
 }
 
-void Tarn::writeMetadata(const QString& file, std::optional<int> sequenceNumber)
+QByteArray Tarn::metadataFor(const QString& file, std::optional<int> sequenceNumber)
 {
     meta.imageFile = file;
     meta.exposureTimeMs = expTime;
@@ -729,9 +730,7 @@ void Tarn::writeMetadata(const QString& file, std::optional<int> sequenceNumber)
     meta.pictureNumber = imageIndex;
     meta.serviceName = QStringLiteral("starscam");
     meta.serviceVersion = options.serviceVersion;
-    const QString name = imagemeta::fileNameFor(file);
-    if (!imagefile::commitFile(options.imageDir, name, options.nodeName, imagemeta::toJson(meta)).ok())
-        qDebug() << "The metadata of" << file << "was not stored as" << name << "- the image is kept";
+    return imagemeta::toJson(meta);
 }
 
 bool Tarn::expDownLoad()
@@ -802,17 +801,18 @@ bool Tarn::writeData()
         for (int row = first; logRows && row < end; ++row)
             qCDebug(steps) << "drawing a row No. " << row;
     };
+    imagefile::MetadataFor metadata;
+    if (options.imageMetadata)
+        metadata = [&](const QString& finalName) { return metadataFor(finalName, sequenceNumber); };
     const imagefile::CommitResult stored =
         imagefile::commitImage(options.imageDir, name, options.nodeName, imgHeight > 0 ? imageRows[0] : nullptr,
-                               imgWidth, imgHeight, progress);
+                               imgWidth, imgHeight, metadata, progress);
     if (!stored.ok()) {
         recordLost(imageIndex, QLatin1String(commitStepName(stored.failed)));
         return false;
     }
     qDebug() << "after writing";
     lastFile = stored.name;
-    if (options.imageMetadata)
-        writeMetadata(stored.name, sequenceNumber);
     recordStored(stored.name);
     return true;
 }

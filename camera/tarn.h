@@ -37,6 +37,9 @@ struct TarnOptions
     bool imageMetadata = false;
     // The program version the metadata names.
     QString serviceVersion;
+    // Whether this object may remove the node's temporaries at start-up: only
+    // while the service holds the node's lock on the image directory.
+    bool removeTemporaries = true;
 };
 
 // The camera object: opens the camera at construction, answers the identity,
@@ -74,7 +77,8 @@ public:
     // logs its identity and geometry and sets the cooler to 20 C.
     // Never fails: what went wrong shows in the log and in isDeviceOpen().
     // Whatever the camera number, first removes the temporaries an earlier
-    // run of this node left in the image directory (imagefile::removeTemporaries).
+    // run of this node left in the image directory (imagefile::removeTemporaries)
+    // when options.removeTemporaries allows it.
     Tarn(int cameraNo, camlib::CameraLibrary& library, const TarnOptions& options = TarnOptions());
     ~Tarn() override;
 
@@ -262,9 +266,8 @@ private:
     imagemeta::CoolerReadings coolerReadings();
     // The main frame was found ready: the end of its exposure.
     void frameReady();
-    // Commits the metadata of the image just stored as file; a failure is
-    // logged and leaves the image alone.
-    void writeMetadata(const QString& file, std::optional<int> sequenceNumber);
+    // The metadata of the image about to be stored as file.
+    QByteArray metadataFor(const QString& file, std::optional<int> sequenceNumber);
     // Keep the last picture's outcome and tell listeners.
     void recordStored(const QString& file);
     void recordLost(int picture, const QString& step);

@@ -47,21 +47,17 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Each node logs in with a word of its key file, chosen by the server.
-printf '%s\n' alpha bravo charlie delta >"$run/keys/cam1.key"
-printf '%s\n' echo foxtrot golf >"$run/keys/term1.key"
-cp "$run/keys/cam1.key" "$run/work/"
-
 echo "== starting the test STARS server"
-"$server" --port 0 --keydir "$run/keys" --verbose >"$run/server.log" 2>&1 &
-pids+=($!)
-port=""
-for _ in $(seq 100); do
-    port="$(awk 'NR==1 && $1=="listening" {print $3}' "$run/server.log" 2>/dev/null || true)"
-    [ -n "$port" ] && break
-    sleep 0.05
-done
-[ -n "$port" ] || { echo "the test server did not start"; cat "$run/server.log"; exit 1; }
+# shellcheck source=testserver.sh
+source "$top/tools/testserver.sh"
+if ! starscam_start_server "$server" "$run" --verbose; then
+    echo "the test server did not start"
+    cat "$run/server.log"
+    exit 1
+fi
+pids+=("$starscam_server_pid")
+port="$starscam_server_port"
+cp "$run/keys/cam1.key" "$run/work/"
 echo "   listening on 127.0.0.1:$port"
 
 cat >"$run/work/config.cfg" <<CFG

@@ -296,7 +296,7 @@ void tst_FileSafety::fullDisk()
 
     // Nothing short that looks like an image.
     for (const QString& name : QDir(work).entryList(QDir::Files | QDir::Hidden)) {
-        if (name == "config.cfg" || name == "cam1.key")
+        if (name == "config.cfg" || name == "cam1.key" || name == ".cam1.lock")
             continue;
         QCOMPARE(QFileInfo(work + '/' + name).size(), SmallImage);
     }
@@ -371,7 +371,7 @@ void tst_FileSafety::killedWhileWriting()
         startInWorkDir();
         if (QTest::currentTestFailed())
             return;
-        QVERIFY(QDir(work).entryList({".cam1.*"}, QDir::Files | QDir::Hidden).isEmpty());
+        QVERIFY(QDir(work).entryList({".cam1.*.part"}, QDir::Files | QDir::Hidden).isEmpty());
         QCOMPARE(ask("SetExpTime 0"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
         QCOMPARE(ask(QStringLiteral("SetBin %1 %1 %1").arg(bin)), QStringLiteral("cam1>term1 @SetBin Ok:"));
         QCOMPARE(ask("SetImages 1000"), QStringLiteral("cam1>term1 @SetImages Ok:"));
@@ -384,7 +384,7 @@ void tst_FileSafety::killedWhileWriting()
         inspect();
     }
     startInWorkDir();
-    QVERIFY(QDir(work).entryList({".cam1.*"}, QDir::Files | QDir::Hidden).isEmpty());
+    QVERIFY(QDir(work).entryList({".cam1.*.part"}, QDir::Files | QDir::Hidden).isEmpty());
     QVERIFY(QFileInfo::exists(othersTemporary));
     qInfo().noquote() << QStringLiteral("%1 kills: %2 whole images, %3 kills while writing, no short file")
                              .arg(rounds)

@@ -1,12 +1,41 @@
 #include "ImageFile.h"
+#include "RenameNoReplace.h"
 
 #include <QtTest>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdint>
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 #include <vector>
+
+#ifndef RENAME_NOREPLACE
+#define RENAME_NOREPLACE (1 << 0)
+#endif
+
+namespace {
+bool renameFlagMissing = false;
+QByteArray takenMeanwhile; // created just before the first rename to it, as by another writer
+} // namespace
+
+// Linked in place of the library's own, so that a test can take the link()
+// path of a file system without renameat2's no-replace flag, and have a name
+// taken between the look and the rename.
+int imagefile::renameNoReplace(int dirFd, const char* from, const char* to)
+{
+    if (takenMeanwhile == to) {
+        takenMeanwhile.clear();
+        ::close(::openat(dirFd, to, O_WRONLY | O_CREAT | O_EXCL, 0644));
+    }
+    if (renameFlagMissing) {
+        errno = EINVAL;
+        return -1;
+    }
+    return int(::syscall(SYS_renameat2, dirFd, from, dirFd, to, RENAME_NOREPLACE));
+}
 
 class tst_ImageFile : public QObject
 {
@@ -156,17 +185,40 @@ void tst_ImageFile::commitsUnderAFreeName_data()
 {
     QTest::addColumn<QStringList>("inTheWay"); // "kind:name"
     QTest::addColumn<bool>("linkPath");
+    QTest::addColumn<bool>("withMetadata");
     QTest::addColumn<QString>("stored");
+    QTest::addColumn<bool>("metadataStored");
 
     for (bool linkPath : {false, true}) {
         const char* path = linkPath ? " (link)" : " (rename)";
         auto row = [&](const char* tag) -> QTestData& { return QTest::newRow(qPrintable(QString(tag) + path)); };
-        row("free") << QStringList{} << linkPath << "img-0000.dat";
-        row("taken by a file") << QStringList{"file:img-0000.dat"} << linkPath << "img-0000_1.dat";
-        row("taken twice") << QStringList{"file:img-0000.dat", "file:img-0000_1.dat"} << linkPath << "img-0000_2.dat";
-        row("taken by a directory") << QStringList{"dir:img-0000.dat"} << linkPath << "img-0000_1.dat";
-        row("taken by a link") << QStringList{"link:img-0000.dat"} << linkPath << "img-0000_1.dat";
-        row("taken by a dangling link") << QStringList{"dangling:img-0000.dat"} << linkPath << "img-0000_1.dat";
+        row("free") << QStringList{} << linkPath << true << "img-0000.dat" << true;
+        row("free, no metadata") << QStringList{} << linkPath << false << "img-0000.dat" << false;
+        row("taken by a file") << QStringList{"file:img-0000.dat"} << linkPath << true << "img-0000_1.dat" << true;
+        row("taken twice") << QStringList{"file:img-0000.dat", "file:img-0000_1.dat"} << linkPath << true
+                           << "img-0000_2.dat" << true;
+        row("taken by a directory") << QStringList{"dir:img-0000.dat"} << linkPath << true << "img-0000_1.dat" << true;
+        row("taken by a link") << QStringList{"link:img-0000.dat"} << linkPath << true << "img-0000_1.dat" << true;
+        row("taken by a dangling link") << QStringList{"dangling:img-0000.dat"} << linkPath << true << "img-0000_1.dat"
+                                        << true;
+        // A metadata file left alone (another image's, or a crash's) takes the name too.
+        row("metadata name taken") << QStringList{"file:img-0000.dat.json"} << linkPath << true << "img-0000_1.dat"
+                                   << true;
+        row("metadata name taken, no metadata")
+            << QStringList{"dangling:img-0000.dat.json"} << linkPath << false << "img-0000_1.dat" << false;
+        row("both taken") << QStringList{"file:img-0000.dat", "file:img-0000.dat.json", "file:img-0000_1.dat.json"}
+                          << linkPath << true << "img-0000_2.dat" << true;
+        row("old metadata name in the way")
+            << QStringList{"file:img-0000.json"} << linkPath << true << "img-0000.dat" << true;
+        // The image is never dropped for its metadata.
+        row("metadata temporary in the way")
+            << QStringList{"file:.cam1.img-0000.dat.json.part"} << linkPath << true << "img-0000.dat" << false;
+        if (linkPath)
+            continue; // the next rows need the rename call
+        row("image name taken meanwhile")
+            << QStringList{"meanwhile:img-0000.dat"} << linkPath << true << "img-0000_1.dat" << true;
+        row("metadata name taken meanwhile")
+            << QStringList{"meanwhile:img-0000.dat.json"} << linkPath << true << "img-0000_1.dat" << true;
     }
 }
 
@@ -174,7 +226,9 @@ void tst_ImageFile::commitsUnderAFreeName()
 {
     QFETCH(QStringList, inTheWay);
     QFETCH(bool, linkPath);
+    QFETCH(bool, withMetadata);
     QFETCH(QString, stored);
+    QFETCH(bool, metadataStored);
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -182,23 +236,38 @@ void tst_ImageFile::commitsUnderAFreeName()
     const QString images = dir.filePath("images");
     const QString outside = dir.filePath("outside.dat");
     QVERIFY(place("file", outside, QString()));
-    for (const QString& item : inTheWay)
-        QVERIFY(place(item.section(':', 0, 0), images + '/' + item.section(':', 1), outside));
+    QStringList meanwhile;
+    for (const QString& item : inTheWay) {
+        if (item.startsWith("meanwhile:"))
+            meanwhile << item.section(':', 1);
+        else
+            QVERIFY(place(item.section(':', 0, 0), images + '/' + item.section(':', 1), outside));
+    }
     const QStringList before = entries(images);
+    takenMeanwhile = meanwhile.value(0).toUtf8();
 
     // 600 rows: more than one batch of rows.
     const std::vector<std::uint16_t> pixels = testImage(5, 600);
-    imagefile::forceLinkCommit(linkPath);
+    imagefile::MetadataFor metadata;
+    if (withMetadata)
+        metadata = [](const QString& finalName) { return "describes " + finalName.toUtf8(); };
+    renameFlagMissing = linkPath;
     const imagefile::CommitResult result =
-        imagefile::commitImage(images, "img-0000.dat", "cam1", pixels.data(), 5, 600);
-    imagefile::forceLinkCommit(false);
+        imagefile::commitImage(images, "img-0000.dat", "cam1", pixels.data(), 5, 600, metadata);
+    renameFlagMissing = false;
 
     QVERIFY(result.ok());
     QCOMPARE(result.name, stored);
+    QCOMPARE(result.metadataStored, metadataStored);
+    QCOMPARE(result.metadataError, withMetadata && !metadataStored ? EEXIST : 0);
     QCOMPARE(readAll(images + '/' + stored), littleEndian(pixels));
-    // Only the image is new: no temporary, nothing in the way changed.
-    QStringList expected = before;
+    // Only the image and its metadata are new: no temporary, nothing in the way changed.
+    QStringList expected = before + meanwhile;
     expected.append(stored);
+    if (metadataStored) {
+        expected.append(stored + ".json");
+        QCOMPARE(readAll(images + '/' + stored + ".json"), "describes " + stored.toUtf8());
+    }
     expected.sort();
     QCOMPARE(entries(images), expected);
     QCOMPARE(readAll(outside), QByteArray("keep"));

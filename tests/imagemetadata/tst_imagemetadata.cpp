@@ -202,7 +202,7 @@ void tst_ImageMetadata::fileName()
 {
     QFETCH(QString, image);
     QFETCH(QString, metadata);
-    QCOMPARE(imagemeta::fileNameFor(image), metadata);
+    QCOMPARE(imagemeta::legacyFileNameFor(image), metadata);
 }
 
 QTEST_GUILESS_MAIN(tst_ImageMetadata)

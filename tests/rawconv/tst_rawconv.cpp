@@ -117,6 +117,8 @@ private slots:
     void pngPixels();
     void fitsRoundTrip_data();
     void fitsRoundTrip();
+    void pairsMetadataWithItsImage_data();
+    void pairsMetadataWithItsImage();
     void directory_data();
     void directory();
     void neverOverwrites_data();
@@ -402,8 +404,9 @@ void tst_RawConv::fitsRoundTrip_data()
     m.cameraModel = QStringLiteral("MicroLine \u00b5 8300");
     m.pixelWidth = 9e-06;
     m.pixelHeight = 5.4e-06;
-    const QByteArray json = imagemeta::toJson(m);
     const QString name = QStringLiteral("run0001-0002.dat");
+    m.imageFile = name;
+    const QByteArray json = imagemeta::toJson(m);
     QTest::newRow("metadata alone") << name << json << QStringList() << ""
                                     << Keys{{"XBINNING", "2"},
                                             {"YBINNING", "3"},
@@ -435,7 +438,7 @@ void tst_RawConv::fitsRoundTrip_data()
     const Keys none{{"XBINNING", ""}, {"EXPTIME", ""}, {"DATE-OBS", ""}, {"IMAGETYP", ""}, {"CCD-TEMP", ""}};
     const QStringList size{"--width", "4", "--height", "3"};
     QTest::newRow("broken metadata: options used")
-        << name << json.left(40) << size << "run0001-0002.json: not JSON" << none;
+        << name << json.left(40) << size << "run0001-0002.dat.json: not JSON" << none;
     imagemeta::ImageMetadata wider = m;
     wider.width = 5;
     QTest::newRow("metadata of another size: options used")
@@ -507,6 +510,58 @@ void tst_RawConv::fitsRoundTrip()
     fits_read_key(f, TSTRING, "CREATOR", text, nullptr, &status);
     QVERIFY(QString::fromLatin1(text).startsWith(QStringLiteral("starscam-rawconv")));
     QCOMPARE(status, 0);
+}
+
+void tst_RawConv::pairsMetadataWithItsImage_data()
+{
+    QTest::addColumn<QStringList>("files"); // "<metadata file>:<imageFile it names>"
+    QTest::addColumn<QString>("errPart");   // empty: nothing on stderr
+    QTest::addColumn<QString>("exptime");   // "" when no metadata was used
+
+    QTest::newRow("its own") << QStringList{"a-0000.dat.json:a-0000.dat"} << ""
+                             << "1.5";
+    QTest::newRow("another image's") << QStringList{"a-0000.dat.json:a-0000.raw"}
+                                     << "describes \"a-0000.raw\", not a-0000.dat; metadata ignored"
+                                     << "";
+    // Written by earlier releases: used only when it names this image.
+    QTest::newRow("old name, its own") << QStringList{"a-0000.json:a-0000.dat"} << ""
+                                       << "1.5";
+    QTest::newRow("old name, another image's")
+        << QStringList{"a-0000.json:a-0000.raw"} << "a-0000.json: describes \"a-0000.raw\""
+        << "";
+    QTest::newRow("old name of an alternative")
+        << QStringList{"a-0000.json:a-0000_1.dat"} << "describes \"a-0000_1.dat\", not a-0000.dat"
+        << "";
+    QTest::newRow("new name wins") << QStringList{"a-0000.dat.json:a-0000.dat", "a-0000.json:a-0000.raw"} << ""
+                                   << "1.5";
+}
+
+void tst_RawConv::pairsMetadataWithItsImage()
+{
+    QFETCH(QStringList, files);
+    QFETCH(QString, errPart);
+    QFETCH(QString, exptime);
+
+    QTemporaryDir dir;
+    writeRaw(dir.filePath("a-0000.dat"), Pixels(12, 7));
+    imagemeta::ImageMetadata m;
+    m.exposureTimeMs = 1500;
+    m.width = 4;
+    m.height = 3;
+    for (const QString& file : files) {
+        m.imageFile = file.section(':', 1);
+        QFile json(dir.filePath(file.section(':', 0, 0)));
+        QVERIFY(json.open(QIODevice::WriteOnly));
+        json.write(imagemeta::toJson(m));
+    }
+    QString err;
+    QCOMPARE(convert({"--fits", "--width", "4", "--height", "3", dir.filePath("a-0000.dat")}, &err), 0);
+    QVERIFY2(errPart.isEmpty() ? err.isEmpty() : err.contains(errPart), qPrintable(err));
+    fitsfile* f = nullptr;
+    int status = 0;
+    QCOMPARE(fits_open_diskfile(&f, QFile::encodeName(dir.filePath("a-0000.fits")).constData(), READONLY, &status), 0);
+    compareKeys(f, Keys{{"EXPTIME", exptime}, {"ORIGFILE", "a-0000.dat"}});
+    fits_close_file(f, &status);
 }
 
 void tst_RawConv::directory_data()

@@ -63,7 +63,7 @@ QMap<QString, QByteArray> tst_SdkBackend::imagesOf(const QString& backend)
     if (!rig.expose("Exposure") || !rig.askOk("SetBin 1 1 1") || !rig.askOk("SetFileName one.dat")
         || !rig.expose("StartExposure") || !rig.askOk("DownLoadImage"))
         return images;
-    for (const QString& name : rig.service->files().filter(".dat")) {
+    for (const QString& name : rig.service->files().filter(QRegularExpression("\\.dat$"))) {
         QFile file(rig.service->filePath(name));
         if (file.open(QIODevice::ReadOnly))
             images.insert(name, file.readAll());

@@ -77,7 +77,7 @@ void tst_ServiceAbort::abortStopsEachSequence()
     for (const QString& setting : settings)
         QCOMPARE(ask(setting), answer(setting.section(' ', 0, 0), "Ok:"));
     startSequence(command);
-    QTRY_COMPARE_WITH_TIMEOUT(service->files().filter(".raw"), kept, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(service->files().filter(QRegularExpression("\\.raw$")), kept, 20000);
     QTest::qWait(100); // well inside the frame now being exposed
 
     term->send("term1>cam1 Abort");
@@ -85,7 +85,7 @@ void tst_ServiceAbort::abortStopsEachSequence()
     QCOMPARE(term->nextLine(), answer("Abort", "Ok:"));
     QVERIFY(term->receivesNothing(300)); // busy cleared once, no late step
     QCOMPARE(ask("IsBusy"), answer("IsBusy", "0"));
-    QCOMPARE(service->files().filter(".raw"), kept); // nothing partial, no temporary
+    QCOMPARE(service->files().filter(QRegularExpression("\\.raw$")), kept); // nothing partial, no temporary
     QCOMPARE(QDir(service->workDir()).entryList({"*.part"}, QDir::Files | QDir::Hidden), QStringList());
     QVERIFY2(service->log().contains("Abort from term1: "), qPrintable(service->log()));
     if (command != "RBIFlush") // RBI frames alone are no picture
@@ -99,7 +99,7 @@ void tst_ServiceAbort::abortStopsEachSequence()
     startSequence("StartExposure");
     QCOMPARE(term->nextLine(20000), busy0);
     QCOMPARE(ask("DownLoadImage"), answer("DownLoadImage", "Ok:"));
-    QCOMPARE(service->files().filter("next").filter(".raw").size(), 1);
+    QCOMPARE(service->files().filter("next").filter(QRegularExpression("\\.raw$")).size(), 1);
 }
 
 void tst_ServiceAbort::abortWithNothingRunning()
@@ -232,12 +232,12 @@ void tst_ServiceAbort::metadataDescribesEachImage()
     QCOMPARE(term->nextLine(20000), busy0);
 
     const QStringList images{"run0007-0000.raw", "run0008-0001.raw"};
-    QCOMPARE(service->files().filter(".raw"), images);
+    QCOMPARE(service->files().filter(QRegularExpression("\\.raw$")), images);
     if (imageMetadata == "0") {
         QCOMPARE(service->files().filter(".json"), QStringList());
         return;
     }
-    QCOMPARE(service->files().filter(".json"), (QStringList{"run0007-0000.json", "run0008-0001.json"}));
+    QCOMPARE(service->files().filter(".json"), (QStringList{"run0007-0000.raw.json", "run0008-0001.raw.json"}));
     for (int picture = 0; picture < images.size(); ++picture) {
         QFile file(service->filePath(imagemeta::fileNameFor(images.at(picture))));
         QVERIFY(file.open(QIODevice::ReadOnly));

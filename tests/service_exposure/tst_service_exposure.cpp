@@ -54,8 +54,9 @@ void tst_ServiceExposure::eventPrecedesReplyAndSequenceWritesFiles()
     QCOMPARE(term->nextLine(), busy1);
     QCOMPARE(term->nextLine(), QStringLiteral("cam1>term1 @Exposure Ok:"));
     QCOMPARE(term->nextLine(20000), busy0);
-    QCOMPARE(service->files().filter(".raw"), (QStringList{"run0000-0000.raw", "run0001-0001.raw"}));
-    for (const QString& f : service->files().filter(".raw"))
+    QCOMPARE(service->files().filter(QRegularExpression("\\.raw$")),
+             (QStringList{"run0000-0000.raw", "run0001-0001.raw"}));
+    for (const QString& f : service->files().filter(QRegularExpression("\\.raw$")))
         QCOMPARE(QFileInfo(service->filePath(f)).size(), qint64(768 * 512 * 2));
     QCOMPARE(ask("IsBusy"), QStringLiteral("cam1>term1 @IsBusy 0"));
     QCOMPARE(ask("GetSeqFileNo"), QStringLiteral("cam1>term1 @GetSeqFileNo 2"));
@@ -87,7 +88,7 @@ void tst_ServiceExposure::rbiFlushWithoutFlushesIsRefusedWithoutEvent()
     QCOMPARE(term->nextLine(), busy1);
     QCOMPARE(term->nextLine(), QStringLiteral("cam1>term1 @RBIFlush Ok:"));
     QCOMPARE(term->nextLine(20000), busy0);
-    QVERIFY(service->files().filter(".dat").isEmpty());
+    QVERIFY(service->files().filter(QRegularExpression("\\.dat$")).isEmpty());
 }
 
 void tst_ServiceExposure::downloadBeforeExposureEndsIsBusy()
@@ -102,7 +103,7 @@ void tst_ServiceExposure::downloadBeforeExposureEndsIsBusy()
     QCOMPARE(term->nextLine(), QStringLiteral("cam1>term1 @DownLoadImage Err: Busy"));
     QVERIFY(waitFor(busy0));
     QCOMPARE(ask("DownLoadImage"), QStringLiteral("cam1>term1 @DownLoadImage Ok:"));
-    QCOMPARE(service->files().filter(".dat"), QStringList{"DefaultFileName0000-0000.dat"});
+    QCOMPARE(service->files().filter(QRegularExpression("\\.dat$")), QStringList{"DefaultFileName0000-0000.dat"});
     QCOMPARE(QFileInfo(service->filePath("DefaultFileName0000-0000.dat")).size(), qint64(384 * 256 * 2));
     // The image was read: a second download has nothing to read.
     QCOMPARE(ask("DownLoadImage"), QStringLiteral("cam1>term1 @DownLoadImage Err: Busy"));
@@ -118,7 +119,7 @@ void tst_ServiceExposure::neverReadyCameraIsGivenUpAfterGrace()
     QCOMPARE(term->nextLine(20000), busy0);
     // The cancelled exposure left nothing to read.
     QCOMPARE(ask("DownLoadImage"), QStringLiteral("cam1>term1 @DownLoadImage Err: Busy"));
-    QVERIFY(service->files().filter(".dat").isEmpty());
+    QVERIFY(service->files().filter(QRegularExpression("\\.dat$")).isEmpty());
     QVERIFY2(service->log().contains("Single exposure: not ready"), qPrintable(service->log()));
 }
 
@@ -137,7 +138,7 @@ void tst_ServiceExposure::commandsServedWhileSequenceRuns()
     QCOMPARE(ask("SetExpTime 2000"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
     QCOMPARE(ask("GetExpTime"), QStringLiteral("cam1>term1 @GetExpTime 2000"));
     QVERIFY(waitFor(busy0));
-    QCOMPARE(service->files().filter(".dat").size(), 3);
+    QCOMPARE(service->files().filter(QRegularExpression("\\.dat$")).size(), 3);
     // The running sequence kept the exposure time it started with.
     QCOMPARE(service->log().count("Setting ExpTime to  400"), 3);
     QVERIFY(!service->log().contains("Setting ExpTime to  2000"));
@@ -154,7 +155,7 @@ void tst_ServiceExposure::sequenceNumberChangedDuringSequence()
     QCOMPARE(term->nextLine(), QStringLiteral("cam1>term1 @Exposure Ok:"));
     QCOMPARE(ask("SetSeqFileNo 17"), QStringLiteral("cam1>term1 @SetSeqFileNo Ok:"));
     QVERIFY(waitFor(busy0));
-    QCOMPARE(service->files().filter(".dat"),
+    QCOMPARE(service->files().filter(QRegularExpression("\\.dat$")),
              (QStringList{"DefaultFileName0017-0000.dat", "DefaultFileName0018-0001.dat"}));
 }
 

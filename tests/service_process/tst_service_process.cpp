@@ -25,6 +25,8 @@ private slots:
     void onlyAddressAndPortConfiguredStillConnects();
     void commandLine_data();
     void commandLine();
+    void oneOwnerPerNodeAndDirectory_data();
+    void oneOwnerPerNodeAndDirectory();
 };
 
 void tst_ServiceProcess::withoutConfigIdlesAndStaysOffTheBus()
@@ -235,6 +237,78 @@ void tst_ServiceProcess::commandLine()
     // Answered before config.cfg is read: no start-up line, no log-in.
     QVERIFY(!service.log().contains("sizeof"));
     QVERIFY(!server.output().contains("cam1"));
+}
+
+void tst_ServiceProcess::oneOwnerPerNodeAndDirectory_data()
+{
+    QTest::addColumn<QString>("first");    // "running", "killed" or "" (none)
+    QTest::addColumn<QString>("node");     // of the second copy
+    QTest::addColumn<bool>("lockBlocked"); // a directory under the lock file's name
+    QTest::addColumn<int>("exitCode");     // of the second copy; -1: it runs
+    QTest::addColumn<QString>("logged");
+    QTest::addColumn<bool>("temporaryStays");
+
+    QTest::newRow("same node") << "running"
+                               << "cam1" << false << 2 << "another copy of node cam1 holds" << true;
+    QTest::newRow("other node") << "running"
+                                << "cam2" << false << -1 << "" << true;
+    QTest::newRow("first one killed") << "killed"
+                                      << "cam1" << false << -1 << "Removed the temporary" << false;
+    QTest::newRow("no lock to be had") << ""
+                                       << "cam1" << true << -1 << "Cannot lock" << true;
+}
+
+void tst_ServiceProcess::oneOwnerPerNodeAndDirectory()
+{
+    QFETCH(QString, first);
+    QFETCH(QString, node);
+    QFETCH(bool, lockBlocked);
+    QFETCH(int, exitCode);
+    QFETCH(QString, logged);
+    QFETCH(bool, temporaryStays);
+
+    StarsTestServer server;
+    QVERIFY(server.start());
+    QTemporaryDir images;
+    QVERIFY(images.isValid());
+    ServiceProcess firstCopy(server);
+    firstCopy.setConfigValue("IMAGE_DIR", images.path());
+    if (!first.isEmpty()) {
+        QVERIFY(firstCopy.start());
+        QVERIFY(firstCopy.waitForLogin());
+    }
+    if (first == "killed") {
+        firstCopy.kill();
+        QVERIFY(firstCopy.waitForExit());
+    }
+    if (lockBlocked)
+        QVERIFY(QDir(images.path()).mkdir(".cam1.lock"));
+    // An image of the first copy's on its way.
+    const QString temporary = images.filePath(".cam1.img0000-0000.dat.part");
+    {
+        QFile file(temporary);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("rows");
+    }
+    const QStringList before = QDir(images.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+
+    ServiceProcess second(server);
+    second.setConfigValue("IMAGE_DIR", images.path());
+    second.setConfigValue("NAME_ON_STARS", node);
+    second.setConfigValue("KEY_FILE_NAME", node);
+    QVERIFY(second.start());
+    if (exitCode >= 0) {
+        QVERIFY(second.waitForExit());
+        QCOMPARE(second.exitCode(), exitCode);
+        QVERIFY(!second.log().contains("Lib Version")); // the camera is not touched
+        QCOMPARE(QDir(images.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before);
+    } else {
+        QVERIFY2(second.waitForLogin(), qPrintable(second.log()));
+    }
+    QVERIFY2(second.log().contains(logged, Qt::CaseInsensitive), qPrintable(second.log()));
+    QCOMPARE(QFile::exists(temporary), temporaryStays);
+    if (first == "running")
+        QVERIFY(firstCopy.isRunning());
 }
 
 QTEST_GUILESS_MAIN(tst_ServiceProcess)

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QStringList>
 
 namespace rawconv {
 
@@ -49,10 +50,12 @@ QString imageType(int frameType)
 
 } // namespace
 
-std::optional<ImageMetadata> readMetadataBeside(const QString& rawPath, qint64 rawSize, QString& problem)
+namespace {
+
+// The metadata in the file at path for the raw file rawPath; empty with
+// problem empty when there is no such file.
+std::optional<ImageMetadata> readMetadata(const QString& path, const QString& rawPath, qint64 rawSize, QString& problem)
 {
-    problem.clear();
-    const QString path = imagemeta::fileNameFor(rawPath);
     const QFileInfo info(path);
     if (!info.exists() && !info.isSymLink())
         return std::nullopt;
@@ -74,12 +77,35 @@ std::optional<ImageMetadata> readMetadataBeside(const QString& rawPath, qint64 r
     QString error;
     if (!imagemeta::fromJson(json, metadata, error))
         return ignored(error);
+    // A name alone proves nothing: a file left from another image may sit there.
+    const QString rawName = QFileInfo(rawPath).fileName();
+    if (metadata.imageFile != rawName)
+        return ignored(QStringLiteral("describes \"%1\", not %2").arg(metadata.imageFile, rawName));
     const RawGeometry described(metadata.width, metadata.height);
     if (!described.isValid())
         return ignored(QStringLiteral("describes an image of %1 x %2 pixels").arg(metadata.width).arg(metadata.height));
     const QString mismatch = described.sizeMismatch(rawSize);
     if (!mismatch.isEmpty())
-        return ignored(QStringLiteral("does not fit %1: %2").arg(QFileInfo(rawPath).fileName(), mismatch));
+        return ignored(QStringLiteral("does not fit %1: %2").arg(rawName, mismatch));
+    return metadata;
+}
+
+} // namespace
+
+std::optional<ImageMetadata> readMetadataBeside(const QString& rawPath, qint64 rawSize, QString& problem)
+{
+    problem.clear();
+    QStringList problems;
+    std::optional<ImageMetadata> metadata;
+    for (const QString& path : {imagemeta::fileNameFor(rawPath), imagemeta::legacyFileNameFor(rawPath)}) {
+        QString why;
+        metadata = readMetadata(path, rawPath, rawSize, why);
+        if (!why.isEmpty())
+            problems << why;
+        if (metadata)
+            break;
+    }
+    problem = problems.join(QLatin1Char('\n'));
     return metadata;
 }
 

@@ -15,10 +15,12 @@ namespace rawconv {
 // combines with the command line: an option given there always wins over the
 // metadata; the metadata wins over the options' defaults.
 
-// Reads the metadata file beside rawPath (imagemeta::fileNameFor). Empty
-// with problem empty when there is none; empty with problem set (one line
-// naming the file and why) when it is no regular file, cannot be read, does
-// not parse or does not describe an image of rawSize bytes.
+// Reads the metadata file beside rawPath: imagemeta::fileNameFor, else the
+// name earlier releases used (imagemeta::legacyFileNameFor). A file is used
+// only when its imageFile is rawPath's file name and it describes an image of
+// rawSize bytes. Empty with problem empty when there is none; otherwise
+// problem has one line for each file set aside (naming the file and why: no
+// regular file, unreadable, not parsed, another image's, another size).
 std::optional<imagemeta::ImageMetadata> readMetadataBeside(const QString& rawPath, qint64 rawSize, QString& problem);
 
 // The geometry to read the raw file with. --width/--height decide outright;
