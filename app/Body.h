@@ -125,17 +125,6 @@ private:
 
     Tarn* camera = nullptr;
     Stars* starsClient = nullptr;
-    int tdiRate = 0;
-    int hbin = 1;
-    int vbin = 1;
-    int rbin = 1;
-    int rbiFlushes = 0;
-    int rbiExpTime = 500;
-    bool isBusy = false;
-    int images = 1;
-    int expTime = 500;
-    double interval = 0.0;
-    QString fileName;
     QMap<QString, QString> configMap;
 
     std::unique_ptr<camlib::CameraLibrary> cameraLibrary; // outlives camera

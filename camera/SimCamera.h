@@ -4,9 +4,12 @@
 #include "SimImage.h"
 #include "SimSettings.h"
 
+#include <QMap>
 #include <QString>
+#include <cerrno>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace camlib {
@@ -93,9 +96,6 @@ public:
     long cancelExposure(long handle) override;
     long close(long handle) override;
 
-    void setStatusUnknown(bool on);
-    void setRowMicroseconds(int microseconds);
-
     SimSettings settings() const;
     // The exposures started since the last open.
     quint64 frameNumber() const;
@@ -104,6 +104,14 @@ public:
     const SimImage& image() const { return m_image; }
 
 private:
+    // Failure statuses in the hardware library's manner (negative errno values).
+    static constexpr long BadHandle = -EBADF;
+    static constexpr long BadArgument = -EINVAL;
+    static constexpr long NoDevice = -ENODEV;
+    static constexpr long NoImage = -ENODATA;
+    // Wider rows than this are a caller's mistake, not a camera.
+    static constexpr std::size_t MaxRowWidth = 1u << 20;
+
     enum class Phase { Idle, Exposing, Reading };
 
     // 0 for the open device's handle, BadHandle otherwise.
@@ -151,5 +159,10 @@ private:
     quint64 m_frameNumber = 0;
     std::chrono::steady_clock::time_point m_nextRowDue;
 };
+
+// The camera simulator as the SIM_* keys describe it, behind a
+// FaultInjectingLibrary when SIM_FAIL or SIM_FORCE_STATUS is set. Logs the
+// simulated geometry. Never null.
+std::unique_ptr<CameraLibrary> createSimulator(const QMap<QString, QString>& config);
 
 } // namespace camlib

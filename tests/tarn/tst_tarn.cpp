@@ -1,6 +1,7 @@
 #include "FaultInjectingLibrary.h"
 #include "RecordingLibrary.h"
 #include "SimCamera.h"
+#include "TarnDriver.h"
 #include "TestFixture.h"
 #include "tarn.h"
 
@@ -15,13 +16,50 @@ struct Rig
 {
     explicit Rig(int cameraNo = 0, SimSettings settings = SimSettings(), const TarnOptions& options = {},
                  FaultSettings faultSettings = {})
-        : sim(settings), faults(sim, faultSettings), rec(faults), tarn(cameraNo, rec, options)
+        : sim(settings), faults(sim, faultSettings), rec(faults), tarn(cameraNo, rec, withTimers(options))
     {}
+    TarnOptions withTimers(TarnOptions options)
+    {
+        options.timers = timers.factory();
+        return options;
+    }
     SimCamera sim;
     FaultInjectingLibrary faults;
     RecordingLibrary rec;
+    TimerLog timers;
     Tarn tarn;
 };
+
+// The frame steps alone over a recorded simulator, device 0 open.
+struct StepRig
+{
+    explicit StepRig(SimSettings settings = SimSettings()) : sim(settings), faults(sim), rec(faults), device(rec)
+    {
+        device.list(DeviceClassCamera);
+        device.open(0);
+        device.setVisible(device.visibleArea().value_or(Area()));
+        rec.clear();
+    }
+    SimCamera sim;
+    FaultInjectingLibrary faults;
+    RecordingLibrary rec;
+    CameraDevice device;
+    FrameSteps steps{device};
+};
+
+// A frame of the whole visible area (1536 x 1024 at (14, 4)) binned so.
+FrameRecord frameOf(FrameRecord::Kind kind, int hbin, int vbin, int expTimeMs, int tdiRate)
+{
+    FrameRecord r;
+    r.id = 1;
+    r.kind = kind;
+    r.hbin = hbin, r.vbin = vbin;
+    r.areaUlX = 14, r.areaUlY = 4;
+    r.width = 1536 / hbin, r.height = 1024 / vbin;
+    r.expTimeMs = expTimeMs;
+    r.tdiRate = tdiRate;
+    return r;
+}
 
 bool waitIdle(Tarn& tarn)
 {
@@ -42,19 +80,13 @@ QStringList argsOf(const RecordingLibrary& rec, const QString& op)
     return out;
 }
 
-Tarn::SeqState stateOf(const Tarn& tarn, int which) // 0 exp, 1 rbi, 2 exp2
-{
-    return which == 0 ? tarn.expSeqState() : which == 1 ? tarn.rbiSeqState() : tarn.exp2SeqState();
-}
-
 // Runs the machine's steps by hand, without the event loop, until it has
 // entered `state` for the `occurrence`th time: that step is then pending.
-bool stepTo(Tarn& tarn, int which, int state, int occurrence)
+bool stepTo(const Tarn& tarn, TimerLog& timers, int which, int state, int occurrence)
 {
-    const char* const steps[] = {"expSequence", "rbiSequence", "exp2Sequence"};
     int prev = stateOf(tarn, which), seen = prev == state;
-    for (int i = 0; i < 100000 && seen < occurrence && prev != Tarn::None; ++i) {
-        QMetaObject::invokeMethod(&tarn, steps[which], Qt::DirectConnection);
+    for (int i = 0; i < 100000 && seen < occurrence && prev != ExpSequence::None; ++i) {
+        timers.tick(which);
         const int now = stateOf(tarn, which);
         seen += now == state && now != prev;
         prev = now;
@@ -67,8 +99,8 @@ bool stepTo(Tarn& tarn, int which, int state, int occurrence)
 bool start(Tarn& tarn, int which, int flushes = 2, int tdi = 0)
 {
     if (which == 0)
-        return tarn.startExpSequence(8, 8, 8, flushes, 0, 2, 0, 0, "p.dat", tdi);
-    return which == 1 ? tarn.startRbiSequence(8, flushes, 0) : tarn.startExp2Sequence(8, 8, 0, "p.dat", tdi);
+        return startExp(tarn, 8, 8, 8, flushes, 0, 2, 0, 0, "p.dat", tdi);
+    return which == 1 ? startRbi(tarn, 8, flushes, 0) : startSingle(tarn, 8, 8, 0, "p.dat", tdi);
 }
 
 bool onlyWholeFiles()
@@ -156,8 +188,8 @@ void tst_Tarn::negativeCameraNumberCallsNothing()
     QCOMPARE(rig.tarn.getDevHandle(), -1L);
     QCOMPARE(rig.tarn.getModel(), QStringLiteral("Err: Get Model"));
     // Still usable: a start runs and its first camera step fails harmlessly.
-    QCOMPARE(rig.tarn.getUseSeqFileNo(), true);
-    QVERIFY(rig.tarn.startExp2Sequence(1, 1, 0, "x.dat", 0));
+    QCOMPARE(rig.tarn.settings().useSeqFileNo, true);
+    QVERIFY(startSingle(rig.tarn, 1, 1, 0, "x.dat", 0));
     QVERIFY(waitIdle(rig.tarn));
 }
 
@@ -238,9 +270,10 @@ void tst_Tarn::cameraNumberBeyondListOpensNothing()
     QVERIFY(!rig.tarn.isDeviceOpen());
     QVERIFY(rig.rec.callsNamed({"open"}).isEmpty());
     QCOMPARE(rig.tarn.getModel(), QStringLiteral("Err: Get Model"));
-    // The count and the names only: no error line.
-    QCOMPARE(fixture->log.lines().size(), 2 + cameras);
-    QCOMPARE(fixture->log.lines().at(1), QString::number(cameras));
+    // Why none was opened, then the count and the names: no error line.
+    QCOMPARE(fixture->log.lines().size(), 3 + cameras);
+    QVERIFY(fixture->log.lines().at(1).contains(cameras == 0 ? "No camera found" : "not among them"));
+    QCOMPARE(fixture->log.lines().at(2), QString::number(cameras));
 }
 
 void tst_Tarn::keepsAtMostTwentyDevices()
@@ -251,7 +284,8 @@ void tst_Tarn::keepsAtMostTwentyDevices()
     QCOMPARE(rig.tarn.getDevCount(), 20);
     QCOMPARE(rig.tarn.getDevName(19), QStringLiteral("sim19"));
     QVERIFY(rig.tarn.isDeviceOpen());
-    QCOMPARE(fixture->log.lines().at(1), QStringLiteral("20"));
+    QCOMPARE(fixture->log.lines().at(1), QStringLiteral("20 camera(s) found; opening number 19 (sim19)"));
+    QCOMPARE(fixture->log.lines().at(2), QStringLiteral("20"));
     QVERIFY(!fixture->log.lines().contains("sim20"));
 }
 
@@ -347,7 +381,7 @@ void tst_Tarn::startSizesFramesFromVisibleArea()
     s.height = 2001;
     Rig rig(0, s);
     QSignalSpy busy(&rig.tarn, &Tarn::changedIsBusy);
-    QVERIFY(rig.tarn.startExpSequence(4, 3, 2, 1, 0, 0, 0, 0.0, "a.dat", 0));
+    QVERIFY(startExp(rig.tarn, 4, 3, 2, 1, 0, 0, 0, 0.0, "a.dat", 0));
     QCOMPARE(busy.size(), 1);
     QCOMPARE(busy.at(0).at(0).toBool(), true);
     QCOMPARE(rig.tarn.getImgWidth(), 750);
@@ -358,7 +392,7 @@ void tst_Tarn::startSizesFramesFromVisibleArea()
     QCOMPARE(busy.size(), 2);
 
     // A single exposure keeps the RBI sizes of the start before it.
-    QVERIFY(rig.tarn.startExp2Sequence(1, 1, 0, "b.dat", 0));
+    QVERIFY(startSingle(rig.tarn, 1, 1, 0, "b.dat", 0));
     QCOMPARE(rig.tarn.getImgWidth(), 3001);
     QCOMPARE(rig.tarn.getRbiWidth(), 1500);
     QVERIFY(rig.tarn.hasRbiRowBuf());
@@ -386,21 +420,21 @@ void tst_Tarn::startRefusals()
     QSignalSpy busy(&rig.tarn, &Tarn::changedIsBusy);
     bool started = true;
     if (which == 0)
-        started = rig.tarn.startExpSequence(args[0], args[1], args[2], args[3], 0, 1, 0, 0, "x.dat", 0);
+        started = startExp(rig.tarn, args[0], args[1], args[2], args[3], 0, 1, 0, 0, "x.dat", 0);
     else if (which == 1)
-        started = rig.tarn.startExp2Sequence(args[0], args[1], 0, "x.dat", 0);
+        started = startSingle(rig.tarn, args[0], args[1], 0, "x.dat", 0);
     else
-        started = rig.tarn.startRbiSequence(args[2], args[3], 0);
+        started = startRbi(rig.tarn, args[2], args[3], 0);
     QVERIFY(!started);
     QVERIFY(!rig.tarn.isBusy());
     QCOMPARE(busy.size(), 0);
 
     // While a sequence runs every start is refused and changes nothing.
-    QVERIFY(rig.tarn.startExpSequence(2, 2, 1, 0, 0, 1, 100, 0, "run.dat", 0));
+    QVERIFY(startExp(rig.tarn, 2, 2, 1, 0, 0, 1, 100, 0, "run.dat", 0));
     const int w = rig.tarn.getImgWidth();
-    QVERIFY(!rig.tarn.startExpSequence(1, 1, 1, 0, 0, 1, 0, 0, "other.dat", 0));
-    QVERIFY(!rig.tarn.startExp2Sequence(1, 1, 0, "other.dat", 0));
-    QVERIFY(!rig.tarn.startRbiSequence(1, 1, 0));
+    QVERIFY(!startExp(rig.tarn, 1, 1, 1, 0, 0, 1, 0, 0, "other.dat", 0));
+    QVERIFY(!startSingle(rig.tarn, 1, 1, 0, "other.dat", 0));
+    QVERIFY(!startRbi(rig.tarn, 1, 1, 0));
     QCOMPARE(rig.tarn.getImgWidth(), w);
     QCOMPARE(busy.size(), 1);
     QVERIFY(waitIdle(rig.tarn));
@@ -410,10 +444,10 @@ void tst_Tarn::startRefusals()
 void tst_Tarn::rbiBufferFollowsFlushCount()
 {
     Rig rig(0);
-    QVERIFY(rig.tarn.startRbiSequence(1, 1, 0));
+    QVERIFY(startRbi(rig.tarn, 1, 1, 0));
     QVERIFY(rig.tarn.hasRbiRowBuf());
     QVERIFY(waitIdle(rig.tarn));
-    QVERIFY(rig.tarn.startExpSequence(1, 1, 1, 0, 0, 0, 0, 0, "x.dat", 0));
+    QVERIFY(startExp(rig.tarn, 1, 1, 1, 0, 0, 0, 0, 0, "x.dat", 0));
     QVERIFY(!rig.tarn.hasRbiRowBuf());
     QVERIFY(waitIdle(rig.tarn));
 }
@@ -482,21 +516,17 @@ void tst_Tarn::frameSetUpCallOrder()
     QFETCH(bool, started);
     QFETCH(QStringList, calls);
 
-    Rig rig(0);
-    // Size the frames without letting the sequence run: start, then stop at once.
-    QVERIFY(rig.tarn.startExpSequence(2, 4, 3, 1, 30, 0, 0, 0, "x.dat", tdi));
-    QVERIFY(waitIdle(rig.tarn));
-    rig.rec.clear();
+    StepRig rig;
+    // Bins 2 and 4 for the main frame, 3 for the RBI frames; flood 30 ms.
+    FrameRecord frame = frameOf(kind == 0   ? FrameRecord::Kind::Main
+                                : kind == 1 ? FrameRecord::Kind::RbiFlood
+                                            : FrameRecord::Kind::RbiFlush,
+                                kind == 0 ? 2 : 3, kind == 0 ? 4 : 3, kind == 1 ? 30 : 0, tdi);
     if (!failing.isEmpty())
         rig.faults.failOnce(failing, rig.faults.callCount(failing) + 1);
-    bool result = false;
-    if (kind == 0)
-        result = rig.tarn.startExposure();
-    else if (kind == 1)
-        result = rig.tarn.startRbiFlood();
-    else
-        result = rig.tarn.startRbiFlush();
-    QCOMPARE(result, started);
+    const StepResult result = rig.steps.start(frame, false);
+    QCOMPARE(!result.has_value(), started);
+    QCOMPARE(frame.clock.isValid(), started);
     QCOMPARE(rig.rec.calls(), calls);
 }
 
@@ -522,30 +552,27 @@ void tst_Tarn::checkExposingOutcomes()
     QFETCH(bool, finished);
     QFETCH(int, ok);
 
-    Rig rig(0);
-    QVERIFY(rig.tarn.startExp2Sequence(1, 1, int(exposureMs), "x.dat", 0));
-    // Let the start step run, then take the polling over by hand.
-    QTRY_VERIFY_WITH_TIMEOUT(rig.faults.callCount("exposeFrame") == 1, 5000);
-    if (status == "unknown")
-        rig.sim.setStatusUnknown(true);
-    else if (status == "fail")
+    SimSettings sensor;
+    sensor.statusUnknown = status == "unknown";
+    StepRig rig(sensor);
+    FrameRecord frame = frameOf(FrameRecord::Kind::Single, 1, 1, int(exposureMs), 0);
+    QVERIFY(!rig.steps.start(frame, false));
+    if (status == "fail")
         rig.faults.failFrom("getDeviceStatus", 1);
-    else
+    else if (status != "unknown")
         rig.faults.setForcedStatus(status.toUInt(nullptr, 0));
-    int okOut = -1;
-    QCOMPARE(rig.tarn.checkExposing(okOut), finished);
-    QCOMPARE(okOut, ok);
-    if (status == "unknown" || status == "fail" || finished) {
-        rig.faults.clearFaults();
-        rig.faults.setForcedStatus(0x80000000u);
-    }
-    QVERIFY(waitIdle(rig.tarn));
+    StepFailure failure;
+    const FrameSteps::Poll polled = rig.steps.poll(frame, failure, false);
+    QCOMPARE(polled == FrameSteps::Poll::Ready, finished);
+    QCOMPARE(polled != FrameSteps::Poll::Failed, ok == 1);
+    QCOMPARE(frame.state == FrameRecord::State::Finished, finished);
+    QCOMPARE(failure.step, ok == 1 ? QString() : QStringLiteral("getDeviceStatus"));
 }
 
 void tst_Tarn::readFailureAtRowStopsDownload()
 {
     Rig rig(0);
-    QVERIFY(rig.tarn.startExp2Sequence(2, 2, 0, "x.dat", 0));
+    QVERIFY(startSingle(rig.tarn, 2, 2, 0, "x.dat", 0));
     QVERIFY(waitIdle(rig.tarn));
     rig.rec.clear();
     rig.faults.failOnce("grabRow", rig.faults.callCount("grabRow") + 6); // row 5
@@ -581,7 +608,7 @@ void tst_Tarn::sequenceTakesRbiFramesThenImage()
     QFETCH(QStringList, frameTypes);
     Rig rig(0);
     rig.rec.clear();
-    QVERIFY(rig.tarn.startExpSequence(4, 4, 8, flushes, 0, images, 0, 0, "seq.raw", 0));
+    QVERIFY(startExp(rig.tarn, 4, 4, 8, flushes, 0, images, 0, 0, "seq.raw", 0));
     QVERIFY(waitIdle(rig.tarn));
     QCOMPARE(argsOf(rig.rec, "setFrameType"), frameTypes);
     QCOMPARE(rig.tarn.getImageIndex(), images);
@@ -592,7 +619,7 @@ void tst_Tarn::sequenceTakesRbiFramesThenImage()
     // Every RBI row and every image row was read, and nothing more.
     const int rbiRows = (1024 / 8) * flushes * images;
     QCOMPARE(rig.rec.callsNamed({"grabRow"}).size(), rbiRows + (1024 / 4) * images);
-    QCOMPARE(rig.tarn.expSeqState(), Tarn::None);
+    QCOMPARE(rig.tarn.expSeq().state(), ExpSequence::None);
 }
 
 void tst_Tarn::zeroImagesEndsAtOnce()
@@ -600,7 +627,7 @@ void tst_Tarn::zeroImagesEndsAtOnce()
     Rig rig(0);
     QSignalSpy busy(&rig.tarn, &Tarn::changedIsBusy);
     rig.rec.clear();
-    QVERIFY(rig.tarn.startExpSequence(1, 1, 1, 0, 0, 0, 0, 0, "x.dat", 0));
+    QVERIFY(startExp(rig.tarn, 1, 1, 1, 0, 0, 0, 0, 0, "x.dat", 0));
     QVERIFY(waitIdle(rig.tarn));
     QCOMPARE(busy.size(), 2);
     QCOMPARE(busy.at(1).at(0).toBool(), false);
@@ -611,9 +638,9 @@ void tst_Tarn::zeroImagesEndsAtOnce()
 void tst_Tarn::failedPictureLeavesGapInNumbers()
 {
     Rig rig(0);
-    rig.tarn.setUseSeqFileNo(false);
+    rig.tarn.settings().useSeqFileNo = false;
     rig.faults.failOnce("exposeFrame", rig.faults.callCount("exposeFrame") + 2);
-    QVERIFY(rig.tarn.startExpSequence(8, 8, 1, 0, 0, 3, 0, 0, "gap.dat", 0));
+    QVERIFY(startExp(rig.tarn, 8, 8, 1, 0, 0, 3, 0, 0, "gap.dat", 0));
     QVERIFY(waitIdle(rig.tarn));
     QCOMPARE(filesHere(), (QStringList{"gap-0000.dat", "gap-0002.dat"}));
 }
@@ -622,7 +649,7 @@ void tst_Tarn::writtenFileHoldsDeliveredRows()
 {
     Rig rig(0);
     rig.rec.setCaptureRows(true);
-    QVERIFY(rig.tarn.startExpSequence(3, 5, 1, 0, 0, 1, 5, 0, "dir/part/img.dat", 0));
+    QVERIFY(startExp(rig.tarn, 3, 5, 1, 0, 0, 1, 5, 0, "dir/part/img.dat", 0));
     QVERIFY(waitIdle(rig.tarn));
     QCOMPARE(filesHere(), QStringList{"img0000-0000.dat"});
     QFile f("img0000-0000.dat");
@@ -649,7 +676,7 @@ void tst_Tarn::singleExposureThenDownload()
     // Two single exposures with the sequence number: numbers differ by one,
     // the picture part is the index left by no sequence (0).
     for (int i = 0; i < 2; ++i) {
-        QVERIFY(rig.tarn.startExp2Sequence(4, 4, 0, "one.dat", 0));
+        QVERIFY(startSingle(rig.tarn, 4, 4, 0, "one.dat", 0));
         QVERIFY(waitIdle(rig.tarn));
         QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::Stored);
     }
@@ -657,14 +684,14 @@ void tst_Tarn::singleExposureThenDownload()
     QCOMPARE(filesHere(), (QStringList{"one0000-0000.dat", "one0001-0000.dat"}));
 
     // After a sequence of 3 pictures the picture part is 3.
-    QVERIFY(rig.tarn.startExpSequence(8, 8, 1, 0, 0, 3, 0, 0, "seq.dat", 0));
+    QVERIFY(startExp(rig.tarn, 8, 8, 1, 0, 0, 3, 0, 0, "seq.dat", 0));
     QVERIFY(waitIdle(rig.tarn));
-    rig.tarn.setSeqFileNo(17);
-    QVERIFY(rig.tarn.startExp2Sequence(4, 4, 0, "one.dat", 0));
+    rig.tarn.settings().seqFileNo = 17;
+    QVERIFY(startSingle(rig.tarn, 4, 4, 0, "one.dat", 0));
     QVERIFY(waitIdle(rig.tarn));
     QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::Stored);
     QVERIFY(filesHere().contains("one0017-0003.dat"));
-    QCOMPARE(rig.tarn.getSeqFileNo(), 18);
+    QCOMPARE(rig.tarn.settings().seqFileNo, 18);
 }
 
 void tst_Tarn::rbiSequenceCountsFrames()
@@ -673,7 +700,7 @@ void tst_Tarn::rbiSequenceCountsFrames()
     rig.rec.clear();
     // A failed RBI read-out still counts the frame.
     rig.faults.failOnce("grabRow", 3);
-    QVERIFY(rig.tarn.startRbiSequence(4, 3, 0));
+    QVERIFY(startRbi(rig.tarn, 4, 3, 0));
     QVERIFY(waitIdle(rig.tarn));
     QCOMPARE(argsOf(rig.rec, "setFrameType"), (QStringList{"1,3", "1,1", "1,1"}));
     QVERIFY(filesHere().isEmpty());
@@ -682,13 +709,13 @@ void tst_Tarn::rbiSequenceCountsFrames()
 void tst_Tarn::takenNameKeepsOldFileAndNewImage()
 {
     Rig rig(0);
-    rig.tarn.setUseSeqFileNo(false);
+    rig.tarn.settings().useSeqFileNo = false;
     {
         QFile f("same-0000.dat");
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write("old");
     }
-    QVERIFY(rig.tarn.startExp2Sequence(8, 8, 0, "same.dat", 0));
+    QVERIFY(startSingle(rig.tarn, 8, 8, 0, "same.dat", 0));
     QVERIFY(waitIdle(rig.tarn));
     QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::Stored);
     QFile old("same-0000.dat");
@@ -729,33 +756,36 @@ void tst_Tarn::stopWithStepPending_data()
     const QString p0 = "none; abandoned picture 0; not taken picture 1";
     const QString c0 = "none; abandoned picture 0 (exposure cancelled); not taken picture 1";
     const QString d0 = "picture 0; abandoned none; not taken picture 1";
+    // A main frame of 0 ms is finished by the time the abort looks: discarded.
+    const QString f0 = "none; abandoned picture 0 (finished frame discarded); not taken picture 1";
     QTest::newRow("exp Start") << 0 << 0 << 1 << false << "none; abandoned none; not taken pictures 0 to 1" << 2 << 0;
-    QTest::newRow("exp RBIFlood") << 0 << int(Tarn::RBIFlood) << 1 << false << p0 << 1 << 1;
-    QTest::newRow("exp flood Exposing") << 0 << int(Tarn::Exposing) << 1 << true << c0 << 1 << 1;
-    QTest::newRow("exp flood DownLoad") << 0 << int(Tarn::DownLoad) << 1 << true << c0 << 1 << 1;
-    QTest::newRow("exp RBIFlushing") << 0 << int(Tarn::RBIFlushing) << 1 << false << p0 << 1 << 1;
-    QTest::newRow("exp StartExp") << 0 << int(Tarn::StartExp) << 1 << false << p0 << 1 << 1;
-    QTest::newRow("exp main Exposing") << 0 << int(Tarn::Exposing) << 3 << true << c0 << 1 << 1;
-    QTest::newRow("exp main DownLoad") << 0 << int(Tarn::DownLoad) << 3 << true << c0 << 1 << 1;
-    QTest::newRow("exp Done") << 0 << int(Tarn::Done) << 1 << false << d0 << 1 << 1;
-    QTest::newRow("exp NextPic") << 0 << int(Tarn::NextPic) << 1 << false << d0 << 1 << 1;
-    QTest::newRow("exp 2nd RBIFlood") << 0 << int(Tarn::RBIFlood) << 2 << false
+    QTest::newRow("exp RBIFlood") << 0 << int(ExpSequence::RBIFlood) << 1 << false << p0 << 1 << 1;
+    QTest::newRow("exp flood Exposing") << 0 << int(ExpSequence::Exposing) << 1 << true << c0 << 1 << 1;
+    QTest::newRow("exp flood DownLoad") << 0 << int(ExpSequence::DownLoad) << 1 << true << c0 << 1 << 1;
+    QTest::newRow("exp RBIFlushing") << 0 << int(ExpSequence::RBIFlushing) << 1 << false << p0 << 1 << 1;
+    QTest::newRow("exp StartExp") << 0 << int(ExpSequence::StartExp) << 1 << false << p0 << 1 << 1;
+    QTest::newRow("exp main Exposing") << 0 << int(ExpSequence::Exposing) << 3 << true << f0 << 1 << 1;
+    QTest::newRow("exp main DownLoad") << 0 << int(ExpSequence::DownLoad) << 3 << true << f0 << 1 << 1;
+    QTest::newRow("exp Done") << 0 << int(ExpSequence::Done) << 1 << false << d0 << 1 << 1;
+    QTest::newRow("exp NextPic") << 0 << int(ExpSequence::NextPic) << 1 << false << d0 << 1 << 1;
+    QTest::newRow("exp 2nd RBIFlood") << 0 << int(ExpSequence::RBIFlood) << 2 << false
                                       << "picture 0; abandoned picture 1; not taken none" << 0 << 2;
-    QTest::newRow("exp End") << 0 << int(Tarn::End) << 1 << false << "pictures 0 to 1; abandoned none; not taken none"
-                             << 0 << 2;
+    QTest::newRow("exp End") << 0 << int(ExpSequence::End) << 1 << false
+                             << "pictures 0 to 1; abandoned none; not taken none" << 0 << 2;
     const QString r0 = "none; abandoned frame 0 (exposure cancelled); not taken frame 1";
     QTest::newRow("rbi Start") << 1 << 0 << 1 << false << "none; abandoned none; not taken frames 0 to 1" << 2 << 0;
-    QTest::newRow("rbi flood Exposing") << 1 << int(Tarn::Exposing) << 1 << true << r0 << 1 << 1;
-    QTest::newRow("rbi flood DownLoad") << 1 << int(Tarn::DownLoad) << 1 << true << r0 << 1 << 1;
-    QTest::newRow("rbi RBIFlushing") << 1 << int(Tarn::RBIFlushing) << 1 << false
+    QTest::newRow("rbi flood Exposing") << 1 << int(ExpSequence::Exposing) << 1 << true << r0 << 1 << 1;
+    QTest::newRow("rbi flood DownLoad") << 1 << int(ExpSequence::DownLoad) << 1 << true << r0 << 1 << 1;
+    QTest::newRow("rbi RBIFlushing") << 1 << int(ExpSequence::RBIFlushing) << 1 << false
                                      << "frame 0; abandoned none; not taken frame 1" << 1 << 1;
-    QTest::newRow("rbi flush Exposing") << 1 << int(Tarn::Exposing) << 2 << true
+    QTest::newRow("rbi flush Exposing") << 1 << int(ExpSequence::Exposing) << 2 << true
                                         << "frame 0; abandoned frame 1 (exposure cancelled); not taken none" << 0 << 2;
-    QTest::newRow("rbi Done") << 1 << int(Tarn::Done) << 1 << false << "frames 0 to 1; abandoned none; not taken none"
-                              << 0 << 2;
+    QTest::newRow("rbi Done") << 1 << int(ExpSequence::Done) << 1 << false
+                              << "frames 0 to 1; abandoned none; not taken none" << 0 << 2;
     QTest::newRow("single Start") << 2 << 0 << 1 << false << "before it started" << 0 << 1;
-    QTest::newRow("single Exposing") << 2 << int(Tarn::Exposing) << 1 << true << "(exposure cancelled)" << 0 << 1;
-    QTest::newRow("single Done") << 2 << int(Tarn::Done) << 1 << false << "after its end" << 0 << 1;
+    QTest::newRow("single Exposing") << 2 << int(ExpSequence::Exposing) << 1 << true << "(finished frame discarded)"
+                                     << 0 << 1;
+    QTest::newRow("single Done") << 2 << int(ExpSequence::Done) << 1 << false << "after its end" << 0 << 1;
 }
 
 void tst_Tarn::stopWithStepPending()
@@ -772,19 +802,19 @@ void tst_Tarn::stopWithStepPending()
         Rig rig(0);
         QSignalSpy busy(&rig.tarn, &Tarn::changedIsBusy);
         QVERIFY(start(rig.tarn, which));
-        QVERIFY(stepTo(rig.tarn, which, state, occurrence));
+        QVERIFY(stepTo(rig.tarn, rig.timers, which, state, occurrence));
         const QStringList before = filesHere();
         if (abandon) {
             const char* const heads[] = {"Exposure sequence abandoned: done ", "RBI flush abandoned: done ",
                                          "Single exposure abandoned "};
-            QCOMPARE(rig.tarn.abandonSequence(), heads[which] + summary);
+            QCOMPARE(rig.tarn.abandonSequence().summary, heads[which] + summary);
             QCOMPARE(rig.faults.callCount("cancelExposure"), int(cancelled));
             QCOMPARE(busy.size(), 2);
-            QVERIFY(rig.tarn.abandonSequence().isEmpty());
+            QVERIFY(rig.tarn.abandonSequence().summary.isEmpty());
             QTest::qWait(4 * Tarn::StepIntervalMs); // no step is left to run
             QCOMPARE(filesHere(), before);
             if (which == 2) // nothing exposed, or cancelled: nothing to download
-                QCOMPARE(rig.tarn.downLoadSingle() == Tarn::DownLoadResult::ReadFailed, state != Tarn::Done);
+                QCOMPARE(rig.tarn.downLoadSingle() == Tarn::DownLoadResult::Refused, state != ExpSequence::Done);
         } else {
             QCOMPARE(rig.tarn.finishSequence(), finishLeft);
             QVERIFY(waitIdle(rig.tarn));
@@ -794,10 +824,10 @@ void tst_Tarn::stopWithStepPending()
         }
         QCOMPARE(busy.size(), 2);
         QCOMPARE(busy.at(1).at(0).toBool(), false);
-        QCOMPARE(stateOf(rig.tarn, which), Tarn::None);
+        QCOMPARE(stateOf(rig.tarn, which), ExpSequence::None);
         QVERIFY(onlyWholeFiles());
         // The camera takes the next exposure as usual.
-        QVERIFY(rig.tarn.startExp2Sequence(8, 8, 0, "next.dat", 0));
+        QVERIFY(startSingle(rig.tarn, 8, 8, 0, "next.dat", 0));
         QVERIFY(waitIdle(rig.tarn));
         QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::Stored);
         for (const QString& f : filesHere())
@@ -809,14 +839,17 @@ void tst_Tarn::stopWhenIdleAndClose()
 {
     SimCamera camera;
     FaultInjectingLibrary sim(camera, FaultSettings()); // counts the calls
-    auto tarn = std::make_unique<Tarn>(0, sim);
+    TimerLog timers;
+    TarnOptions options;
+    options.timers = timers.factory();
+    auto tarn = std::make_unique<Tarn>(0, sim, options);
     QSignalSpy busy(tarn.get(), &Tarn::changedIsBusy);
-    QVERIFY(tarn->abandonSequence().isEmpty());
+    QVERIFY(tarn->abandonSequence().summary.isEmpty());
     QCOMPARE(tarn->finishSequence(), 0);
     QVERIFY(busy.isEmpty());
     // Closing abandons what runs; a second close does nothing.
-    QVERIFY(tarn->startExp2Sequence(1, 1, 60000, "x.dat", 0));
-    QVERIFY(stepTo(*tarn, 2, Tarn::Exposing, 1));
+    QVERIFY(startSingle(*tarn, 1, 1, 60000, "x.dat", 0));
+    QVERIFY(stepTo(*tarn, timers, 2, ExpSequence::Exposing, 1));
     tarn->closeDevice();
     tarn->closeDevice();
     QCOMPARE(sim.callCount("cancelExposure"), 1);
@@ -824,7 +857,7 @@ void tst_Tarn::stopWhenIdleAndClose()
     QVERIFY(!tarn->isBusy() && !tarn->isDeviceOpen());
     // The destructor closes, telling no one.
     tarn = std::make_unique<Tarn>(0, sim);
-    QVERIFY(tarn->startExp2Sequence(1, 1, 60000, "x.dat", 0));
+    QVERIFY(startSingle(*tarn, 1, 1, 60000, "x.dat", 0));
     QSignalSpy lastBusy(tarn.get(), &Tarn::changedIsBusy);
     tarn.reset();
     QCOMPARE(sim.callCount("close"), 2);
@@ -903,7 +936,7 @@ void tst_Tarn::failuresInSequencesAreLogged()
     QVERIFY2(line.isEmpty() || failures.first().startsWith(line), qPrintable(failures.join('\n')));
     if (failing == "late") { // cancelled: no file, nothing to download, the next exposure works
         QVERIFY(filesHere().isEmpty());
-        QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::ReadFailed);
+        QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::Refused);
         rig.faults.setForcedStatus(std::nullopt);
         QVERIFY(start(rig.tarn, 2) && waitIdle(rig.tarn));
         QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::Stored);
