@@ -54,13 +54,13 @@ SimCamera::Clock steadyClock()
 } // namespace
 
 SimCamera::SimCamera(const SimSettings& settings, Clock clock)
-    : m_settings(sanitized(settings)), m_clock(clock ? std::move(clock) : steadyClock()),
-      m_image(VisibleUlX, VisibleUlY, m_settings.width, m_settings.height)
+    : simSettings(sanitized(settings)), clockMs(clock ? std::move(clock) : steadyClock()),
+      sensorImage(VisibleUlX, VisibleUlY, simSettings.width, simSettings.height)
 {}
 
 long SimCamera::checkHandle(long handle) const
 {
-    return (m_handle != 0 && handle == m_handle) ? 0 : BadHandle;
+    return (openHandle != 0 && handle == openHandle) ? 0 : BadHandle;
 }
 
 long SimCamera::listCreate(long deviceClassMask)
@@ -68,26 +68,26 @@ long SimCamera::listCreate(long deviceClassMask)
     // Only a mask asking for cameras on USB finds any: the interface and the
     // device type are numbers in their fields, not bits.
     const bool cameras = (deviceClassMask & ~DomainOptionsMask) == DeviceClassCamera;
-    m_listCreated = true;
-    m_listBySerial = (deviceClassMask & EnumerateBySerial) != 0;
-    m_listSize = cameras ? m_settings.cameras : 0;
-    m_listCursor = 0;
+    listCreated = true;
+    listBySerial = (deviceClassMask & EnumerateBySerial) != 0;
+    listSize = cameras ? simSettings.cameras : 0;
+    listCursor = 0;
     return 0;
 }
 
 long SimCamera::listEntry(std::size_t index, long& domain, char* name, std::size_t nameSize, char* description,
                           std::size_t descriptionSize)
 {
-    if (!m_listCreated)
+    if (!listCreated)
         return BadArgument;
-    if (index >= std::size_t(m_listSize))
+    if (index >= std::size_t(listSize))
         return NoDevice;
     if (const long status = copyText(QByteArray("sim") + QByteArray::number(qulonglong(index)), name, nameSize))
         return status;
     if (description)
-        copyText(m_listBySerial ? serialText(int(index)) : modelText().toLatin1(), description, descriptionSize);
+        copyText(listBySerial ? serialText(int(index)) : modelText().toLatin1(), description, descriptionSize);
     domain = DeviceClassCamera;
-    m_listCursor = index;
+    listCursor = index;
     return 0;
 }
 
@@ -99,17 +99,17 @@ long SimCamera::listFirst(long& domain, char* name, std::size_t nameSize, char* 
 
 long SimCamera::listNext(long& domain, char* name, std::size_t nameSize, char* description, std::size_t descriptionSize)
 {
-    const long status = listEntry(m_listCursor + 1, domain, name, nameSize, description, descriptionSize);
+    const long status = listEntry(listCursor + 1, domain, name, nameSize, description, descriptionSize);
     if (status == NoDevice)
-        m_listCursor = std::size_t(m_listSize); // stays at the end
+        listCursor = std::size_t(listSize); // stays at the end
     return status;
 }
 
 long SimCamera::listDelete()
 {
-    m_listCreated = false;
-    m_listSize = 0;
-    m_listCursor = 0;
+    listCreated = false;
+    listSize = 0;
+    listCursor = 0;
     return 0;
 }
 
@@ -117,7 +117,7 @@ long SimCamera::open(long& handle, const char* name, long domain)
 {
     int device = -1;
     const QByteArray wanted(name ? name : "");
-    for (int i = 0; i < m_settings.cameras; ++i) {
+    for (int i = 0; i < simSettings.cameras; ++i) {
         if (wanted == QByteArray("sim") + QByteArray::number(i))
             device = i;
     }
@@ -126,31 +126,31 @@ long SimCamera::open(long& handle, const char* name, long domain)
         return NoDevice;
     }
 
-    m_handle = ++m_lastHandle;
-    m_device = device;
-    handle = m_handle;
+    openHandle = ++lastHandle;
+    openDevice = device;
+    handle = openHandle;
 
-    const qint64 now = m_clock();
-    m_ccd = m_settings.ambient;
-    m_setPoint = m_settings.ambient;
-    m_coolerUpdatedMs = now;
-    m_ulX = VisibleUlX;
-    m_ulY = VisibleUlY;
-    m_lrX = VisibleUlX + m_settings.width;
-    m_lrY = VisibleUlY + m_settings.height;
-    m_hbin = m_vbin = 1;
-    m_frameType = FrameNormal;
-    m_exposureMs = 0;
-    m_tdiRate = 0;
-    m_phase = Phase::Idle;
-    m_frame = SimImage::FrameParams();
-    m_rowsRead = 0;
-    m_frameNumber = 0;
+    const qint64 now = clockMs();
+    ccdTemp = simSettings.ambient;
+    setPoint = simSettings.ambient;
+    coolerUpdatedMs = now;
+    areaUlX = VisibleUlX;
+    areaUlY = VisibleUlY;
+    areaLrX = VisibleUlX + simSettings.width;
+    areaLrY = VisibleUlY + simSettings.height;
+    hbin = vbin = 1;
+    frameTypeSet = FrameNormal;
+    exposureMs = 0;
+    tdiRate = 0;
+    phase = Phase::Idle;
+    latched = SimImage::FrameParams();
+    rowsRead = 0;
+    framesStarted = 0;
     qDebug().noquote() << QStringLiteral("camera simulator: opened sim%1 (%2 x %3 visible), handle %4")
                               .arg(device)
-                              .arg(m_settings.width)
-                              .arg(m_settings.height)
-                              .arg(m_handle);
+                              .arg(simSettings.width)
+                              .arg(simSettings.height)
+                              .arg(openHandle);
     return 0;
 }
 
@@ -166,9 +166,9 @@ QByteArray SimCamera::serialText(int device)
 
 QString SimCamera::modelText() const
 {
-    if (m_settings.width == DefaultWidth && m_settings.height == DefaultHeight)
+    if (simSettings.width == DefaultWidth && simSettings.height == DefaultHeight)
         return QString::fromLatin1(DefaultModel);
-    return QStringLiteral("Simulated %1 x %2 CCD").arg(m_settings.width).arg(m_settings.height);
+    return QStringLiteral("Simulated %1 x %2 CCD").arg(simSettings.width).arg(simSettings.height);
 }
 
 long SimCamera::getModel(long handle, char* buffer, std::size_t size)
@@ -182,7 +182,7 @@ long SimCamera::getSerialString(long handle, char* buffer, std::size_t size)
 {
     if (const long status = checkHandle(handle))
         return status;
-    return copyText(serialText(m_device), buffer, size);
+    return copyText(serialText(openDevice), buffer, size);
 }
 
 long SimCamera::getHWRevision(long handle, long& revision)
@@ -208,8 +208,8 @@ long SimCamera::getArrayArea(long handle, long& ulX, long& ulY, long& lrX, long&
         return status;
     ulX = 0;
     ulY = 0;
-    lrX = VisibleUlX + m_settings.width + ArrayMarginX;
-    lrY = VisibleUlY + m_settings.height + ArrayMarginY;
+    lrX = VisibleUlX + simSettings.width + ArrayMarginX;
+    lrY = VisibleUlY + simSettings.height + ArrayMarginY;
     return 0;
 }
 
@@ -219,25 +219,25 @@ long SimCamera::getVisibleArea(long handle, long& ulX, long& ulY, long& lrX, lon
         return status;
     ulX = VisibleUlX;
     ulY = VisibleUlY;
-    lrX = VisibleUlX + m_settings.width;
-    lrY = VisibleUlY + m_settings.height;
+    lrX = VisibleUlX + simSettings.width;
+    lrY = VisibleUlY + simSettings.height;
     return 0;
 }
 
 void SimCamera::updateCooler()
 {
-    const qint64 now = m_clock();
-    const qint64 elapsed = now - m_coolerUpdatedMs;
+    const qint64 now = clockMs();
+    const qint64 elapsed = now - coolerUpdatedMs;
     if (elapsed <= 0)
         return; // a test clock may stand still or be set back
-    const double target = std::clamp(m_setPoint, m_settings.ambient - MaxCooling, m_settings.ambient);
-    m_ccd = target + (m_ccd - target) * std::exp(-double(elapsed) / std::max(1, m_settings.coolerTauMs));
-    m_coolerUpdatedMs = now;
+    const double target = std::clamp(setPoint, simSettings.ambient - MaxCooling, simSettings.ambient);
+    ccdTemp = target + (ccdTemp - target) * std::exp(-double(elapsed) / std::max(1, simSettings.coolerTauMs));
+    coolerUpdatedMs = now;
 }
 
 double SimCamera::coolerPower() const
 {
-    return std::clamp(100.0 * (m_settings.ambient - m_ccd) / MaxCooling, 0.0, 100.0);
+    return std::clamp(100.0 * (simSettings.ambient - ccdTemp) / MaxCooling, 0.0, 100.0);
 }
 
 long SimCamera::setTemperature(long handle, double celsius)
@@ -247,7 +247,7 @@ long SimCamera::setTemperature(long handle, double celsius)
     if (!(celsius >= MinSetPoint && celsius <= MaxSetPoint))
         return BadArgument;
     updateCooler();
-    m_setPoint = celsius;
+    setPoint = celsius;
     return 0;
 }
 
@@ -257,9 +257,9 @@ long SimCamera::readTemperature(long handle, long channel, double& celsius)
         return status;
     updateCooler();
     if (channel == ChannelCcd)
-        celsius = m_ccd;
+        celsius = ccdTemp;
     else if (channel == ChannelBase)
-        celsius = m_settings.ambient + BaseWarming * coolerPower() / 100.0;
+        celsius = simSettings.ambient + BaseWarming * coolerPower() / 100.0;
     else
         return BadArgument;
     return 0;

@@ -1,3 +1,4 @@
+#include "ExpSequence.h"
 #include "FaultInjectingLibrary.h"
 #include "RecordingLibrary.h"
 #include "SimCamera.h"
@@ -163,6 +164,10 @@ private slots:
     void failuresInSequencesAreLogged_data();
     void failuresInSequencesAreLogged();
     void stepLinesCanBeSilenced();
+
+    void singleExposureFates_data();
+    void singleExposureFates();
+    void progressIsThePictureOfTheRunningSequence();
 
 private:
     std::unique_ptr<TestFixture> fixture;
@@ -955,6 +960,126 @@ void tst_Tarn::stepLinesCanBeSilenced()
         QVERIFY(!fixture->log.lines().filter("Writing file name ").isEmpty());
     }
     QLoggingCategory::setFilterRules(QString());
+}
+
+void tst_Tarn::singleExposureFates_data()
+{
+    QTest::addColumn<QString>("fate");
+    QTest::addColumn<int>("download");    // Tarn::DownLoadResult
+    QTest::addColumn<int>("state");       // FrameRecord::State after it all
+    QTest::addColumn<QString>("outcome"); // "none", "stored" or "lost <step>"
+    QTest::addColumn<int>("files");
+    QTest::addColumn<int>("lostEvents");
+
+    using D = Tarn::DownLoadResult;
+    using S = FrameRecord::State;
+    QTest::newRow("stored") << "stored" << int(D::Stored) << int(S::Stored) << "stored" << 1 << 0;
+    QTest::newRow("read twice") << "twice" << int(D::Refused) << int(S::Stored) << "stored" << 1 << 0;
+    QTest::newRow("lost at start") << "exposeFrame" << int(D::Refused) << int(S::Lost) << "lost exposeFrame" << 0 << 1;
+    QTest::newRow("lost at the poll") << "getDeviceStatus" << int(D::Refused) << int(S::Lost) << "lost getDeviceStatus"
+                                      << 0 << 1;
+    QTest::newRow("lost overdue") << "late" << int(D::Refused) << int(S::Lost) << "lost overdue" << 0 << 1;
+    QTest::newRow("lost at read-out") << "grabRow" << int(D::ReadFailed) << int(S::Lost) << "lost grabRow" << 0 << 1;
+    QTest::newRow("read-out failed, asked again")
+        << "grabRow twice" << int(D::Refused) << int(S::Lost) << "lost grabRow" << 0 << 1;
+    QTest::newRow("aborted") << "abort" << int(D::Refused) << int(S::Aborted) << "lost abort" << 0 << 1;
+    QTest::newRow("cancel refused") << "cancel" << int(D::Refused) << int(S::Lost) << "lost cancel" << 0 << 1;
+    QTest::newRow("finished, then aborted")
+        << "discard" << int(D::Refused) << int(S::Cancelled) << "lost discarded" << 0 << 1;
+    QTest::newRow("overwritten by Exposure and Abort")
+        << "overwritten" << int(D::Refused) << int(S::Finished) << "none" << 0 << 0;
+    QTest::newRow("nothing exposed") << "nothing" << int(D::Refused) << int(S::Exposing) << "none" << 0 << 0;
+    QTest::newRow("failed start after a good frame")
+        << "good, then exposeFrame" << int(D::Refused) << int(S::Lost) << "lost exposeFrame" << 1 << 1;
+}
+
+// What becomes of a single exposure: its record, the download's result, the
+// outcome, the files and the events tell the same story.
+void tst_Tarn::singleExposureFates()
+{
+    QFETCH(QString, fate);
+    QFETCH(int, download);
+    QFETCH(int, state);
+    QFETCH(QString, outcome);
+    QFETCH(int, files);
+    QFETCH(int, lostEvents);
+
+    TarnOptions options;
+    options.exposureGraceMs = 30;
+    Rig rig(0, SimSettings(), options);
+    const bool longExposure = fate == "abort" || fate == "cancel";
+    if (fate == "good, then exposeFrame") {
+        QVERIFY(startSingle(rig.tarn, 8, 8, 0, "x.dat", 0) && waitIdle(rig.tarn));
+        QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::Stored);
+    }
+    QSignalSpy lost(&rig.tarn, &Tarn::pictureLost);
+    const QString failing = fate == "cancel" ? QStringLiteral("cancelExposure") : fate.section(' ', -1);
+    if (fate.endsWith("exposeFrame") || fate == "getDeviceStatus" || fate == "cancel")
+        rig.faults.failOnce(failing, rig.faults.callCount(failing) + 1);
+    if (fate == "late")
+        rig.faults.setForcedStatus(2); // exposing, for ever
+    Tarn::DownLoadResult result = Tarn::DownLoadResult::Refused;
+    if (fate != "nothing") {
+        QVERIFY(startSingle(rig.tarn, 8, 8, longExposure ? 60000 : 0, "x.dat", 0));
+        if (fate == "abort" || fate == "cancel" || fate == "discard") {
+            QVERIFY(stepTo(rig.tarn, rig.timers, 2, ExpSequence::Exposing, 1));
+            const Tarn::Abandoned abandoned = rig.tarn.abandonSequence();
+            QCOMPARE(abandoned.cancelled, fate != "cancel");
+        }
+        QVERIFY(waitIdle(rig.tarn));
+        rig.faults.setForcedStatus(std::nullopt);
+        if (fate == "overwritten") {
+            QVERIFY(startExp(rig.tarn, 8, 8, 8, 0, 0, 1, 0, 0, "y.dat", 0));
+            QVERIFY(!rig.tarn.abandonSequence().summary.isEmpty());
+        }
+        if (fate.startsWith("grabRow"))
+            rig.faults.failOnce("grabRow", rig.faults.callCount("grabRow") + 1);
+        if (fate == "twice" || fate == "grabRow twice")
+            rig.tarn.downLoadSingle();
+    }
+    const int lostBefore = lost.size();
+    const Tarn::Outcome before = rig.tarn.lastOutcome();
+    rig.rec.clear();
+    result = rig.tarn.downLoadSingle();
+    QCOMPARE(int(result), download);
+    if (result == Tarn::DownLoadResult::Refused) { // touches nothing
+        QCOMPARE(lost.size(), lostBefore);
+        QCOMPARE(rig.tarn.lastOutcome().step, before.step);
+        QVERIFY(rig.rec.callsNamed({"grabRow"}).isEmpty());
+    }
+    const FrameRecord& record = rig.tarn.lastFrame();
+    QCOMPARE(int(record.state), state);
+    const Tarn::Outcome last = rig.tarn.lastOutcome();
+    const QString said = last.kind == Tarn::Outcome::Stored ? QStringLiteral("stored")
+                         : last.kind == Tarn::Outcome::Lost ? "lost " + last.step
+                                                            : QStringLiteral("none");
+    QCOMPARE(said, outcome);
+    QCOMPARE(filesHere().size(), files);
+    QCOMPARE(lost.size(), lostEvents);
+}
+
+// The picture of the running sequence, never the file number or the last
+// sequence's.
+void tst_Tarn::progressIsThePictureOfTheRunningSequence()
+{
+    Rig rig(0);
+    QVERIFY(startExp(rig.tarn, 8, 8, 8, 0, 0, 3, 0, 0, "p.dat", 0) && waitIdle(rig.tarn));
+    QCOMPARE(rig.tarn.getImageIndex(), 3);
+    QVERIFY(startExp(rig.tarn, 8, 8, 8, 0, 0, 2, 0, 0, "p.dat", 0));
+    Tarn::Progress p = rig.tarn.progress(); // not stepped yet
+    QCOMPARE(p.picture, 0);
+    QCOMPARE(p.pictures, 2);
+    for (int step = 0; step < 1000 && rig.tarn.isBusy(); ++step) {
+        rig.timers.tick(0);
+        p = rig.tarn.progress();
+        QVERIFY2(!rig.tarn.isBusy() || (p.picture >= 0 && p.picture < 2), qPrintable(QString::number(p.picture)));
+    }
+    QVERIFY(!rig.tarn.isBusy());
+    QVERIFY(startSingle(rig.tarn, 8, 8, 60000, "s.dat", 0));
+    p = rig.tarn.progress();
+    QCOMPARE(p.picture, 0);
+    QCOMPARE(p.pictures, 1);
+    rig.tarn.abandonSequence();
 }
 
 QTEST_GUILESS_MAIN(tst_Tarn)
