@@ -21,7 +21,6 @@ public:
     // One step; the timer calls it.
     virtual void step() = 0;
     virtual bool running() const = 0;
-    StepTimer& stepTimer() { return *timer; }
 
 protected:
     // Stops the timer and tells the owner the sequence is over.

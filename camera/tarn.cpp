@@ -155,6 +155,14 @@ bool Tarn::getPixelSize(double& w, double& h)
 
 namespace {
 
+// A reading into a reply's output, left as it was when there is none.
+bool reading(const std::optional<double>& value, double& out)
+{
+    if (value)
+        out = *value;
+    return value.has_value();
+}
+
 bool corners(const std::optional<Area>& area, int& ulX, int& ulY, int& lrX, int& lrY)
 {
     const Area a = area.value_or(Area{-1, -1, -1, -1});
@@ -183,37 +191,24 @@ bool Tarn::getTemperatures(double& ccd, double& base)
 {
     if (!device.isOpen())
         return false;
-    const std::optional<double> c = device.ccdTemperature();
-    const std::optional<double> b = device.baseTemperature();
-    if (c)
-        ccd = *c;
-    if (b)
-        base = *b;
-    return c && b;
+    const bool ccdOk = reading(device.ccdTemperature(), ccd);
+    const bool baseOk = reading(device.baseTemperature(), base); // read even when the CCD failed
+    return ccdOk && baseOk;
 }
 
 bool Tarn::getCCDTemperature(double& t)
 {
-    const std::optional<double> v = device.ccdTemperature();
-    if (v)
-        t = *v;
-    return v.has_value();
+    return reading(device.ccdTemperature(), t);
 }
 
 bool Tarn::getBaseTemperature(double& t)
 {
-    const std::optional<double> v = device.baseTemperature();
-    if (v)
-        t = *v;
-    return v.has_value();
+    return reading(device.baseTemperature(), t);
 }
 
 bool Tarn::getCoolerPower(double& p)
 {
-    const std::optional<double> v = device.coolerPower();
-    if (v)
-        p = *v;
-    return v.has_value();
+    return reading(device.coolerPower(), p);
 }
 
 // ---- starting and stopping ----
