@@ -20,17 +20,6 @@ Body::Body(std::unique_ptr<camlib::CameraLibrary> library) : QObject(nullptr)
     // Pixel, int and long sizes the raw files and the protocol rely on.
     qDebug() << "sizeof" << sizeof(std::uint16_t) << sizeof(std::int32_t) << sizeof(std::int32_t);
 
-    tdiRate = 0;
-    hbin = 1;
-    vbin = 1;
-    rbin = 1;
-    rbiFlushes = 0;
-    rbiExpTime = 500;
-    isBusy = false;
-    images = 1;
-    expTime = 500;
-    interval = 0.0;
-    fileName = QStringLiteral("DefaultFileName.dat");
     // A key that is present wins even with an empty value.
     nodeName = configMap.value(QStringLiteral("NAME_ON_STARS"), QLatin1String(DefaultNodeName));
 
@@ -116,7 +105,7 @@ void Body::loggedIn()
 {
     // Subscribers may have missed busy events while we were away.
     if (lostBus)
-        starsClient->SendEvent(nodeName, QStringLiteral("_ChangedIsBusy %1").arg(isBusy ? 1 : 0));
+        starsClient->SendEvent(nodeName, QStringLiteral("_ChangedIsBusy %1").arg(camera->isBusy() ? 1 : 0));
 }
 
 void Body::Exit()
@@ -149,7 +138,7 @@ void Body::Stop(int signalNumber)
                        : signalNumber == SIGINT ? "SIGINT"
                        : signalNumber == SIGHUP ? "SIGHUP"
                                                 : "a signal";
-    const QString summary = camera ? camera->abandonSequence() : QString();
+    const QString summary = camera ? camera->abandonSequence().summary : QString();
     qDebug().noquote() << QStringLiteral("Stopping on %1: %2")
                               .arg(QLatin1String(name),
                                    summary.isEmpty() ? QStringLiteral("nothing was running") : summary);

@@ -14,8 +14,8 @@ class Stars;
 class Tarn;
 struct TarnOptions;
 
-// The service's top-level object: reads config.cfg, keeps the exposure
-// settings the bus sets, owns the camera object and the STARS client, and
+// The service's top-level object: reads config.cfg, owns the camera object
+// (which holds the exposure settings the bus sets) and the STARS client, and
 // answers every command (the Ans<Command> slots, one per command word).
 class Body : public QObject
 {
@@ -116,7 +116,8 @@ private slots:
     void AnsSetUseSeqFNo(SMsg msg);
     void AnsGetUseSeqFNo(SMsg msg);
     // Ends the running sequence at once (nothing partial stored) and answers Ok:
-    // whether anything ran or not.
+    // whether anything ran or not; Err: Cancel when the camera refused to cancel
+    // the frame being exposed (the sequence ends all the same).
     void AnsAbort(SMsg msg);
     void AnsGetProgress(SMsg msg);
     void AnsGetLastFile(SMsg msg);
@@ -141,17 +142,6 @@ private:
 
     Tarn* camera = nullptr;
     Stars* starsClient = nullptr;
-    int tdiRate = 0;
-    int hbin = 1;
-    int vbin = 1;
-    int rbin = 1;
-    int rbiFlushes = 0;
-    int rbiExpTime = 500;
-    bool isBusy = false;
-    int images = 1;
-    int expTime = 500;
-    double interval = 0.0;
-    QString fileName;
     QMap<QString, QString> configMap;
 
     std::unique_ptr<camlib::CameraLibrary> cameraLibrary; // outlives camera

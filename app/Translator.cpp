@@ -76,10 +76,8 @@ void Body::reply(const SMsg& msg, const QString& text)
 
 void Body::changedIsBusy(bool f)
 {
+    // The camera object tells each change once: its busy flag is the only one.
     qDebug() << "ChangedIsBusy" << f;
-    if (f == isBusy)
-        return;
-    isBusy = f;
     starsClient->SendEvent(nodeName, QStringLiteral("_ChangedIsBusy %1").arg(f ? 1 : 0));
     // The bus is gone and the last picture is done: out, once the camera's
     // step has returned.
@@ -101,7 +99,7 @@ void Body::pictureLost(int picture, const QString& step)
 
 void Body::AnsIsBusy(SMsg msg)
 {
-    reply(msg, values(msg, {num(isBusy)}));
+    reply(msg, values(msg, {num(camera->isBusy())}));
 }
 
 void Body::AnsGetLibVer(SMsg msg)
@@ -193,52 +191,52 @@ void Body::AnsGetCoolerPWR(SMsg msg)
 
 void Body::AnsGetBin(SMsg msg)
 {
-    reply(msg, values(msg, {num(hbin), num(vbin), num(rbin)}));
+    reply(msg, values(msg, {num(camera->settings().hbin), num(camera->settings().vbin), num(camera->settings().rbin)}));
 }
 
 void Body::AnsGetRBIFlushes(SMsg msg)
 {
-    reply(msg, values(msg, {num(rbiFlushes)}));
+    reply(msg, values(msg, {num(camera->settings().rbiFlushes)}));
 }
 
 void Body::AnsGetRBIExpTime(SMsg msg)
 {
-    reply(msg, values(msg, {num(rbiExpTime)}));
+    reply(msg, values(msg, {num(camera->settings().rbiExpTime)}));
 }
 
 void Body::AnsGetTDIRate(SMsg msg)
 {
-    reply(msg, values(msg, {num(tdiRate)}));
+    reply(msg, values(msg, {num(camera->settings().tdiRate)}));
 }
 
 void Body::AnsGetImages(SMsg msg)
 {
-    reply(msg, values(msg, {num(images)}));
+    reply(msg, values(msg, {num(camera->settings().images)}));
 }
 
 void Body::AnsGetExpTime(SMsg msg)
 {
-    reply(msg, values(msg, {num(expTime)}));
+    reply(msg, values(msg, {num(camera->settings().expTime)}));
 }
 
 void Body::AnsGetInterval(SMsg msg)
 {
-    reply(msg, values(msg, {num(interval)}));
+    reply(msg, values(msg, {num(camera->settings().interval)}));
 }
 
 void Body::AnsGetFileName(SMsg msg)
 {
-    reply(msg, values(msg, {fileName}));
+    reply(msg, values(msg, {camera->settings().fileName}));
 }
 
 void Body::AnsGetSeqFileNo(SMsg msg)
 {
-    reply(msg, values(msg, {num(camera->getSeqFileNo())}));
+    reply(msg, values(msg, {num(camera->settings().seqFileNo)}));
 }
 
 void Body::AnsGetUseSeqFNo(SMsg msg)
 {
-    reply(msg, values(msg, {num(camera->getUseSeqFileNo())}));
+    reply(msg, values(msg, {num(camera->settings().useSeqFileNo)}));
 }
 
 // ---- settings: a parameter that is no number becomes 0 ----
@@ -258,63 +256,64 @@ void Body::AnsSetBin(SMsg msg)
         return;
     }
     // Stored as given; an exposure refuses to start with a factor below 1.
-    hbin = msg.paramList.at(0).toInt();
-    vbin = msg.paramList.at(1).toInt();
-    rbin = msg.paramList.at(2).toInt();
+    ExposureSettings& s = camera->settings();
+    s.hbin = msg.paramList.at(0).toInt();
+    s.vbin = msg.paramList.at(1).toInt();
+    s.rbin = msg.paramList.at(2).toInt();
     reply(msg, ok(msg));
 }
 
 void Body::AnsSetRBIFlushes(SMsg msg)
 {
-    rbiFlushes = msg.params.toInt();
+    camera->settings().rbiFlushes = msg.params.toInt();
     reply(msg, ok(msg));
 }
 
 void Body::AnsSetRBIExpTime(SMsg msg)
 {
-    rbiExpTime = msg.params.toInt();
+    camera->settings().rbiExpTime = msg.params.toInt();
     reply(msg, ok(msg));
 }
 
 void Body::AnsSetTDIRate(SMsg msg)
 {
-    tdiRate = msg.params.toInt();
+    camera->settings().tdiRate = msg.params.toInt();
     reply(msg, ok(msg));
 }
 
 void Body::AnsSetImages(SMsg msg)
 {
-    images = msg.params.toInt();
+    camera->settings().images = msg.params.toInt();
     reply(msg, ok(msg));
 }
 
 void Body::AnsSetExpTime(SMsg msg)
 {
-    expTime = msg.params.toInt();
+    camera->settings().expTime = msg.params.toInt();
     reply(msg, ok(msg));
 }
 
 void Body::AnsSetInterval(SMsg msg)
 {
-    interval = real(msg.params);
+    camera->settings().interval = real(msg.params);
     reply(msg, ok(msg));
 }
 
 void Body::AnsSetFileName(SMsg msg)
 {
-    fileName = msg.params;
+    camera->settings().fileName = msg.params;
     reply(msg, ok(msg));
 }
 
 void Body::AnsSetSeqFileNo(SMsg msg)
 {
-    camera->setSeqFileNo(msg.params.toInt());
+    camera->settings().seqFileNo = msg.params.toInt();
     reply(msg, ok(msg));
 }
 
 void Body::AnsSetUseSeqFNo(SMsg msg)
 {
-    camera->setUseSeqFileNo(msg.params.toInt() == 1);
+    camera->settings().useSeqFileNo = msg.params.toInt() == 1;
     reply(msg, ok(msg));
 }
 
@@ -322,28 +321,27 @@ void Body::AnsSetUseSeqFNo(SMsg msg)
 
 void Body::AnsExposure(SMsg msg)
 {
-    if (isBusy) {
+    if (camera->isBusy()) {
         reply(msg, err(msg, "Busy"));
         return;
     }
-    const bool started = camera->startExpSequence(hbin, vbin, rbin, rbiFlushes, rbiExpTime, images, expTime, interval,
-                                                  fileName, tdiRate);
+    const bool started = camera->startExpSequence();
     reply(msg, started ? ok(msg) : err(msg, "Busy"));
 }
 
 void Body::AnsStartExposure(SMsg msg)
 {
-    if (isBusy) {
+    if (camera->isBusy()) {
         reply(msg, err(msg, "Busy"));
         return;
     }
-    const bool started = camera->startExp2Sequence(hbin, vbin, expTime, fileName, tdiRate);
+    const bool started = camera->startExp2Sequence();
     reply(msg, started ? ok(msg) : err(msg, "Busy"));
 }
 
 void Body::AnsDownLoadImage(SMsg msg)
 {
-    if (isBusy) {
+    if (camera->isBusy()) {
         reply(msg, err(msg, "Busy"));
         return;
     }
@@ -352,6 +350,7 @@ void Body::AnsDownLoadImage(SMsg msg)
         reply(msg, ok(msg));
         break;
     case Tarn::DownLoadResult::ReadFailed:
+    case Tarn::DownLoadResult::Refused: // nothing waits to be read out
         reply(msg, err(msg, "Busy"));
         break;
     case Tarn::DownLoadResult::NotStored:
@@ -363,11 +362,11 @@ void Body::AnsDownLoadImage(SMsg msg)
 
 void Body::AnsRBIFlush(SMsg msg)
 {
-    if (isBusy) {
+    if (camera->isBusy()) {
         reply(msg, err(msg, "Busy"));
         return;
     }
-    const bool started = camera->startRbiSequence(rbin, rbiFlushes, rbiExpTime);
+    const bool started = camera->startRbiSequence();
     reply(msg, started ? ok(msg) : err(msg, "Busy"));
 }
 
@@ -376,9 +375,14 @@ void Body::AnsRBIFlush(SMsg msg)
 void Body::AnsAbort(SMsg msg)
 {
     // The busy event goes out inside abandonSequence(), before the reply.
-    const QString summary = camera->abandonSequence();
-    if (!summary.isEmpty())
-        qDebug().noquote() << QStringLiteral("Abort from %1: %2").arg(msg.from, summary);
+    const Tarn::Abandoned abandoned = camera->abandonSequence();
+    if (!abandoned.summary.isEmpty())
+        qDebug().noquote() << QStringLiteral("Abort from %1: %2").arg(msg.from, abandoned.summary);
+    if (!abandoned.cancelled) {
+        qDebug().noquote() << QStringLiteral("Abort from %1: the camera did not confirm the cancel").arg(msg.from);
+        reply(msg, err(msg, "Cancel"));
+        return;
+    }
     reply(msg, ok(msg));
 }
 

@@ -1,9 +1,8 @@
 #include "CameraBackend.h"
+#include "SimCamera.h"
 
-#include "FaultInjectingLibrary.h"
 #include "FliLibrary.h"
 #include "NoCameraLibrary.h"
-#include "SimCamera.h"
 
 #include <QDebug>
 
@@ -37,19 +36,6 @@ QString defaultCameraLibrary()
     // A camera host must never get synthetic images by leaving the key out:
     // the simulator runs only when the configuration asks for it.
     return QStringLiteral("fli");
-}
-
-std::unique_ptr<CameraLibrary> createSimulator(const QMap<QString, QString>& config)
-{
-    const SimSettings settings = SimSettings::fromConfig(config);
-    qDebug().noquote() << QStringLiteral("camera library: simulator, %1 camera(s) of %2 x %3 pixels")
-                              .arg(settings.cameras)
-                              .arg(settings.width)
-                              .arg(settings.height);
-    auto simulator = std::make_unique<SimCamera>(settings);
-    if (const std::optional<FaultSettings> faults = FaultSettings::fromConfig(config))
-        return std::make_unique<FaultInjectingLibrary>(std::move(simulator), *faults);
-    return simulator;
 }
 
 } // namespace camlib

@@ -119,10 +119,10 @@ private:
     // Counts the call and returns an injected failure's status, or 0.
     long enter(Op op);
 
-    std::unique_ptr<CameraLibrary> m_owned;
-    CameraLibrary& m_inner;
-    FaultSettings m_settings;
-    std::array<int, OpCount> m_calls{};
+    std::unique_ptr<CameraLibrary> ownedInner;
+    CameraLibrary& wrapped;
+    FaultSettings faultSettings;
+    std::array<int, OpCount> callCounts{};
 };
 
 } // namespace camlib

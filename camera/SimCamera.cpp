@@ -1,5 +1,7 @@
 #include "SimCamera.h"
 
+#include "FaultInjectingLibrary.h"
+
 #include <QDebug>
 #include <algorithm>
 #include <cerrno>
@@ -11,15 +13,6 @@ namespace camlib {
 
 namespace {
 
-// Failure statuses in the hardware library's manner (negative errno values).
-constexpr long BadHandle = -EBADF;
-constexpr long BadArgument = -EINVAL;
-constexpr long NoDevice = -ENODEV;
-constexpr long NoImage = -ENODATA;
-
-// Wider rows than this are a caller's mistake, not a camera.
-constexpr std::size_t MaxRowWidth = 1u << 20;
-
 const char* const LibVersion = "starscam camera simulator 1.0";
 const char* const DefaultModel = "Simulated KAF-1603 CCD";
 constexpr int DefaultWidth = 1536;
@@ -29,7 +22,7 @@ constexpr int DefaultHeight = 1024;
 long copyText(const QByteArray& text, char* buffer, std::size_t size)
 {
     if (!buffer || size == 0)
-        return BadArgument;
+        return -EINVAL; // as BadArgument
     const std::size_t n = std::min(std::size_t(text.size()), size - 1);
     std::memcpy(buffer, text.constData(), n);
     buffer[n] = '\0';
@@ -61,13 +54,13 @@ SimCamera::Clock steadyClock()
 } // namespace
 
 SimCamera::SimCamera(const SimSettings& settings, Clock clock)
-    : m_settings(sanitized(settings)), m_clock(clock ? std::move(clock) : steadyClock()),
-      m_image(VisibleUlX, VisibleUlY, m_settings.width, m_settings.height)
+    : simSettings(sanitized(settings)), clockMs(clock ? std::move(clock) : steadyClock()),
+      sensorImage(VisibleUlX, VisibleUlY, simSettings.width, simSettings.height)
 {}
 
 long SimCamera::checkHandle(long handle) const
 {
-    return (m_handle != 0 && handle == m_handle) ? 0 : BadHandle;
+    return (openHandle != 0 && handle == openHandle) ? 0 : BadHandle;
 }
 
 long SimCamera::listCreate(long deviceClassMask)
@@ -75,26 +68,26 @@ long SimCamera::listCreate(long deviceClassMask)
     // Only a mask asking for cameras on USB finds any: the interface and the
     // device type are numbers in their fields, not bits.
     const bool cameras = (deviceClassMask & ~DomainOptionsMask) == DeviceClassCamera;
-    m_listCreated = true;
-    m_listBySerial = (deviceClassMask & EnumerateBySerial) != 0;
-    m_listSize = cameras ? m_settings.cameras : 0;
-    m_listCursor = 0;
+    listCreated = true;
+    listBySerial = (deviceClassMask & EnumerateBySerial) != 0;
+    listSize = cameras ? simSettings.cameras : 0;
+    listCursor = 0;
     return 0;
 }
 
 long SimCamera::listEntry(std::size_t index, long& domain, char* name, std::size_t nameSize, char* description,
                           std::size_t descriptionSize)
 {
-    if (!m_listCreated)
+    if (!listCreated)
         return BadArgument;
-    if (index >= std::size_t(m_listSize))
+    if (index >= std::size_t(listSize))
         return NoDevice;
     if (const long status = copyText(QByteArray("sim") + QByteArray::number(qulonglong(index)), name, nameSize))
         return status;
     if (description)
-        copyText(m_listBySerial ? serialText(int(index)) : modelText().toLatin1(), description, descriptionSize);
+        copyText(listBySerial ? serialText(int(index)) : modelText().toLatin1(), description, descriptionSize);
     domain = DeviceClassCamera;
-    m_listCursor = index;
+    listCursor = index;
     return 0;
 }
 
@@ -106,17 +99,17 @@ long SimCamera::listFirst(long& domain, char* name, std::size_t nameSize, char* 
 
 long SimCamera::listNext(long& domain, char* name, std::size_t nameSize, char* description, std::size_t descriptionSize)
 {
-    const long status = listEntry(m_listCursor + 1, domain, name, nameSize, description, descriptionSize);
+    const long status = listEntry(listCursor + 1, domain, name, nameSize, description, descriptionSize);
     if (status == NoDevice)
-        m_listCursor = std::size_t(m_listSize); // stays at the end
+        listCursor = std::size_t(listSize); // stays at the end
     return status;
 }
 
 long SimCamera::listDelete()
 {
-    m_listCreated = false;
-    m_listSize = 0;
-    m_listCursor = 0;
+    listCreated = false;
+    listSize = 0;
+    listCursor = 0;
     return 0;
 }
 
@@ -124,7 +117,7 @@ long SimCamera::open(long& handle, const char* name, long domain)
 {
     int device = -1;
     const QByteArray wanted(name ? name : "");
-    for (int i = 0; i < m_settings.cameras; ++i) {
+    for (int i = 0; i < simSettings.cameras; ++i) {
         if (wanted == QByteArray("sim") + QByteArray::number(i))
             device = i;
     }
@@ -133,31 +126,31 @@ long SimCamera::open(long& handle, const char* name, long domain)
         return NoDevice;
     }
 
-    m_handle = ++m_lastHandle;
-    m_device = device;
-    handle = m_handle;
+    openHandle = ++lastHandle;
+    openDevice = device;
+    handle = openHandle;
 
-    const qint64 now = m_clock();
-    m_ccd = m_settings.ambient;
-    m_setPoint = m_settings.ambient;
-    m_coolerUpdatedMs = now;
-    m_ulX = VisibleUlX;
-    m_ulY = VisibleUlY;
-    m_lrX = VisibleUlX + m_settings.width;
-    m_lrY = VisibleUlY + m_settings.height;
-    m_hbin = m_vbin = 1;
-    m_frameType = FrameNormal;
-    m_exposureMs = 0;
-    m_tdiRate = 0;
-    m_phase = Phase::Idle;
-    m_frame = SimImage::FrameParams();
-    m_rowsRead = 0;
-    m_frameNumber = 0;
+    const qint64 now = clockMs();
+    ccdTemp = simSettings.ambient;
+    setPoint = simSettings.ambient;
+    coolerUpdatedMs = now;
+    areaUlX = VisibleUlX;
+    areaUlY = VisibleUlY;
+    areaLrX = VisibleUlX + simSettings.width;
+    areaLrY = VisibleUlY + simSettings.height;
+    hbin = vbin = 1;
+    frameTypeSet = FrameNormal;
+    exposureMs = 0;
+    tdiRate = 0;
+    phase = Phase::Idle;
+    latched = SimImage::FrameParams();
+    rowsRead = 0;
+    framesStarted = 0;
     qDebug().noquote() << QStringLiteral("camera simulator: opened sim%1 (%2 x %3 visible), handle %4")
                               .arg(device)
-                              .arg(m_settings.width)
-                              .arg(m_settings.height)
-                              .arg(m_handle);
+                              .arg(simSettings.width)
+                              .arg(simSettings.height)
+                              .arg(openHandle);
     return 0;
 }
 
@@ -173,9 +166,9 @@ QByteArray SimCamera::serialText(int device)
 
 QString SimCamera::modelText() const
 {
-    if (m_settings.width == DefaultWidth && m_settings.height == DefaultHeight)
+    if (simSettings.width == DefaultWidth && simSettings.height == DefaultHeight)
         return QString::fromLatin1(DefaultModel);
-    return QStringLiteral("Simulated %1 x %2 CCD").arg(m_settings.width).arg(m_settings.height);
+    return QStringLiteral("Simulated %1 x %2 CCD").arg(simSettings.width).arg(simSettings.height);
 }
 
 long SimCamera::getModel(long handle, char* buffer, std::size_t size)
@@ -189,7 +182,7 @@ long SimCamera::getSerialString(long handle, char* buffer, std::size_t size)
 {
     if (const long status = checkHandle(handle))
         return status;
-    return copyText(serialText(m_device), buffer, size);
+    return copyText(serialText(openDevice), buffer, size);
 }
 
 long SimCamera::getHWRevision(long handle, long& revision)
@@ -215,8 +208,8 @@ long SimCamera::getArrayArea(long handle, long& ulX, long& ulY, long& lrX, long&
         return status;
     ulX = 0;
     ulY = 0;
-    lrX = VisibleUlX + m_settings.width + ArrayMarginX;
-    lrY = VisibleUlY + m_settings.height + ArrayMarginY;
+    lrX = VisibleUlX + simSettings.width + ArrayMarginX;
+    lrY = VisibleUlY + simSettings.height + ArrayMarginY;
     return 0;
 }
 
@@ -226,25 +219,25 @@ long SimCamera::getVisibleArea(long handle, long& ulX, long& ulY, long& lrX, lon
         return status;
     ulX = VisibleUlX;
     ulY = VisibleUlY;
-    lrX = VisibleUlX + m_settings.width;
-    lrY = VisibleUlY + m_settings.height;
+    lrX = VisibleUlX + simSettings.width;
+    lrY = VisibleUlY + simSettings.height;
     return 0;
 }
 
 void SimCamera::updateCooler()
 {
-    const qint64 now = m_clock();
-    const qint64 elapsed = now - m_coolerUpdatedMs;
+    const qint64 now = clockMs();
+    const qint64 elapsed = now - coolerUpdatedMs;
     if (elapsed <= 0)
         return; // a test clock may stand still or be set back
-    const double target = std::clamp(m_setPoint, m_settings.ambient - MaxCooling, m_settings.ambient);
-    m_ccd = target + (m_ccd - target) * std::exp(-double(elapsed) / std::max(1, m_settings.coolerTauMs));
-    m_coolerUpdatedMs = now;
+    const double target = std::clamp(setPoint, simSettings.ambient - MaxCooling, simSettings.ambient);
+    ccdTemp = target + (ccdTemp - target) * std::exp(-double(elapsed) / std::max(1, simSettings.coolerTauMs));
+    coolerUpdatedMs = now;
 }
 
 double SimCamera::coolerPower() const
 {
-    return std::clamp(100.0 * (m_settings.ambient - m_ccd) / MaxCooling, 0.0, 100.0);
+    return std::clamp(100.0 * (simSettings.ambient - ccdTemp) / MaxCooling, 0.0, 100.0);
 }
 
 long SimCamera::setTemperature(long handle, double celsius)
@@ -254,7 +247,7 @@ long SimCamera::setTemperature(long handle, double celsius)
     if (!(celsius >= MinSetPoint && celsius <= MaxSetPoint))
         return BadArgument;
     updateCooler();
-    m_setPoint = celsius;
+    setPoint = celsius;
     return 0;
 }
 
@@ -264,9 +257,9 @@ long SimCamera::readTemperature(long handle, long channel, double& celsius)
         return status;
     updateCooler();
     if (channel == ChannelCcd)
-        celsius = m_ccd;
+        celsius = ccdTemp;
     else if (channel == ChannelBase)
-        celsius = m_settings.ambient + BaseWarming * coolerPower() / 100.0;
+        celsius = simSettings.ambient + BaseWarming * coolerPower() / 100.0;
     else
         return BadArgument;
     return 0;
@@ -281,205 +274,17 @@ long SimCamera::getCoolerPower(long handle, double& power)
     return 0;
 }
 
-long SimCamera::setExposureTime(long handle, long milliseconds)
+std::unique_ptr<CameraLibrary> createSimulator(const QMap<QString, QString>& config)
 {
-    if (const long status = checkHandle(handle))
-        return status;
-    if (milliseconds < 0)
-        return BadArgument;
-    m_exposureMs = milliseconds;
-    return 0;
-}
-
-long SimCamera::setFrameType(long handle, long frameType)
-{
-    if (const long status = checkHandle(handle))
-        return status;
-    // Normal, dark, flood and flood-then-flush, as the hardware library knows them.
-    if (frameType < 0 || frameType > 3)
-        return BadArgument;
-    m_frameType = frameType;
-    return 0;
-}
-
-long SimCamera::setHBin(long handle, long factor)
-{
-    if (const long status = checkHandle(handle))
-        return status;
-    if (factor < 1 || factor > MaxBin)
-        return BadArgument;
-    m_hbin = factor;
-    return 0;
-}
-
-long SimCamera::setVBin(long handle, long factor)
-{
-    if (const long status = checkHandle(handle))
-        return status;
-    if (factor < 1 || factor > MaxBin)
-        return BadArgument;
-    m_vbin = factor;
-    return 0;
-}
-
-long SimCamera::setImageArea(long handle, long ulX, long ulY, long lrX, long lrY)
-{
-    if (const long status = checkHandle(handle))
-        return status;
-    const long arrayLrX = VisibleUlX + m_settings.width + ArrayMarginX;
-    const long arrayLrY = VisibleUlY + m_settings.height + ArrayMarginY;
-    if (ulX < 0 || ulY < 0 || lrX <= ulX || lrY <= ulY || lrX > arrayLrX || lrY > arrayLrY)
-        return BadArgument;
-    m_ulX = ulX;
-    m_ulY = ulY;
-    m_lrX = lrX;
-    m_lrY = lrY;
-    return 0;
-}
-
-long SimCamera::setTDI(long handle, long rate, long flags)
-{
-    if (const long status = checkHandle(handle))
-        return status;
-    // Drift scanning is accepted but not simulated: the image is not smeared.
-    Q_UNUSED(flags)
-    if (rate < 0)
-        return BadArgument;
-    m_tdiRate = rate;
-    return 0;
-}
-
-long SimCamera::exposeFrame(long handle)
-{
-    if (const long status = checkHandle(handle))
-        return status;
-    const long width = m_lrX - m_ulX;
-    const long height = m_lrY - m_ulY;
-    // A frame set up in unbinned pixels with binning on would read past the
-    // array: the camera refuses it rather than deliver something else.
-    const long arrayLrX = VisibleUlX + m_settings.width + ArrayMarginX;
-    const long arrayLrY = VisibleUlY + m_settings.height + ArrayMarginY;
-    if (m_ulX + width * m_hbin > arrayLrX || m_ulY + height * m_vbin > arrayLrY)
-        return BadArgument;
-
-    m_frame.ulX = m_ulX;
-    m_frame.ulY = m_ulY;
-    m_frame.width = int(width);
-    m_frame.height = int(height);
-    m_frame.hbin = int(m_hbin);
-    m_frame.vbin = int(m_vbin);
-    m_frame.frameType = m_frameType;
-    m_frame.exposureMs = m_exposureMs;
-    m_frame.seed = m_settings.seed;
-    m_frame.frameNumber = ++m_frameNumber;
-    m_phase = Phase::Exposing;
-    m_exposureStartMs = m_clock();
-    m_rowsRead = 0;
-    return 0;
-}
-
-bool SimCamera::imageReady() const
-{
-    if (m_phase == Phase::Reading)
-        return true;
-    return m_phase == Phase::Exposing && m_clock() - m_exposureStartMs >= m_frame.exposureMs;
-}
-
-long SimCamera::getDeviceStatus(long handle, unsigned long& status)
-{
-    if (const long failure = checkHandle(handle))
-        return failure;
-    if (m_settings.statusUnknown)
-        status = StatusUnknown;
-    else if (imageReady())
-        status = StatusDataReady;
-    else if (m_phase == Phase::Exposing)
-        status = ExposingStatus;
-    else
-        status = IdleStatus;
-    return 0;
-}
-
-long SimCamera::getExposureStatus(long handle, long& timeLeftMs)
-{
-    if (const long status = checkHandle(handle))
-        return status;
-    timeLeftMs = 0;
-    if (m_phase == Phase::Exposing)
-        timeLeftMs = long(std::max<qint64>(0, m_exposureStartMs + m_frame.exposureMs - m_clock()));
-    return 0;
-}
-
-long SimCamera::grabRow(long handle, std::uint16_t* buffer, std::size_t width)
-{
-    if (const long status = checkHandle(handle))
-        return status;
-    if (!buffer || width == 0 || width > MaxRowWidth)
-        return BadArgument;
-    if (!imageReady() || m_rowsRead >= m_frame.height)
-        return NoImage;
-
-    if (m_phase != Phase::Reading) {
-        m_phase = Phase::Reading;
-        m_nextRowDue = std::chrono::steady_clock::now();
-    }
-    m_image.renderRow(m_frame, m_rowsRead, buffer, int(width));
-    if (++m_rowsRead >= m_frame.height)
-        m_phase = Phase::Idle;
-
-    // Paced against the start of the read-out, so the caller's own time per
-    // row does not add up on top of the camera's.
-    if (m_settings.rowMicroseconds > 0) {
-        m_nextRowDue += std::chrono::microseconds(m_settings.rowMicroseconds);
-        std::this_thread::sleep_until(m_nextRowDue);
-    }
-    return 0;
-}
-
-long SimCamera::cancelExposure(long handle)
-{
-    if (const long status = checkHandle(handle))
-        return status;
-    // The frame is gone: nothing is ready to read any more.
-    m_phase = Phase::Idle;
-    m_rowsRead = 0;
-    return 0;
-}
-
-long SimCamera::close(long handle)
-{
-    if (const long status = checkHandle(handle))
-        return status;
-    m_handle = 0;
-    m_device = -1;
-    m_phase = Phase::Idle;
-    qDebug().noquote() << QStringLiteral("camera simulator: closed handle %1").arg(handle);
-    return 0;
-}
-
-void SimCamera::setStatusUnknown(bool on)
-{
-    m_settings.statusUnknown = on;
-}
-
-void SimCamera::setRowMicroseconds(int microseconds)
-{
-    m_settings.rowMicroseconds = std::clamp(microseconds, 0, SimSettings::MaxRowMicroseconds);
-}
-
-SimSettings SimCamera::settings() const
-{
-    return m_settings;
-}
-
-quint64 SimCamera::frameNumber() const
-{
-    return m_frameNumber;
-}
-
-SimImage::FrameParams SimCamera::lastFrame() const
-{
-    return m_frame;
+    const SimSettings settings = SimSettings::fromConfig(config);
+    qDebug().noquote() << QStringLiteral("camera library: simulator, %1 camera(s) of %2 x %3 pixels")
+                              .arg(settings.cameras)
+                              .arg(settings.width)
+                              .arg(settings.height);
+    auto simulator = std::make_unique<SimCamera>(settings);
+    if (const std::optional<FaultSettings> faults = FaultSettings::fromConfig(config))
+        return std::make_unique<FaultInjectingLibrary>(std::move(simulator), *faults);
+    return simulator;
 }
 
 } // namespace camlib

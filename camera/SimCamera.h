@@ -4,9 +4,12 @@
 #include "SimImage.h"
 #include "SimSettings.h"
 
+#include <QMap>
 #include <QString>
+#include <cerrno>
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace camlib {
@@ -93,17 +96,22 @@ public:
     long cancelExposure(long handle) override;
     long close(long handle) override;
 
-    void setStatusUnknown(bool on);
-    void setRowMicroseconds(int microseconds);
-
     SimSettings settings() const;
     // The exposures started since the last open.
     quint64 frameNumber() const;
     // The parameters of the last exposure started.
     SimImage::FrameParams lastFrame() const;
-    const SimImage& image() const { return m_image; }
+    const SimImage& image() const { return sensorImage; }
 
 private:
+    // Failure statuses in the hardware library's manner (negative errno values).
+    static constexpr long BadHandle = -EBADF;
+    static constexpr long BadArgument = -EINVAL;
+    static constexpr long NoDevice = -ENODEV;
+    static constexpr long NoImage = -ENODATA;
+    // Wider rows than this are a caller's mistake, not a camera.
+    static constexpr std::size_t MaxRowWidth = 1u << 20;
+
     enum class Phase { Idle, Exposing, Reading };
 
     // 0 for the open device's handle, BadHandle otherwise.
@@ -117,39 +125,44 @@ private:
     // "SIM00001" for device 0, and so on.
     static QByteArray serialText(int device);
 
-    SimSettings m_settings;
-    Clock m_clock;
-    SimImage m_image;
+    SimSettings simSettings;
+    Clock clockMs;
+    SimImage sensorImage;
 
     // Device list.
-    bool m_listCreated = false;
-    bool m_listBySerial = false;
-    int m_listSize = 0;
-    std::size_t m_listCursor = 0;
+    bool listCreated = false;
+    bool listBySerial = false;
+    int listSize = 0;
+    std::size_t listCursor = 0;
 
     // The open device.
-    long m_handle = 0; // 0: nothing open
-    long m_lastHandle = 0;
-    int m_device = -1;
+    long openHandle = 0; // 0: nothing open
+    long lastHandle = 0;
+    int openDevice = -1;
 
     // Cooler.
-    double m_ccd = 0.0;
-    double m_setPoint = 0.0;
-    qint64 m_coolerUpdatedMs = 0;
+    double ccdTemp = 0.0;
+    double setPoint = 0.0;
+    qint64 coolerUpdatedMs = 0;
 
-    // Frame set-up, latched into m_frame by exposeFrame.
-    long m_ulX = 0, m_ulY = 0, m_lrX = 0, m_lrY = 0;
-    long m_hbin = 1, m_vbin = 1;
-    long m_frameType = FrameNormal;
-    long m_exposureMs = 0;
-    long m_tdiRate = 0;
+    // Frame set-up, copied into latched by exposeFrame.
+    long areaUlX = 0, areaUlY = 0, areaLrX = 0, areaLrY = 0;
+    long hbin = 1, vbin = 1;
+    long frameTypeSet = FrameNormal;
+    long exposureMs = 0;
+    long tdiRate = 0;
 
-    Phase m_phase = Phase::Idle;
-    SimImage::FrameParams m_frame;
-    qint64 m_exposureStartMs = 0;
-    int m_rowsRead = 0;
-    quint64 m_frameNumber = 0;
-    std::chrono::steady_clock::time_point m_nextRowDue;
+    Phase phase = Phase::Idle;
+    SimImage::FrameParams latched;
+    qint64 exposureStartMs = 0;
+    int rowsRead = 0;
+    quint64 framesStarted = 0;
+    std::chrono::steady_clock::time_point nextRowDue;
 };
+
+// The camera simulator as the SIM_* keys describe it, behind a
+// FaultInjectingLibrary when SIM_FAIL or SIM_FORCE_STATUS is set. Logs the
+// simulated geometry. Never null.
+std::unique_ptr<CameraLibrary> createSimulator(const QMap<QString, QString>& config);
 
 } // namespace camlib

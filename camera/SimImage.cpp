@@ -48,7 +48,7 @@ SimImage::SimImage(long visibleUlX, long visibleUlY, int visibleWidth, int visib
         // The odd fraction keeps centres off pixel boundaries, as real ones are.
         const Star star{visibleUlX + p.fx * visibleWidth + 0.37, visibleUlY + p.fy * visibleHeight + 0.61,
                         p.peakPerSecond, p.sigma};
-        m_stars.push_back(star);
+        starList.push_back(star);
 
         const int radius = int(std::ceil(4.0 * star.sigma));
         Profile profile;
@@ -65,7 +65,7 @@ SimImage::SimImage(long visibleUlX, long visibleUlY, int visibleWidth, int visib
                     float(star.peakPerSecond * std::exp(-r2));
             }
         }
-        m_profiles.push_back(std::move(profile));
+        profiles.push_back(std::move(profile));
     }
 }
 
@@ -122,7 +122,7 @@ void SimImage::addStars(const FrameParams& frame, int row, float* acc, int colum
     const long left = frame.ulX;
     const long right = left + long(columns) * hbin; // exclusive
 
-    for (const Profile& p : m_profiles) {
+    for (const Profile& p : profiles) {
         const long y0 = std::max(top, p.y0);
         const long y1 = std::min(bottom, p.y0 + p.size);
         const long x0 = std::max(left, p.x0);

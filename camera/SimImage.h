@@ -54,7 +54,7 @@ public:
     // are bias.
     void renderRow(const FrameParams& frame, int row, quint16* out, int width) const;
 
-    const std::vector<Star>& stars() const { return m_stars; }
+    const std::vector<Star>& stars() const { return starList; }
 
 private:
     // A star's light per second over a square of sensor pixels around it,
@@ -69,8 +69,8 @@ private:
 
     void addStars(const FrameParams& frame, int row, float* acc, int columns) const;
 
-    std::vector<Star> m_stars;
-    std::vector<Profile> m_profiles;
+    std::vector<Star> starList;
+    std::vector<Profile> profiles;
 };
 
 } // namespace camlib

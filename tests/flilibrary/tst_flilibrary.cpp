@@ -1,4 +1,5 @@
 #include "FliLibrary.h"
+#include "TarnDriver.h"
 #include "TestFixture.h"
 #include "tarn.h"
 
@@ -284,7 +285,7 @@ void tst_FliLibrary::tarnWithoutCamera()
     QVERIFY(!tarn.getTemperatures(ccd, base));
 
     QSignalSpy busy(&tarn, &Tarn::changedIsBusy);
-    QVERIFY(tarn.startExp2Sequence(1, 1, 100, QStringLiteral("image.dat"), 0));
+    QVERIFY(startSingle(tarn, 1, 1, 100, QStringLiteral("image.dat"), 0));
     QTRY_VERIFY_WITH_TIMEOUT(!tarn.isBusy(), 10000);
     QCOMPARE(busy.size(), 2);
     QCOMPARE(busy.at(1).at(0).toBool(), false);
@@ -299,7 +300,7 @@ void tst_FliLibrary::tarnExposesThroughBackend()
     QCOMPARE(tarn.getDevHandle(), 77L);
     QCOMPARE(tarn.getModel(), QStringLiteral("Fake model"));
 
-    QVERIFY(tarn.startExp2Sequence(1, 1, 100, QStringLiteral("image.dat"), 0));
+    QVERIFY(startSingle(tarn, 1, 1, 100, QStringLiteral("image.dat"), 0));
     QTRY_VERIFY_WITH_TIMEOUT(!tarn.isBusy(), 10000);
     // Data ready in the low 32 bits ends the exposure; the bit above is dropped.
     QCOMPARE(tarn.getDeviceStatus(), 0x80000002u);

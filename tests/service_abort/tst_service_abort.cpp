@@ -20,6 +20,9 @@ private slots:
     void progressThroughASequence();
     void outcomeOfTheLastPicture_data();
     void outcomeOfTheLastPicture();
+    void downloadOnlyAWaitingExposure_data();
+    void downloadOnlyAWaitingExposure();
+    void abortSaysWhetherTheCameraCancelled();
     void metadataDescribesEachImage_data();
     void metadataDescribesEachImage();
 
@@ -193,6 +196,74 @@ void tst_ServiceAbort::outcomeOfTheLastPicture()
     QVERIFY(term->receivesNothing(200)); // by default no line beyond the busy events
     QCOMPARE(ask("GetLastOutcome"), answer("GetLastOutcome", outcome));
     QCOMPARE(ask("GetLastFile"), answer("GetLastFile", lastFile));
+}
+
+void tst_ServiceAbort::downloadOnlyAWaitingExposure_data()
+{
+    QTest::addColumn<QString>("simFail");
+    QTest::addColumn<QStringList>("script"); // commands; "wait": until the busy event 0
+    QTest::addColumn<QString>("outcome");    // GetLastOutcome before and after the refused download
+    QTest::addColumn<int>("files");
+
+    QTest::newRow("nothing exposed") << "" << QStringList{} << "none" << 0;
+    QTest::newRow("failed start after a good frame")
+        << "exposeFrame@2once"
+        << QStringList{"StartExposure", "wait", "DownLoadImage", "SetExpTime 700", "StartExposure", "wait"}
+        << "lost exposeFrame" << 1;
+    QTest::newRow("Exposure and Abort in one write")
+        << "" << QStringList{"StartExposure", "wait", "Exposure+Abort"} << "none" << 0;
+    QTest::newRow("downloaded already") << "" << QStringList{"StartExposure", "wait", "DownLoadImage"}
+                                        << "stored run0000-0000.raw" << 1;
+    QTest::newRow("read-out failed") << "grabRow@3once" << QStringList{"StartExposure", "wait", "DownLoadImage"}
+                                     << "lost grabRow" << 0;
+}
+
+// A DownLoadImage with no finished, unread, unreplaced single exposure in the
+// camera is refused and changes nothing: no file, no event, the outcome kept.
+void tst_ServiceAbort::downloadOnlyAWaitingExposure()
+{
+    QFETCH(QString, simFail);
+    QFETCH(QStringList, script);
+    QFETCH(QString, outcome);
+    QFETCH(int, files);
+
+    QMap<QString, QString> config{{"OUTCOME_EVENTS", "1"}};
+    if (!simFail.isEmpty())
+        config.insert("SIM_FAIL", simFail);
+    startService(config);
+    QCOMPARE(ask("SetFileName run.raw"), answer("SetFileName", "Ok:"));
+    QCOMPARE(ask("SetExpTime 100"), answer("SetExpTime", "Ok:"));
+    for (const QString& step : script) {
+        if (step == "wait")
+            QVERIFY(!term->waitForLine([](const QString& l) { return l == busy0; }, 20000).isNull());
+        else if (step == "Exposure+Abort")
+            term->send("term1>cam1 Exposure\nterm1>cam1 Abort");
+        else
+            ask(step);
+    }
+    QTest::qWait(300);
+    term->clearPending();
+    QCOMPARE(ask("GetLastOutcome"), answer("GetLastOutcome", outcome));
+    QCOMPARE(ask("DownLoadImage"), answer("DownLoadImage", "Err: Busy"));
+    QVERIFY(term->receivesNothing(300));
+    QCOMPARE(ask("GetLastOutcome"), answer("GetLastOutcome", outcome));
+    QCOMPARE(service->files().filter(QRegularExpression("\\.raw$")).size(), files);
+}
+
+void tst_ServiceAbort::abortSaysWhetherTheCameraCancelled()
+{
+    startService({{"SIM_FAIL", "cancelExposure"}});
+    QCOMPARE(ask("SetExpTime 60000"), answer("SetExpTime", "Ok:"));
+    startSequence("Exposure");
+    QCOMPARE(ask("GetProgress").section(' ', 2, 3), QStringLiteral("0 1"));
+    QTest::qWait(200); // inside the frame
+    term->send("term1>cam1 Abort");
+    QCOMPARE(term->nextLine(), busy0); // the sequence ends all the same
+    QCOMPARE(term->nextLine(), answer("Abort", "Err: Cancel"));
+    QCOMPARE(ask("GetLastOutcome"), answer("GetLastOutcome", "lost cancel"));
+    QVERIFY(service->log().contains("did not confirm the cancel"));
+    startSequence("StartExposure");
+    QCOMPARE(ask("GetProgress").section(' ', 2, 4), QStringLiteral("0 1 exposing"));
 }
 
 void tst_ServiceAbort::metadataDescribesEachImage_data()

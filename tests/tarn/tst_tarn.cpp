@@ -1,4 +1,10 @@
 #include "CameraRig.h"
+#include "ExpSequence.h"
+#include "FaultInjectingLibrary.h"
+#include "ImageSink.h"
+#include "RecordingLibrary.h"
+#include "SimCamera.h"
+#include "TarnDriver.h"
 #include "TestFixture.h"
 #include "tarn.h"
 
@@ -7,6 +13,37 @@
 using namespace camlib;
 
 namespace {
+
+// The frame steps alone over a recorded simulator, device 0 open.
+struct StepRig
+{
+    explicit StepRig(SimSettings settings = SimSettings()) : sim(settings), faults(sim), rec(faults), device(rec)
+    {
+        device.list(DeviceClassCamera);
+        device.open(0);
+        device.setVisible(device.visibleArea().value_or(Area()));
+        rec.clear();
+    }
+    SimCamera sim;
+    FaultInjectingLibrary faults;
+    RecordingLibrary rec;
+    CameraDevice device;
+    FrameSteps steps{device};
+};
+
+// A frame of the whole visible area (1536 x 1024 at (14, 4)) binned so.
+FrameRecord frameOf(FrameRecord::Kind kind, int hbin, int vbin, int expTimeMs, int tdiRate)
+{
+    FrameRecord r;
+    r.id = 1;
+    r.kind = kind;
+    r.hbin = hbin, r.vbin = vbin;
+    r.areaUlX = 14, r.areaUlY = 4;
+    r.width = 1536 / hbin, r.height = 1024 / vbin;
+    r.expTimeMs = expTimeMs;
+    r.tdiRate = tdiRate;
+    return r;
+}
 
 bool waitIdle(Tarn& tarn)
 {
@@ -27,19 +64,13 @@ QStringList argsOf(const RecordingLibrary& rec, const QString& op)
     return out;
 }
 
-Tarn::SeqState stateOf(const Tarn& tarn, int which) // 0 exp, 1 rbi, 2 exp2
-{
-    return which == 0 ? tarn.expSeqState() : which == 1 ? tarn.rbiSeqState() : tarn.exp2SeqState();
-}
-
 // Runs the machine's steps by hand, without the event loop, until it has
 // entered `state` for the `occurrence`th time: that step is then pending.
-bool stepTo(Tarn& tarn, int which, int state, int occurrence)
+bool stepTo(const Tarn& tarn, TimerLog& timers, int which, int state, int occurrence)
 {
-    const char* const steps[] = {"expSequence", "rbiSequence", "exp2Sequence"};
     int prev = stateOf(tarn, which), seen = prev == state;
-    for (int i = 0; i < 100000 && seen < occurrence && prev != Tarn::None; ++i) {
-        QMetaObject::invokeMethod(&tarn, steps[which], Qt::DirectConnection);
+    for (int i = 0; i < 100000 && seen < occurrence && prev != ExpSequence::None; ++i) {
+        timers.tick(which);
         const int now = stateOf(tarn, which);
         seen += now == state && now != prev;
         prev = now;
@@ -52,8 +83,8 @@ bool stepTo(Tarn& tarn, int which, int state, int occurrence)
 bool start(Tarn& tarn, int which, int flushes = 2, int tdi = 0)
 {
     if (which == 0)
-        return tarn.startExpSequence(8, 8, 8, flushes, 0, 2, 0, 0, "p.dat", tdi);
-    return which == 1 ? tarn.startRbiSequence(8, flushes, 0) : tarn.startExp2Sequence(8, 8, 0, "p.dat", tdi);
+        return startExp(tarn, 8, 8, 8, flushes, 0, 2, 0, 0, "p.dat", tdi);
+    return which == 1 ? startRbi(tarn, 8, flushes, 0) : startSingle(tarn, 8, 8, 0, "p.dat", tdi);
 }
 
 bool onlyWholeFiles()
@@ -117,6 +148,10 @@ private slots:
     void failuresInSequencesAreLogged();
     void stepLinesCanBeSilenced();
 
+    void singleExposureFates_data();
+    void singleExposureFates();
+    void progressIsThePictureOfTheRunningSequence();
+
 private:
     std::unique_ptr<TestFixture> fixture;
 };
@@ -141,8 +176,8 @@ void tst_Tarn::negativeCameraNumberCallsNothing()
     QCOMPARE(rig.tarn.getDevHandle(), -1L);
     QCOMPARE(rig.tarn.getModel(), QStringLiteral("Err: Get Model"));
     // Still usable: a start runs and its first camera step fails harmlessly.
-    QCOMPARE(rig.tarn.getUseSeqFileNo(), true);
-    QVERIFY(rig.tarn.startExp2Sequence(1, 1, 0, "x.dat", 0));
+    QCOMPARE(rig.tarn.settings().useSeqFileNo, true);
+    QVERIFY(startSingle(rig.tarn, 1, 1, 0, "x.dat", 0));
     QVERIFY(waitIdle(rig.tarn));
 }
 
@@ -223,9 +258,10 @@ void tst_Tarn::cameraNumberBeyondListOpensNothing()
     QVERIFY(!rig.tarn.isDeviceOpen());
     QVERIFY(rig.rec.callsNamed({"open"}).isEmpty());
     QCOMPARE(rig.tarn.getModel(), QStringLiteral("Err: Get Model"));
-    // The count and the names only: no error line.
-    QCOMPARE(fixture->log.lines().size(), 2 + cameras);
-    QCOMPARE(fixture->log.lines().at(1), QString::number(cameras));
+    // Why none was opened, then the count and the names: no error line.
+    QCOMPARE(fixture->log.lines().size(), 3 + cameras);
+    QVERIFY(fixture->log.lines().at(1).contains(cameras == 0 ? "No camera found" : "not among them"));
+    QCOMPARE(fixture->log.lines().at(2), QString::number(cameras));
 }
 
 void tst_Tarn::keepsAtMostTwentyDevices()
@@ -236,7 +272,8 @@ void tst_Tarn::keepsAtMostTwentyDevices()
     QCOMPARE(rig.tarn.getDevCount(), 20);
     QCOMPARE(rig.tarn.getDevName(19), QStringLiteral("sim19"));
     QVERIFY(rig.tarn.isDeviceOpen());
-    QCOMPARE(fixture->log.lines().at(1), QStringLiteral("20"));
+    QCOMPARE(fixture->log.lines().at(1), QStringLiteral("20 camera(s) found; opening number 19 (sim19)"));
+    QCOMPARE(fixture->log.lines().at(2), QStringLiteral("20"));
     QVERIFY(!fixture->log.lines().contains("sim20"));
 }
 
@@ -332,7 +369,7 @@ void tst_Tarn::startSizesFramesFromVisibleArea()
     s.height = 2001;
     CameraRig rig(0, s);
     QSignalSpy busy(&rig.tarn, &Tarn::changedIsBusy);
-    QVERIFY(rig.tarn.startExpSequence(4, 3, 2, 1, 0, 0, 0, 0.0, "a.dat", 0));
+    QVERIFY(startExp(rig.tarn, 4, 3, 2, 1, 0, 0, 0, 0.0, "a.dat", 0));
     QCOMPARE(busy.size(), 1);
     QCOMPARE(busy.at(0).at(0).toBool(), true);
     QCOMPARE(rig.tarn.getImgWidth(), 750);
@@ -343,7 +380,7 @@ void tst_Tarn::startSizesFramesFromVisibleArea()
     QCOMPARE(busy.size(), 2);
 
     // A single exposure keeps the RBI sizes of the start before it.
-    QVERIFY(rig.tarn.startExp2Sequence(1, 1, 0, "b.dat", 0));
+    QVERIFY(startSingle(rig.tarn, 1, 1, 0, "b.dat", 0));
     QCOMPARE(rig.tarn.getImgWidth(), 3001);
     QCOMPARE(rig.tarn.getRbiWidth(), 1500);
     QVERIFY(rig.tarn.hasRbiRowBuf());
@@ -371,21 +408,21 @@ void tst_Tarn::startRefusals()
     QSignalSpy busy(&rig.tarn, &Tarn::changedIsBusy);
     bool started = true;
     if (which == 0)
-        started = rig.tarn.startExpSequence(args[0], args[1], args[2], args[3], 0, 1, 0, 0, "x.dat", 0);
+        started = startExp(rig.tarn, args[0], args[1], args[2], args[3], 0, 1, 0, 0, "x.dat", 0);
     else if (which == 1)
-        started = rig.tarn.startExp2Sequence(args[0], args[1], 0, "x.dat", 0);
+        started = startSingle(rig.tarn, args[0], args[1], 0, "x.dat", 0);
     else
-        started = rig.tarn.startRbiSequence(args[2], args[3], 0);
+        started = startRbi(rig.tarn, args[2], args[3], 0);
     QVERIFY(!started);
     QVERIFY(!rig.tarn.isBusy());
     QCOMPARE(busy.size(), 0);
 
     // While a sequence runs every start is refused and changes nothing.
-    QVERIFY(rig.tarn.startExpSequence(2, 2, 1, 0, 0, 1, 100, 0, "run.dat", 0));
+    QVERIFY(startExp(rig.tarn, 2, 2, 1, 0, 0, 1, 100, 0, "run.dat", 0));
     const int w = rig.tarn.getImgWidth();
-    QVERIFY(!rig.tarn.startExpSequence(1, 1, 1, 0, 0, 1, 0, 0, "other.dat", 0));
-    QVERIFY(!rig.tarn.startExp2Sequence(1, 1, 0, "other.dat", 0));
-    QVERIFY(!rig.tarn.startRbiSequence(1, 1, 0));
+    QVERIFY(!startExp(rig.tarn, 1, 1, 1, 0, 0, 1, 0, 0, "other.dat", 0));
+    QVERIFY(!startSingle(rig.tarn, 1, 1, 0, "other.dat", 0));
+    QVERIFY(!startRbi(rig.tarn, 1, 1, 0));
     QCOMPARE(rig.tarn.getImgWidth(), w);
     QCOMPARE(busy.size(), 1);
     QVERIFY(waitIdle(rig.tarn));
@@ -395,10 +432,10 @@ void tst_Tarn::startRefusals()
 void tst_Tarn::rbiBufferFollowsFlushCount()
 {
     CameraRig rig(0);
-    QVERIFY(rig.tarn.startRbiSequence(1, 1, 0));
+    QVERIFY(startRbi(rig.tarn, 1, 1, 0));
     QVERIFY(rig.tarn.hasRbiRowBuf());
     QVERIFY(waitIdle(rig.tarn));
-    QVERIFY(rig.tarn.startExpSequence(1, 1, 1, 0, 0, 0, 0, 0, "x.dat", 0));
+    QVERIFY(startExp(rig.tarn, 1, 1, 1, 0, 0, 0, 0, 0, "x.dat", 0));
     QVERIFY(!rig.tarn.hasRbiRowBuf());
     QVERIFY(waitIdle(rig.tarn));
 }
@@ -467,21 +504,17 @@ void tst_Tarn::frameSetUpCallOrder()
     QFETCH(bool, started);
     QFETCH(QStringList, calls);
 
-    CameraRig rig(0);
-    // Size the frames without letting the sequence run: start, then stop at once.
-    QVERIFY(rig.tarn.startExpSequence(2, 4, 3, 1, 30, 0, 0, 0, "x.dat", tdi));
-    QVERIFY(waitIdle(rig.tarn));
-    rig.rec.clear();
+    StepRig rig;
+    // Bins 2 and 4 for the main frame, 3 for the RBI frames; flood 30 ms.
+    FrameRecord frame = frameOf(kind == 0   ? FrameRecord::Kind::Main
+                                : kind == 1 ? FrameRecord::Kind::RbiFlood
+                                            : FrameRecord::Kind::RbiFlush,
+                                kind == 0 ? 2 : 3, kind == 0 ? 4 : 3, kind == 1 ? 30 : 0, tdi);
     if (!failing.isEmpty())
         rig.faults.failOnce(failing, rig.faults.callCount(failing) + 1);
-    bool result = false;
-    if (kind == 0)
-        result = rig.tarn.startExposure();
-    else if (kind == 1)
-        result = rig.tarn.startRbiFlood();
-    else
-        result = rig.tarn.startRbiFlush();
-    QCOMPARE(result, started);
+    const StepResult result = rig.steps.start(frame, false);
+    QCOMPARE(!result.has_value(), started);
+    QCOMPARE(frame.clock.isValid(), started);
     QCOMPARE(rig.rec.calls(), calls);
 }
 
@@ -507,30 +540,27 @@ void tst_Tarn::checkExposingOutcomes()
     QFETCH(bool, finished);
     QFETCH(int, ok);
 
-    CameraRig rig(0);
-    QVERIFY(rig.tarn.startExp2Sequence(1, 1, int(exposureMs), "x.dat", 0));
-    // Let the start step run, then take the polling over by hand.
-    QTRY_VERIFY_WITH_TIMEOUT(rig.faults.callCount("exposeFrame") == 1, 5000);
-    if (status == "unknown")
-        rig.sim.setStatusUnknown(true);
-    else if (status == "fail")
+    SimSettings sensor;
+    sensor.statusUnknown = status == "unknown";
+    StepRig rig(sensor);
+    FrameRecord frame = frameOf(FrameRecord::Kind::Single, 1, 1, int(exposureMs), 0);
+    QVERIFY(!rig.steps.start(frame, false));
+    if (status == "fail")
         rig.faults.failFrom("getDeviceStatus", 1);
-    else
+    else if (status != "unknown")
         rig.faults.setForcedStatus(status.toUInt(nullptr, 0));
-    int okOut = -1;
-    QCOMPARE(rig.tarn.checkExposing(okOut), finished);
-    QCOMPARE(okOut, ok);
-    if (status == "unknown" || status == "fail" || finished) {
-        rig.faults.clearFaults();
-        rig.faults.setForcedStatus(0x80000000u);
-    }
-    QVERIFY(waitIdle(rig.tarn));
+    StepFailure failure;
+    const FrameSteps::Poll polled = rig.steps.poll(frame, failure, false);
+    QCOMPARE(polled == FrameSteps::Poll::Ready, finished);
+    QCOMPARE(polled != FrameSteps::Poll::Failed, ok == 1);
+    QCOMPARE(frame.state == FrameRecord::State::Finished, finished);
+    QCOMPARE(failure.step, ok == 1 ? QString() : QStringLiteral("getDeviceStatus"));
 }
 
 void tst_Tarn::readFailureAtRowStopsDownload()
 {
     CameraRig rig(0);
-    QVERIFY(rig.tarn.startExp2Sequence(2, 2, 0, "x.dat", 0));
+    QVERIFY(startSingle(rig.tarn, 2, 2, 0, "x.dat", 0));
     QVERIFY(waitIdle(rig.tarn));
     rig.rec.clear();
     rig.faults.failOnce("grabRow", rig.faults.callCount("grabRow") + 6); // row 5
@@ -566,7 +596,7 @@ void tst_Tarn::sequenceTakesRbiFramesThenImage()
     QFETCH(QStringList, frameTypes);
     CameraRig rig(0);
     rig.rec.clear();
-    QVERIFY(rig.tarn.startExpSequence(4, 4, 8, flushes, 0, images, 0, 0, "seq.raw", 0));
+    QVERIFY(startExp(rig.tarn, 4, 4, 8, flushes, 0, images, 0, 0, "seq.raw", 0));
     QVERIFY(waitIdle(rig.tarn));
     QCOMPARE(argsOf(rig.rec, "setFrameType"), frameTypes);
     QCOMPARE(rig.tarn.getImageIndex(), images);
@@ -577,7 +607,7 @@ void tst_Tarn::sequenceTakesRbiFramesThenImage()
     // Every RBI row and every image row was read, and nothing more.
     const int rbiRows = (1024 / 8) * flushes * images;
     QCOMPARE(rig.rec.callsNamed({"grabRow"}).size(), rbiRows + (1024 / 4) * images);
-    QCOMPARE(rig.tarn.expSeqState(), Tarn::None);
+    QCOMPARE(rig.tarn.expSeq().state(), ExpSequence::None);
 }
 
 void tst_Tarn::zeroImagesEndsAtOnce()
@@ -585,7 +615,7 @@ void tst_Tarn::zeroImagesEndsAtOnce()
     CameraRig rig(0);
     QSignalSpy busy(&rig.tarn, &Tarn::changedIsBusy);
     rig.rec.clear();
-    QVERIFY(rig.tarn.startExpSequence(1, 1, 1, 0, 0, 0, 0, 0, "x.dat", 0));
+    QVERIFY(startExp(rig.tarn, 1, 1, 1, 0, 0, 0, 0, 0, "x.dat", 0));
     QVERIFY(waitIdle(rig.tarn));
     QCOMPARE(busy.size(), 2);
     QCOMPARE(busy.at(1).at(0).toBool(), false);
@@ -596,9 +626,9 @@ void tst_Tarn::zeroImagesEndsAtOnce()
 void tst_Tarn::failedPictureLeavesGapInNumbers()
 {
     CameraRig rig(0);
-    rig.tarn.setUseSeqFileNo(false);
+    rig.tarn.settings().useSeqFileNo = false;
     rig.faults.failOnce("exposeFrame", rig.faults.callCount("exposeFrame") + 2);
-    QVERIFY(rig.tarn.startExpSequence(8, 8, 1, 0, 0, 3, 0, 0, "gap.dat", 0));
+    QVERIFY(startExp(rig.tarn, 8, 8, 1, 0, 0, 3, 0, 0, "gap.dat", 0));
     QVERIFY(waitIdle(rig.tarn));
     QCOMPARE(filesHere(), (QStringList{"gap-0000.dat", "gap-0002.dat"}));
 }
@@ -607,7 +637,7 @@ void tst_Tarn::writtenFileHoldsDeliveredRows()
 {
     CameraRig rig(0);
     rig.rec.setCaptureRows(true);
-    QVERIFY(rig.tarn.startExpSequence(3, 5, 1, 0, 0, 1, 5, 0, "dir/part/img.dat", 0));
+    QVERIFY(startExp(rig.tarn, 3, 5, 1, 0, 0, 1, 5, 0, "dir/part/img.dat", 0));
     QVERIFY(waitIdle(rig.tarn));
     QCOMPARE(filesHere(), QStringList{"img0000-0000.dat"});
     QFile f("img0000-0000.dat");
@@ -634,7 +664,7 @@ void tst_Tarn::singleExposureThenDownload()
     // Two single exposures with the sequence number: numbers differ by one,
     // the picture part is the index left by no sequence (0).
     for (int i = 0; i < 2; ++i) {
-        QVERIFY(rig.tarn.startExp2Sequence(4, 4, 0, "one.dat", 0));
+        QVERIFY(startSingle(rig.tarn, 4, 4, 0, "one.dat", 0));
         QVERIFY(waitIdle(rig.tarn));
         QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::Stored);
     }
@@ -642,14 +672,14 @@ void tst_Tarn::singleExposureThenDownload()
     QCOMPARE(filesHere(), (QStringList{"one0000-0000.dat", "one0001-0000.dat"}));
 
     // After a sequence of 3 pictures the picture part is 3.
-    QVERIFY(rig.tarn.startExpSequence(8, 8, 1, 0, 0, 3, 0, 0, "seq.dat", 0));
+    QVERIFY(startExp(rig.tarn, 8, 8, 1, 0, 0, 3, 0, 0, "seq.dat", 0));
     QVERIFY(waitIdle(rig.tarn));
-    rig.tarn.setSeqFileNo(17);
-    QVERIFY(rig.tarn.startExp2Sequence(4, 4, 0, "one.dat", 0));
+    rig.tarn.settings().seqFileNo = 17;
+    QVERIFY(startSingle(rig.tarn, 4, 4, 0, "one.dat", 0));
     QVERIFY(waitIdle(rig.tarn));
     QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::Stored);
     QVERIFY(filesHere().contains("one0017-0003.dat"));
-    QCOMPARE(rig.tarn.getSeqFileNo(), 18);
+    QCOMPARE(rig.tarn.settings().seqFileNo, 18);
 }
 
 void tst_Tarn::rbiSequenceCountsFrames()
@@ -658,7 +688,7 @@ void tst_Tarn::rbiSequenceCountsFrames()
     rig.rec.clear();
     // A failed RBI read-out still counts the frame.
     rig.faults.failOnce("grabRow", 3);
-    QVERIFY(rig.tarn.startRbiSequence(4, 3, 0));
+    QVERIFY(startRbi(rig.tarn, 4, 3, 0));
     QVERIFY(waitIdle(rig.tarn));
     QCOMPARE(argsOf(rig.rec, "setFrameType"), (QStringList{"1,3", "1,1", "1,1"}));
     QVERIFY(filesHere().isEmpty());
@@ -667,13 +697,13 @@ void tst_Tarn::rbiSequenceCountsFrames()
 void tst_Tarn::takenNameKeepsOldFileAndNewImage()
 {
     CameraRig rig(0);
-    rig.tarn.setUseSeqFileNo(false);
+    rig.tarn.settings().useSeqFileNo = false;
     {
         QFile f("same-0000.dat");
         QVERIFY(f.open(QIODevice::WriteOnly));
         f.write("old");
     }
-    QVERIFY(rig.tarn.startExp2Sequence(8, 8, 0, "same.dat", 0));
+    QVERIFY(startSingle(rig.tarn, 8, 8, 0, "same.dat", 0));
     QVERIFY(waitIdle(rig.tarn));
     QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::Stored);
     QFile old("same-0000.dat");
@@ -714,33 +744,36 @@ void tst_Tarn::stopWithStepPending_data()
     const QString p0 = "none; abandoned picture 0; not taken picture 1";
     const QString c0 = "none; abandoned picture 0 (exposure cancelled); not taken picture 1";
     const QString d0 = "picture 0; abandoned none; not taken picture 1";
+    // A main frame of 0 ms is finished by the time the abort looks: discarded.
+    const QString f0 = "none; abandoned picture 0 (finished frame discarded); not taken picture 1";
     QTest::newRow("exp Start") << 0 << 0 << 1 << false << "none; abandoned none; not taken pictures 0 to 1" << 2 << 0;
-    QTest::newRow("exp RBIFlood") << 0 << int(Tarn::RBIFlood) << 1 << false << p0 << 1 << 1;
-    QTest::newRow("exp flood Exposing") << 0 << int(Tarn::Exposing) << 1 << true << c0 << 1 << 1;
-    QTest::newRow("exp flood DownLoad") << 0 << int(Tarn::DownLoad) << 1 << true << c0 << 1 << 1;
-    QTest::newRow("exp RBIFlushing") << 0 << int(Tarn::RBIFlushing) << 1 << false << p0 << 1 << 1;
-    QTest::newRow("exp StartExp") << 0 << int(Tarn::StartExp) << 1 << false << p0 << 1 << 1;
-    QTest::newRow("exp main Exposing") << 0 << int(Tarn::Exposing) << 3 << true << c0 << 1 << 1;
-    QTest::newRow("exp main DownLoad") << 0 << int(Tarn::DownLoad) << 3 << true << c0 << 1 << 1;
-    QTest::newRow("exp Done") << 0 << int(Tarn::Done) << 1 << false << d0 << 1 << 1;
-    QTest::newRow("exp NextPic") << 0 << int(Tarn::NextPic) << 1 << false << d0 << 1 << 1;
-    QTest::newRow("exp 2nd RBIFlood") << 0 << int(Tarn::RBIFlood) << 2 << false
+    QTest::newRow("exp RBIFlood") << 0 << int(ExpSequence::RBIFlood) << 1 << false << p0 << 1 << 1;
+    QTest::newRow("exp flood Exposing") << 0 << int(ExpSequence::Exposing) << 1 << true << c0 << 1 << 1;
+    QTest::newRow("exp flood DownLoad") << 0 << int(ExpSequence::DownLoad) << 1 << true << c0 << 1 << 1;
+    QTest::newRow("exp RBIFlushing") << 0 << int(ExpSequence::RBIFlushing) << 1 << false << p0 << 1 << 1;
+    QTest::newRow("exp StartExp") << 0 << int(ExpSequence::StartExp) << 1 << false << p0 << 1 << 1;
+    QTest::newRow("exp main Exposing") << 0 << int(ExpSequence::Exposing) << 3 << true << f0 << 1 << 1;
+    QTest::newRow("exp main DownLoad") << 0 << int(ExpSequence::DownLoad) << 3 << true << f0 << 1 << 1;
+    QTest::newRow("exp Done") << 0 << int(ExpSequence::Done) << 1 << false << d0 << 1 << 1;
+    QTest::newRow("exp NextPic") << 0 << int(ExpSequence::NextPic) << 1 << false << d0 << 1 << 1;
+    QTest::newRow("exp 2nd RBIFlood") << 0 << int(ExpSequence::RBIFlood) << 2 << false
                                       << "picture 0; abandoned picture 1; not taken none" << 0 << 2;
-    QTest::newRow("exp End") << 0 << int(Tarn::End) << 1 << false << "pictures 0 to 1; abandoned none; not taken none"
-                             << 0 << 2;
+    QTest::newRow("exp End") << 0 << int(ExpSequence::End) << 1 << false
+                             << "pictures 0 to 1; abandoned none; not taken none" << 0 << 2;
     const QString r0 = "none; abandoned frame 0 (exposure cancelled); not taken frame 1";
     QTest::newRow("rbi Start") << 1 << 0 << 1 << false << "none; abandoned none; not taken frames 0 to 1" << 2 << 0;
-    QTest::newRow("rbi flood Exposing") << 1 << int(Tarn::Exposing) << 1 << true << r0 << 1 << 1;
-    QTest::newRow("rbi flood DownLoad") << 1 << int(Tarn::DownLoad) << 1 << true << r0 << 1 << 1;
-    QTest::newRow("rbi RBIFlushing") << 1 << int(Tarn::RBIFlushing) << 1 << false
+    QTest::newRow("rbi flood Exposing") << 1 << int(ExpSequence::Exposing) << 1 << true << r0 << 1 << 1;
+    QTest::newRow("rbi flood DownLoad") << 1 << int(ExpSequence::DownLoad) << 1 << true << r0 << 1 << 1;
+    QTest::newRow("rbi RBIFlushing") << 1 << int(ExpSequence::RBIFlushing) << 1 << false
                                      << "frame 0; abandoned none; not taken frame 1" << 1 << 1;
-    QTest::newRow("rbi flush Exposing") << 1 << int(Tarn::Exposing) << 2 << true
+    QTest::newRow("rbi flush Exposing") << 1 << int(ExpSequence::Exposing) << 2 << true
                                         << "frame 0; abandoned frame 1 (exposure cancelled); not taken none" << 0 << 2;
-    QTest::newRow("rbi Done") << 1 << int(Tarn::Done) << 1 << false << "frames 0 to 1; abandoned none; not taken none"
-                              << 0 << 2;
+    QTest::newRow("rbi Done") << 1 << int(ExpSequence::Done) << 1 << false
+                              << "frames 0 to 1; abandoned none; not taken none" << 0 << 2;
     QTest::newRow("single Start") << 2 << 0 << 1 << false << "before it started" << 0 << 1;
-    QTest::newRow("single Exposing") << 2 << int(Tarn::Exposing) << 1 << true << "(exposure cancelled)" << 0 << 1;
-    QTest::newRow("single Done") << 2 << int(Tarn::Done) << 1 << false << "after its end" << 0 << 1;
+    QTest::newRow("single Exposing") << 2 << int(ExpSequence::Exposing) << 1 << true << "(finished frame discarded)"
+                                     << 0 << 1;
+    QTest::newRow("single Done") << 2 << int(ExpSequence::Done) << 1 << false << "after its end" << 0 << 1;
 }
 
 void tst_Tarn::stopWithStepPending()
@@ -757,19 +790,19 @@ void tst_Tarn::stopWithStepPending()
         CameraRig rig(0);
         QSignalSpy busy(&rig.tarn, &Tarn::changedIsBusy);
         QVERIFY(start(rig.tarn, which));
-        QVERIFY(stepTo(rig.tarn, which, state, occurrence));
+        QVERIFY(stepTo(rig.tarn, rig.timers, which, state, occurrence));
         const QStringList before = filesHere();
         if (abandon) {
             const char* const heads[] = {"Exposure sequence abandoned: done ", "RBI flush abandoned: done ",
                                          "Single exposure abandoned "};
-            QCOMPARE(rig.tarn.abandonSequence(), heads[which] + summary);
+            QCOMPARE(rig.tarn.abandonSequence().summary, heads[which] + summary);
             QCOMPARE(rig.faults.callCount("cancelExposure"), int(cancelled));
             QCOMPARE(busy.size(), 2);
-            QVERIFY(rig.tarn.abandonSequence().isEmpty());
+            QVERIFY(rig.tarn.abandonSequence().summary.isEmpty());
             QTest::qWait(4 * Tarn::StepIntervalMs); // no step is left to run
             QCOMPARE(filesHere(), before);
             if (which == 2) // nothing exposed, or cancelled: nothing to download
-                QCOMPARE(rig.tarn.downLoadSingle() == Tarn::DownLoadResult::ReadFailed, state != Tarn::Done);
+                QCOMPARE(rig.tarn.downLoadSingle() == Tarn::DownLoadResult::Refused, state != ExpSequence::Done);
         } else {
             QCOMPARE(rig.tarn.finishSequence(), finishLeft);
             QVERIFY(waitIdle(rig.tarn));
@@ -779,10 +812,10 @@ void tst_Tarn::stopWithStepPending()
         }
         QCOMPARE(busy.size(), 2);
         QCOMPARE(busy.at(1).at(0).toBool(), false);
-        QCOMPARE(stateOf(rig.tarn, which), Tarn::None);
+        QCOMPARE(stateOf(rig.tarn, which), ExpSequence::None);
         QVERIFY(onlyWholeFiles());
         // The camera takes the next exposure as usual.
-        QVERIFY(rig.tarn.startExp2Sequence(8, 8, 0, "next.dat", 0));
+        QVERIFY(startSingle(rig.tarn, 8, 8, 0, "next.dat", 0));
         QVERIFY(waitIdle(rig.tarn));
         QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::Stored);
         for (const QString& f : filesHere())
@@ -794,14 +827,17 @@ void tst_Tarn::stopWhenIdleAndClose()
 {
     SimCamera camera;
     FaultInjectingLibrary sim(camera, FaultSettings()); // counts the calls
-    auto tarn = std::make_unique<Tarn>(0, sim);
+    TimerLog timers;
+    TarnOptions options;
+    options.timers = timers.factory();
+    auto tarn = std::make_unique<Tarn>(0, sim, options);
     QSignalSpy busy(tarn.get(), &Tarn::changedIsBusy);
-    QVERIFY(tarn->abandonSequence().isEmpty());
+    QVERIFY(tarn->abandonSequence().summary.isEmpty());
     QCOMPARE(tarn->finishSequence(), 0);
     QVERIFY(busy.isEmpty());
     // Closing abandons what runs; a second close does nothing.
-    QVERIFY(tarn->startExp2Sequence(1, 1, 60000, "x.dat", 0));
-    QVERIFY(stepTo(*tarn, 2, Tarn::Exposing, 1));
+    QVERIFY(startSingle(*tarn, 1, 1, 60000, "x.dat", 0));
+    QVERIFY(stepTo(*tarn, timers, 2, ExpSequence::Exposing, 1));
     tarn->closeDevice();
     tarn->closeDevice();
     QCOMPARE(sim.callCount("cancelExposure"), 1);
@@ -809,7 +845,7 @@ void tst_Tarn::stopWhenIdleAndClose()
     QVERIFY(!tarn->isBusy() && !tarn->isDeviceOpen());
     // The destructor closes, telling no one.
     tarn = std::make_unique<Tarn>(0, sim);
-    QVERIFY(tarn->startExp2Sequence(1, 1, 60000, "x.dat", 0));
+    QVERIFY(startSingle(*tarn, 1, 1, 60000, "x.dat", 0));
     QSignalSpy lastBusy(tarn.get(), &Tarn::changedIsBusy);
     tarn.reset();
     QCOMPARE(sim.callCount("close"), 2);
@@ -888,7 +924,7 @@ void tst_Tarn::failuresInSequencesAreLogged()
     QVERIFY2(line.isEmpty() || failures.first().startsWith(line), qPrintable(failures.join('\n')));
     if (failing == "late") { // cancelled: no file, nothing to download, the next exposure works
         QVERIFY(filesHere().isEmpty());
-        QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::ReadFailed);
+        QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::Refused);
         rig.faults.setForcedStatus(std::nullopt);
         QVERIFY(start(rig.tarn, 2) && waitIdle(rig.tarn));
         QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::Stored);
@@ -907,6 +943,130 @@ void tst_Tarn::stepLinesCanBeSilenced()
         QVERIFY(!fixture->log.lines().filter("Writing file name ").isEmpty());
     }
     QLoggingCategory::setFilterRules(QString());
+}
+
+void tst_Tarn::singleExposureFates_data()
+{
+    QTest::addColumn<QString>("fate");
+    QTest::addColumn<int>("download");    // Tarn::DownLoadResult
+    QTest::addColumn<int>("state");       // FrameRecord::State after it all
+    QTest::addColumn<QString>("outcome"); // "none", "stored" or "lost <step>"
+    QTest::addColumn<int>("files");
+    QTest::addColumn<int>("lostEvents");
+
+    using D = Tarn::DownLoadResult;
+    using S = FrameRecord::State;
+    QTest::newRow("stored") << "stored" << int(D::Stored) << int(S::Stored) << "stored" << 1 << 0;
+    QTest::newRow("read twice") << "twice" << int(D::Refused) << int(S::Stored) << "stored" << 1 << 0;
+    QTest::newRow("lost at start") << "exposeFrame" << int(D::Refused) << int(S::Lost) << "lost exposeFrame" << 0 << 1;
+    QTest::newRow("lost at the poll") << "getDeviceStatus" << int(D::Refused) << int(S::Lost) << "lost getDeviceStatus"
+                                      << 0 << 1;
+    QTest::newRow("lost overdue") << "late" << int(D::Refused) << int(S::Lost) << "lost overdue" << 0 << 1;
+    QTest::newRow("lost at read-out") << "grabRow" << int(D::ReadFailed) << int(S::Lost) << "lost grabRow" << 0 << 1;
+    QTest::newRow("read-out failed, asked again")
+        << "grabRow twice" << int(D::Refused) << int(S::Lost) << "lost grabRow" << 0 << 1;
+    QTest::newRow("aborted") << "abort" << int(D::Refused) << int(S::Aborted) << "lost abort" << 0 << 1;
+    QTest::newRow("cancel refused") << "cancel" << int(D::Refused) << int(S::Lost) << "lost cancel" << 0 << 1;
+    QTest::newRow("finished, then aborted")
+        << "discard" << int(D::Refused) << int(S::Cancelled) << "lost discarded" << 0 << 1;
+    QTest::newRow("overwritten by Exposure and Abort")
+        << "overwritten" << int(D::Refused) << int(S::Finished) << "none" << 0 << 0;
+    QTest::newRow("nothing exposed") << "nothing" << int(D::Refused) << int(S::Exposing) << "none" << 0 << 0;
+    QTest::newRow("failed start after a good frame")
+        << "good, then exposeFrame" << int(D::Refused) << int(S::Lost) << "lost exposeFrame" << 1 << 1;
+}
+
+// What becomes of a single exposure: its record, the download's result, the
+// outcome, the files and the events tell the same story.
+void tst_Tarn::singleExposureFates()
+{
+    QFETCH(QString, fate);
+    QFETCH(int, download);
+    QFETCH(int, state);
+    QFETCH(QString, outcome);
+    QFETCH(int, files);
+    QFETCH(int, lostEvents);
+
+    TarnOptions options;
+    options.exposureGraceMs = 30;
+    CameraRig rig(0, SimSettings(), options);
+    const bool longExposure = fate == "abort" || fate == "cancel";
+    if (fate == "good, then exposeFrame") {
+        QVERIFY(startSingle(rig.tarn, 8, 8, 0, "x.dat", 0) && waitIdle(rig.tarn));
+        QCOMPARE(rig.tarn.downLoadSingle(), Tarn::DownLoadResult::Stored);
+    }
+    QSignalSpy lost(&rig.tarn, &Tarn::pictureLost);
+    const QString failing = fate == "cancel" ? QStringLiteral("cancelExposure") : fate.section(' ', -1);
+    if (fate.endsWith("exposeFrame") || fate == "getDeviceStatus" || fate == "cancel")
+        rig.faults.failOnce(failing, rig.faults.callCount(failing) + 1);
+    if (fate == "late")
+        rig.faults.setForcedStatus(2); // exposing, for ever
+    Tarn::DownLoadResult result = Tarn::DownLoadResult::Refused;
+    if (fate != "nothing") {
+        QVERIFY(startSingle(rig.tarn, 8, 8, longExposure ? 60000 : 0, "x.dat", 0));
+        if (fate == "abort" || fate == "cancel" || fate == "discard") {
+            QVERIFY(stepTo(rig.tarn, rig.timers, 2, ExpSequence::Exposing, 1));
+            const Tarn::Abandoned abandoned = rig.tarn.abandonSequence();
+            QCOMPARE(abandoned.cancelled, fate != "cancel");
+        }
+        QVERIFY(waitIdle(rig.tarn));
+        rig.faults.setForcedStatus(std::nullopt);
+        if (fate == "overwritten") {
+            QVERIFY(startExp(rig.tarn, 8, 8, 8, 0, 0, 1, 0, 0, "y.dat", 0));
+            QVERIFY(!rig.tarn.abandonSequence().summary.isEmpty());
+        }
+        if (fate.startsWith("grabRow"))
+            rig.faults.failOnce("grabRow", rig.faults.callCount("grabRow") + 1);
+        if (fate == "twice" || fate == "grabRow twice")
+            rig.tarn.downLoadSingle();
+    }
+    const int lostBefore = lost.size();
+    const Tarn::Outcome before = rig.tarn.lastOutcome();
+    rig.rec.clear();
+    result = rig.tarn.downLoadSingle();
+    QCOMPARE(int(result), download);
+    if (result == Tarn::DownLoadResult::Refused) { // touches nothing
+        QCOMPARE(lost.size(), lostBefore);
+        QCOMPARE(rig.tarn.lastOutcome().step, before.step);
+        QVERIFY(rig.rec.callsNamed({"grabRow"}).isEmpty());
+    }
+    const FrameRecord& record = rig.tarn.lastFrame();
+    QCOMPARE(int(record.state), state);
+    const Tarn::Outcome last = rig.tarn.lastOutcome();
+    const QString said = last.kind == Tarn::Outcome::Stored ? QStringLiteral("stored")
+                         : last.kind == Tarn::Outcome::Lost ? "lost " + last.step
+                                                            : QStringLiteral("none");
+    QCOMPARE(said, outcome);
+    QCOMPARE(filesHere().size(), files);
+    QCOMPARE(lost.size(), lostEvents);
+}
+
+// The picture of the running sequence, never the file number or the last
+// sequence's.
+void tst_Tarn::progressIsThePictureOfTheRunningSequence()
+{
+    CameraRig rig(0);
+    NullSink sink; // the images are not the point here
+    rig.tarn.setSink(&sink);
+    QVERIFY(startExp(rig.tarn, 8, 8, 8, 0, 0, 3, 0, 0, "p.dat", 0) && waitIdle(rig.tarn));
+    QCOMPARE(rig.tarn.getImageIndex(), 3);
+    QVERIFY(startExp(rig.tarn, 8, 8, 8, 0, 0, 2, 0, 0, "p.dat", 0));
+    Tarn::Progress p = rig.tarn.progress(); // not stepped yet
+    QCOMPARE(p.picture, 0);
+    QCOMPARE(p.pictures, 2);
+    for (int step = 0; step < 1000 && rig.tarn.isBusy(); ++step) {
+        rig.timers.tick(0);
+        p = rig.tarn.progress();
+        QVERIFY2(!rig.tarn.isBusy() || (p.picture >= 0 && p.picture < 2), qPrintable(QString::number(p.picture)));
+    }
+    QVERIFY(!rig.tarn.isBusy());
+    QVERIFY(filesHere().isEmpty());
+    QCOMPARE(rig.tarn.lastOutcome().file, QStringLiteral("null:%1").arg(rig.tarn.lastFrame().id));
+    QVERIFY(startSingle(rig.tarn, 8, 8, 60000, "s.dat", 0));
+    p = rig.tarn.progress();
+    QCOMPARE(p.picture, 0);
+    QCOMPARE(p.pictures, 1);
+    rig.tarn.abandonSequence();
 }
 
 QTEST_GUILESS_MAIN(tst_Tarn)
