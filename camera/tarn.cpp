@@ -80,7 +80,7 @@ const char* commitStepName(imagefile::CommitStep step)
 } // namespace
 
 Tarn::Tarn(int number, camlib::CameraLibrary& library, const TarnOptions& tarnOptions)
-    : QObject(nullptr), lib(library), options(tarnOptions)
+    : QObject(nullptr), lib(library), options(tarnOptions), seqContinuation(tarnOptions.continueSeqFileNo)
 {
     // The timers, states and file numbering get their values whatever camera
     // number is given: the bus may start a sequence without an open device.
@@ -791,6 +791,8 @@ Tarn::DownLoadResult Tarn::downLoadSingle()
 bool Tarn::writeData()
 {
     qDebug() << "in write data";
+    if (useSeqFileNo)
+        seqContinuation.beforeTake(options.imageDir, fileName, seqFileNo);
     const std::optional<int> sequenceNumber = useSeqFileNo ? std::optional<int>(seqFileNo) : std::nullopt;
     const QString name = imagefile::composeName(fileName, useSeqFileNo, seqFileNo, imageIndex);
     qDebug() << "Writing file name " << name;

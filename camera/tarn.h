@@ -2,6 +2,7 @@
 
 #include "ImageBuffer.h"
 #include "ImageMetadata.h"
+#include "SeqFileContinuation.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -37,6 +38,9 @@ struct TarnOptions
     bool imageMetadata = false;
     // The program version the metadata names.
     QString serviceVersion;
+    // Continue the sequence numbers of image names after the highest one
+    // already in the image directory (SeqFileContinuation).
+    bool continueSeqFileNo = false;
 };
 
 // The camera object: opens the camera at construction, answers the identity,
@@ -170,7 +174,11 @@ public:
 
     // File numbering, set by the bus directly.
     int getSeqFileNo() const { return seqFileNo; }
-    void setSeqFileNo(int n) { seqFileNo = n; }
+    void setSeqFileNo(int n)
+    {
+        seqFileNo = n;
+        seqContinuation.numberSet();
+    }
     bool getUseSeqFileNo() const { return useSeqFileNo; }
     void setUseSeqFileNo(bool f) { useSeqFileNo = f; }
 
@@ -314,6 +322,7 @@ private:
     QString fileName;
     bool useSeqFileNo = true;
     int seqFileNo = 0;
+    SeqFileContinuation seqContinuation;
     QString lastFile;
     // The last exposure was cancelled or never made: the camera holds no image.
     bool imageDiscarded = false;
