@@ -261,7 +261,15 @@ void Stars::ReceiveMessageFromStars()
                 const bool isRequest =
                     decodeLine(line, msg) != SMsg::MsgInvalid && msg.fromNode != QLatin1String("System");
                 QString why;
-                const Verdict verdict = isRequest ? Verdict::Accepted : examineVerdict(msg, why);
+                // A plain "Bad host. ..." line, as some servers send before the
+                // key number, refuses the host here too.
+                const QString plain = QString::fromLatin1(line).simplified();
+                const bool badHost = plain.startsWith(QLatin1String("Bad host"));
+                if (badHost)
+                    why = hostRefused(plain);
+                const Verdict verdict = badHost     ? Verdict::Refused
+                                        : isRequest ? Verdict::Accepted
+                                                    : examineVerdict(msg, why);
                 if (verdict != Verdict::Accepted) {
                     qDebug() << "Log-in answer" << QString::fromLatin1(line.trimmed());
                     if (verdict == Verdict::Refused) {
