@@ -16,15 +16,20 @@ struct Block
     QStringList lines;
 };
 
+QString readDocument(const QString& name)
+{
+    QFile file(QStringLiteral(STARSCAM_SOURCE_DIR "/") + name);
+    if (!file.open(QIODevice::ReadOnly))
+        qFatal("cannot read %s", qPrintable(name));
+    return QString::fromUtf8(file.readAll());
+}
+
 QList<Block> codeBlocks()
 {
     QList<Block> blocks;
     for (const QString name : {"README.md", "docs/operations.md"}) {
-        QFile file(QStringLiteral(STARSCAM_SOURCE_DIR "/") + name);
-        if (!file.open(QIODevice::ReadOnly))
-            qFatal("cannot read %s", qPrintable(name));
         Block* open = nullptr;
-        for (const QString& line : QString::fromUtf8(file.readAll()).split('\n')) {
+        for (const QString& line : readDocument(name).split('\n')) {
             if (line.startsWith(QLatin1String("```"))) {
                 if (open) {
                     open = nullptr;
@@ -42,28 +47,17 @@ QList<Block> codeBlocks()
 
 QString documentsText()
 {
-    QString text;
-    for (const QString name : {"README.md", "docs/operations.md", "docs/camera-host.md"}) {
-        QFile file(QStringLiteral(STARSCAM_SOURCE_DIR "/") + name);
-        if (file.open(QIODevice::ReadOnly))
-            text += QString::fromUtf8(file.readAll());
-    }
-    return text;
+    return readDocument("README.md") + readDocument("docs/operations.md") + readDocument("docs/camera-host.md");
 }
 
 // The built program for a name a command line uses, or empty.
 QString program(const QString& word)
 {
-    const QString name = word.section('/', -1);
-    if (name == QLatin1String("starscam"))
-        return QStringLiteral(STARSCAM_BIN);
-    if (name == QLatin1String("starsctl"))
-        return QStringLiteral(STARSCTL_BIN);
-    if (name == QLatin1String("stars-testserver"))
-        return QStringLiteral(STARS_TESTSERVER_BIN);
-    if (name == QLatin1String("starscam-rawconv"))
-        return QStringLiteral(RAWCONV_BIN);
-    return QString();
+    static const QMap<QString, QString> built{{"starscam", STARSCAM_BIN},
+                                              {"starsctl", STARSCTL_BIN},
+                                              {"stars-testserver", STARS_TESTSERVER_BIN},
+                                              {"starscam-rawconv", RAWCONV_BIN}};
+    return built.value(word.section('/', -1));
 }
 
 } // namespace
