@@ -14,8 +14,18 @@
 
 Body::Body(std::unique_ptr<camlib::CameraLibrary> library) : QObject(nullptr)
 {
-    if (!ReadConfig())
-        return; // idle until killed: nothing to serve without a configuration
+    if (!ReadConfig()) {
+        // A missing file idles until killed (the units refuse to start without
+        // one); a file that is there but cannot be read will not mend by waiting.
+        if (configUnreadable)
+            leave(ConfigRefusedStatus);
+        return;
+    }
+    const QString mistake = configMistake(configMap);
+    if (!mistake.isEmpty()) {
+        qDebug().noquote() << mistake;
+        leave(ConfigRefusedStatus);
+    }
 
     // Pixel, int and long sizes the raw files and the protocol rely on.
     qDebug() << "sizeof" << sizeof(std::uint16_t) << sizeof(std::int32_t) << sizeof(std::int32_t);
@@ -128,7 +138,7 @@ void Body::logInRefused(const QString& why)
 {
     // Only a new log-in of a service that stays up can meet a running sequence.
     qDebug().noquote() << "Configuration error, not logging in again:" << why;
-    exitStatus = 2;
+    exitStatus = ConfigRefusedStatus;
     Exit();
 }
 

@@ -46,6 +46,15 @@ public:
     // and gives fallback as well.
     static int configInt(const QMap<QString, QString>& map, const QString& key, int fallback, int min, int max);
 
+    // Why config cannot bring the node onto the bus, as one line naming the
+    // key, the file and the fix; empty when it can. A missing or empty
+    // STARS_IP or STARS_PORT, or a port of 0, would retry for ever.
+    static QString configMistake(const QMap<QString, QString>& config);
+
+    // Exit status of a configuration that cannot work; the units do not
+    // restart on it.
+    static constexpr int ConfigRefusedStatus = 2;
+
     Tarn* getCamera() const { return camera; }
     Stars* getStarsClient() const { return starsClient; }
     const QMap<QString, QString>& getConfig() const { return configMap; }
@@ -151,4 +160,5 @@ private:
     bool lostBus = false;                                 // the bus was lost at least once
     bool exiting = false;                                 // waiting for the picture in progress, then out
     int exitStatus = 0;                                   // of Exit(): 2 once the server refused the log-in for good
+    bool configUnreadable = false;                        // config.cfg is there but cannot be read
 };

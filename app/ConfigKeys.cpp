@@ -50,6 +50,7 @@ const QStringList& known()
         // the image files
         QStringLiteral("IMAGE_DIR"),
         QStringLiteral("IMAGE_METADATA"),
+        QStringLiteral("SEQ_FILE_NO_CONTINUE"),
         // the simulated camera (camera/SimSettings.h)
         QStringLiteral("SIM_CAMERAS"),
         QStringLiteral("SIM_WIDTH"),

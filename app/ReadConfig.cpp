@@ -17,9 +17,15 @@ bool Body::ReadConfig()
     QByteArray bytes;
     QString reason;
     if (!readSmallFile(name, bytes, reason)) {
-        // A FIFO, a directory or a huge file is treated as a missing one.
+        // A FIFO, a directory or a huge file is not read, like a missing one.
         qDebug() << "Unreadable configuration file" << name << reason;
         qDebug() << QStringLiteral("Can not open [%1]").arg(name);
+        const QFileInfo file(name);
+        configUnreadable = file.exists();
+        if (configUnreadable)
+            qDebug().noquote() << QStringLiteral("Configuration error: %1 cannot be read (%2): make it a readable "
+                                                 "regular file (chmod 0644) and start the service again")
+                                      .arg(file.absoluteFilePath(), reason);
         return false;
     }
     readConfigText(bytes, configMap);
@@ -72,6 +78,8 @@ TarnOptions Body::tarnOptions(const QMap<QString, QString>& config)
 
     // IMAGE_METADATA 0 leaves the images without their metadata files.
     options.imageMetadata = configInt(config, QStringLiteral("IMAGE_METADATA"), 1, 0, 1) == 1;
+    // SEQ_FILE_NO_CONTINUE 1: sequence numbers go on after the images already stored.
+    options.continueSeqFileNo = configInt(config, QStringLiteral("SEQ_FILE_NO_CONTINUE"), 0, 0, 1) == 1;
     options.serviceVersion = QStringLiteral(STARSCAM_VERSION);
 
     options.imageDir = config.value(QStringLiteral("IMAGE_DIR"));
@@ -97,4 +105,24 @@ int Body::configInt(const QMap<QString, QString>& map, const QString& key, int f
     qDebug() << "Config" << key << it.value() << "is not a whole number from" << min << "to" << max << "; using"
              << fallback;
     return fallback;
+}
+
+QString Body::configMistake(const QMap<QString, QString>& config)
+{
+    const QString file = QFileInfo(QStringLiteral("config.cfg")).absoluteFilePath();
+    const QString ip = config.value(QStringLiteral("STARS_IP"));
+    if (ip.isEmpty())
+        return QStringLiteral("Configuration error: %1 names no STARS server: add a line \"STARS_IP <host>\" with "
+                              "the server's host name or address")
+            .arg(file);
+    const auto port = config.constFind(QStringLiteral("STARS_PORT"));
+    if (port == config.constEnd() || port.value().isEmpty())
+        return QStringLiteral("Configuration error: %1 names no STARS server port: add a line \"STARS_PORT <port>\" "
+                              "(the server's usual port is 6057)")
+            .arg(file);
+    if (quint16(port.value().toInt()) == 0)
+        return QStringLiteral("Configuration error: STARS_PORT \"%1\" in %2 is no port number: give the server's "
+                              "TCP port (usually 6057)")
+            .arg(port.value(), file);
+    return QString();
 }

@@ -307,7 +307,7 @@ void Body::AnsSetFileName(SMsg msg)
 
 void Body::AnsSetSeqFileNo(SMsg msg)
 {
-    camera->settings().seqFileNo = msg.params.toInt();
+    camera->setSeqFileNo(msg.params.toInt());
     reply(msg, ok(msg));
 }
 

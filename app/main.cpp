@@ -28,7 +28,8 @@ int handleArguments(const QStringList& arguments)
                     "Camera-control node on the STARS bus. Takes no arguments: reads config.cfg\n"
                     "and the key file from the working directory, logs in to the STARS server and\n"
                     "serves the camera's commands until the connection is lost.\n"
-                    "Exit status: 0 connection lost, 1 no key file, 2 configuration refused,\n"
+                    "Exit status: 0 connection lost or stopped (SIGTERM), 1 no key file, 2 configuration\n"
+                    "refused (config.cfg unreadable, no STARS_IP or STARS_PORT, log-in refused),\n"
                     "64 bad command line.\n");
         return 0;
     }

@@ -24,7 +24,11 @@ std::unique_ptr<CameraLibrary> createCameraLibrary(const QMap<QString, QString>&
     if (name.compare(QLatin1String("fli"), Qt::CaseInsensitive) == 0) {
         qDebug().noquote() << QStringLiteral("camera backend: the camera maker's SDK%1").arg(origin);
         // FLI_LIBRARY names another build or place of the SDK (a soname or a path).
-        return std::make_unique<FliLibrary>(config.value(QStringLiteral("FLI_LIBRARY")).trimmed());
+        auto sdk = std::make_unique<FliLibrary>(config.value(QStringLiteral("FLI_LIBRARY")).trimmed());
+        if (!sdk->isLoaded())
+            qDebug().noquote() << QStringLiteral("No camera without the SDK: install the Debian package libfli2, or "
+                                                 "set CAMERA_LIBRARY sim in config.cfg for the simulated camera");
+        return sdk;
     }
     qDebug().noquote() << QStringLiteral("Unknown CAMERA_LIBRARY \"%1\": no camera").arg(name);
     qDebug().noquote() << QStringLiteral("camera backend: none");

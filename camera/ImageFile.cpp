@@ -4,9 +4,12 @@
 #include "RenameNoReplace.h"
 
 #include <QDebug>
+#include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QtEndian>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -27,6 +30,16 @@ const char* const TemporarySuffix = ".part";
 
 std::atomic<bool> linkFallbackLogged{false};
 
+// The last path component of fileName split at its last dot.
+void splitFileName(const QString& fileName, QString& base, QString& suffix)
+{
+    const int slash = fileName.lastIndexOf(QLatin1Char('/'));
+    const QString component = slash >= 0 ? fileName.mid(slash + 1) : fileName;
+    const int dot = component.lastIndexOf(QLatin1Char('.'));
+    base = dot >= 0 ? component.left(dot) : component;
+    suffix = dot >= 0 ? component.mid(dot + 1) : QString();
+}
+
 const char* errorText(int error)
 {
     return std::strerror(error);
@@ -36,21 +49,21 @@ const char* errorText(int error)
 class Fd
 {
 public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
+    explicit Fd(int descriptor = -1) : fd(descriptor) {}
     ~Fd() { reset(); }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
-    int get() const { return m_fd; }
+    int get() const { return fd; }
     // Closes now; false (errno set) when close reports an error.
     bool reset()
     {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd < 0 || ::close(fd) == 0;
+        const int taken = fd;
+        fd = -1;
+        return taken < 0 || ::close(taken) == 0;
     }
 
 private:
-    int m_fd;
+    int fd;
 };
 
 int openDirectory(const QString& dir)
@@ -148,11 +161,9 @@ int linkInto(int dirFd, const QByteArray& temporary, const QByteArray& target, b
 
 QString composeName(const QString& fileName, bool useSeqFileNo, int& seqFileNo, int imageIndex)
 {
-    const int slash = fileName.lastIndexOf(QLatin1Char('/'));
-    const QString component = slash >= 0 ? fileName.mid(slash + 1) : fileName;
-    const int dot = component.lastIndexOf(QLatin1Char('.'));
-    const QString base = dot >= 0 ? component.left(dot) : component;
-    const QString suffix = dot >= 0 ? component.mid(dot + 1) : QString();
+    QString base;
+    QString suffix;
+    splitFileName(fileName, base, suffix);
 
     QString name = base;
     if (useSeqFileNo) {
@@ -165,6 +176,30 @@ QString composeName(const QString& fileName, bool useSeqFileNo, int& seqFileNo, 
     name += QLatin1Char('.');
     name += suffix;
     return name;
+}
+
+int nextSeqFileNo(const QStringList& names, const QString& fileName)
+{
+    QString base;
+    QString suffix;
+    splitFileName(fileName, base, suffix);
+    // Image names only: a metadata file beside an image ("<image>.json") or
+    // a temporary does not match.
+    const QRegularExpression pattern(QStringLiteral("^%1([0-9]{4})-[0-9]{4}(_[0-9]+)?\\.%2$")
+                                         .arg(QRegularExpression::escape(base), QRegularExpression::escape(suffix)));
+    int highest = -1;
+    for (const QString& name : names) {
+        const QRegularExpressionMatch match = pattern.match(name);
+        if (match.hasMatch())
+            highest = std::max(highest, match.captured(1).toInt());
+    }
+    return highest + 1;
+}
+
+int nextSeqFileNo(const QString& dir, const QString& fileName)
+{
+    const QDir directory(dir.isEmpty() ? QStringLiteral(".") : dir);
+    return nextSeqFileNo(directory.entryList(QDir::Files | QDir::System), fileName);
 }
 
 QString alternativeName(const QString& name, int n)
@@ -328,7 +363,14 @@ CommitResult commitImage(const QString& dir, const QString& name, const QString&
     if (error != 0) {
         result.metadataStored = false;
         ::unlinkat(directory.get(), temporary.constData(), 0);
-        qDebug() << "Cannot create" << name << ":" << errorText(error) << "- image not stored";
+        if (error == EEXIST)
+            qDebug().noquote() << QStringLiteral("Cannot create \"%1\": it and its alternatives _1 to _%2 all exist - "
+                                                 "image not stored; set another file name (SetFileName) or "
+                                                 "sequence number (SetSeqFileNo)")
+                                      .arg(name)
+                                      .arg(MaxAlternatives);
+        else
+            qDebug() << "Cannot create" << name << ":" << errorText(error) << "- image not stored";
         return fail(CommitStep::Rename, error);
     }
     if (target != name)

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <cstddef>
 #include <cstdint>
@@ -18,6 +19,14 @@ constexpr int RowsPerWrite = 256;
 //   base + ["%04d" seqFileNo] + "-%04d" imageIndex + "." + suffix.
 // When useSeqFileNo is set, seqFileNo is taken and incremented.
 QString composeName(const QString& fileName, bool useSeqFileNo, int& seqFileNo, int imageIndex);
+
+// The sequence number after the highest one that image names for fileName
+// (composeName's base and suffix, with a sequence number) carry among names:
+// base + 4 digits + "-" + 4 digits, an optional "_n", "." + suffix. 0 when
+// there is none.
+int nextSeqFileNo(const QStringList& names, const QString& fileName);
+// The same over the file names in dir (empty: the working directory).
+int nextSeqFileNo(const QString& dir, const QString& fileName);
 
 // The n-th alternative for a name that is already taken: "_n" put before the
 // last dot ("run0000-0000_1.dat"), so a taken name never costs an image.

@@ -36,6 +36,8 @@ const char* commitStepName(imagefile::CommitStep step)
 ImageSink::Result FileSink::store(const FrameRecord& r, const ImageBuffer& pixels)
 {
     qDebug() << "in write data";
+    if (settings.useSeqFileNo)
+        continuation.beforeTake(options.imageDir, r.fileName, settings.seqFileNo);
     const std::optional<int> sequenceNumber =
         settings.useSeqFileNo ? std::optional<int>(settings.seqFileNo) : std::nullopt;
     const QString name = imagefile::composeName(r.fileName, settings.useSeqFileNo, settings.seqFileNo, r.picture);

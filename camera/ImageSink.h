@@ -2,6 +2,7 @@
 
 #include "ExposureSettings.h"
 #include "FrameRecord.h"
+#include "SeqFileContinuation.h"
 
 #include <QByteArray>
 #include <QString>
@@ -42,6 +43,7 @@ struct FileSinkOptions
     QString imageDir; // empty: the working directory
     QString nodeName; // tags the temporaries
     bool metadata = false;
+    bool continueSeqFileNo = false; // see SeqFileContinuation
     QString serviceVersion;
     // Identity read at open; empty when unknown.
     std::optional<QString> cameraModel, serialNumber, libraryVersion;
@@ -55,10 +57,12 @@ class FileSink : public ImageSink
 {
 public:
     FileSink(ExposureSettings& numbering, const FileSinkOptions& sinkOptions)
-        : settings(numbering), options(sinkOptions)
+        : settings(numbering), options(sinkOptions), continuation(sinkOptions.continueSeqFileNo)
     {}
     Result store(const FrameRecord& record, const ImageBuffer& pixels) override;
     FileSinkOptions& sinkOptions() { return options; }
+    // The bus set the sequence number: no more look-ups in this run.
+    void numberSet() { continuation.numberSet(); }
 
 private:
     // The metadata file's contents for the image stored as file.
@@ -66,4 +70,5 @@ private:
 
     ExposureSettings& settings;
     FileSinkOptions options;
+    SeqFileContinuation continuation;
 };

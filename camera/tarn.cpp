@@ -47,6 +47,7 @@ Tarn::Tarn(int number, camlib::CameraLibrary& library, const TarnOptions& tarnOp
     sinkOptions.nodeName = options.nodeName;
     sinkOptions.metadata = options.imageMetadata;
     sinkOptions.serviceVersion = options.serviceVersion;
+    sinkOptions.continueSeqFileNo = options.continueSeqFileNo;
     fileSink = std::make_unique<FileSink>(exposure, sinkOptions);
     frames.setSink(fileSink.get());
     report.onStored = [this](const QString& file) {
@@ -345,4 +346,10 @@ Tarn::Progress Tarn::progress() const
     if (exp2Sequence->running())
         return exp2Sequence->progress();
     return rbiSequence->progress();
+}
+
+void Tarn::setSeqFileNo(int n)
+{
+    exposure.seqFileNo = n;
+    fileSink->numberSet();
 }

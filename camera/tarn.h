@@ -45,6 +45,9 @@ struct TarnOptions
     QString serviceVersion;
     // Makes the sequences' step timers; none: 10 ms Qt timers.
     StepTimerFactory timers;
+    // Continue the sequence numbers of image names after the highest one
+    // already in the image directory (SeqFileContinuation).
+    bool continueSeqFileNo = false;
     // Whether this object may remove the node's temporaries at start-up: only
     // while the service holds the node's lock on the image directory.
     bool removeTemporaries = true;
@@ -94,6 +97,9 @@ public:
     // copy them, the file numbering is read when each file is named.
     ExposureSettings& settings() { return exposure; }
     const ExposureSettings& settings() const { return exposure; }
+    // The sequence number the bus set: taken as given, it also ends the
+    // look-ups for numbers already used (continueSeqFileNo) for this run.
+    void setSeqFileNo(int n);
 
     // Start operations, with the settings of the moment: false, changing
     // nothing and emitting nothing, while a sequence runs, when a bin factor

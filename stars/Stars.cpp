@@ -250,15 +250,22 @@ void Stars::ReceiveMessageFromStars()
                 const bool isRequest =
                     decodeLine(line, msg) != SMsg::MsgInvalid && msg.fromNode != QLatin1String("System");
                 QString why;
-                const Verdict verdict = isRequest ? Verdict::Accepted : examineVerdict(msg, why);
+                // A plain "Bad host. ..." line, as some servers send before the
+                // key number, refuses the host here too.
+                const QString plain = QString::fromLatin1(line).simplified();
+                const bool badHost = plain.startsWith(QLatin1String("Bad host"));
+                if (badHost)
+                    why = hostRefused(plain);
+                const Verdict verdict = badHost     ? Verdict::Refused
+                                        : isRequest ? Verdict::Accepted
+                                                    : examineVerdict(msg, why);
                 if (verdict != Verdict::Accepted) {
                     qDebug() << "Log-in answer" << QString::fromLatin1(line.trimmed());
-                    connectState = -1; // nothing more is read from this connection
-                    dropQuietly();
                     if (verdict == Verdict::Refused) {
-                        qDebug().noquote() << "Log-in refused:" << why;
-                        emit LogInRefused(why);
+                        giveUp(why);
                     } else {
+                        connectState = -1; // nothing more is read from this connection
+                        dropQuietly();
                         qDebug().noquote() << "Log-in not accepted yet:" << why;
                         ConnectLater();
                     }
@@ -292,16 +299,19 @@ void Stars::ReceiveMessageFromStars()
 void Stars::answerKeyNumber(const QByteArray& line)
 {
     const QString text = QString::fromLatin1(line).simplified();
+    // A server whose host list lacks this machine says so in place of the
+    // key number, then closes: waiting and trying again would not mend it.
+    if (text.startsWith(QLatin1String("Bad host"))) {
+        giveUp(hostRefused(text));
+        return;
+    }
     const int number = text.toInt(); // not a number: 0
     QString key;
     QString why;
     if (!chooseKey(keys, number, key, why)) {
         if (keys.isEmpty()) {
             // No key will ever be there until someone writes the key file.
-            qDebug().noquote() << "Log-in refused:" << why;
-            connectState = -1;
-            dropQuietly();
-            emit LogInRefused(why);
+            giveUp(why);
         } else {
             refuseLogIn(why);
         }
@@ -311,6 +321,23 @@ void Stars::answerKeyNumber(const QByteArray& line)
     connectState = WaitKeyResult;
 }
 
+void Stars::giveUp(const QString& why)
+{
+    qDebug().noquote() << "Log-in refused:" << why;
+    connectState = -1; // nothing more is read from this connection
+    dropQuietly();
+    emit LogInRefused(why);
+}
+
+QString Stars::hostRefused(const QString& text) const
+{
+    return QStringLiteral("the server %1 port %2 does not accept this host (\"%3\"): add this host to the "
+                          "server's host list for node \"%4\", or set STARS_IP to a server that accepts it")
+        .arg(serverAddress)
+        .arg(serverPort)
+        .arg(text, nodeName);
+}
+
 void Stars::refuseLogIn(const QString& why)
 {
     qDebug().noquote() << "Log-in refused:" << why;
@@ -318,17 +345,19 @@ void Stars::refuseLogIn(const QString& why)
     socket->disconnectFromHost();
 }
 
-Stars::Verdict Stars::examineVerdict(const SMsg& msg, QString& why)
+Stars::Verdict Stars::examineVerdict(const SMsg& msg, QString& why) const
 {
     const QString text = msg.params;
     if (msg.command != QLatin1String("Er:"))
         return Verdict::Accepted; // "Ok:", or a text we do not know: the server decides
     if (text == QLatin1String("Bad node name or key")) {
-        why = QStringLiteral("the server does not accept the key (\"%1\")").arg(text);
+        why = QStringLiteral("the server does not accept the node name or key (\"%1\"): the key file must hold, one "
+                             "word each, the keys the server has for node \"%2\" (NAME_ON_STARS, KEY_FILE_NAME)")
+                  .arg(text, nodeName);
         return Verdict::Refused;
     }
-    if (text.startsWith(QLatin1String("Bad host for "))) {
-        why = QStringLiteral("the server does not accept this host (\"%1\")").arg(text);
+    if (text.startsWith(QLatin1String("Bad host"))) {
+        why = hostRefused(text);
         return Verdict::Refused;
     }
     if (text.endsWith(QLatin1String(" already exists."))) {

@@ -100,13 +100,18 @@ public slots:
 private:
     // What the server's answer to the key says.
     enum class Verdict { Accepted, Refused, Transient };
-    static Verdict examineVerdict(const SMsg& msg, QString& why);
+    Verdict examineVerdict(const SMsg& msg, QString& why) const;
 
     void reset();
     void answerKeyNumber(const QByteArray& line);
     void dispatch(QByteArray line, SMsg& msg);
     void writeLine(QString text);
     void refuseLogIn(const QString& why);
+    // A refusal that trying again will not mend: logged, the connection
+    // dropped without Disconnected(), and LogInRefused(why) emitted.
+    void giveUp(const QString& why);
+    // The refusal of this host by the server, with what to do about it.
+    QString hostRefused(const QString& text) const;
     // Closes the connection without Disconnected(): it ended on our side.
     void dropQuietly();
     void applyLiveness();

@@ -3,7 +3,7 @@
 # only those that are missing. Meant to be sourced or run as root on Debian 12.
 set -euo pipefail
 
-starscam_packages=(cmake g++ make qtbase5-dev libfli-dev libcfitsio-dev libedit-dev tmux)
+starscam_packages=(cmake g++ make qtbase5-dev libfli-dev libcfitsio-dev libpng-dev libedit-dev tmux)
 
 starscam_install_deps() {
     local missing=()

@@ -166,7 +166,8 @@ void tst_FileSafety::namesFromTheBus_data()
     QTest::newRow("taken by a named pipe")
         << "pipe.dat" << ok << QStringList{"pipe-0000_1.dat"} << taken("pipe-0000_1.dat");
     QTest::newRow("taken with every alternative")
-        << "full.dat" << refused << QStringList{} << "Cannot create \"full-0000.dat\" : File exists - image not stored";
+        << "full.dat" << refused << QStringList{}
+        << "Cannot create \"full-0000.dat\": it and its alternatives _1 to _999 all exist - image not stored";
 }
 
 void tst_FileSafety::namesFromTheBus()

@@ -44,6 +44,8 @@ class tst_ImageFile : public QObject
 private slots:
     void composesName_data();
     void composesName();
+    void nextSequenceNumber_data();
+    void nextSequenceNumber();
     void alternativeNames_data();
     void alternativeNames();
     void temporaryNames_data();
@@ -89,6 +91,31 @@ void tst_ImageFile::composesName()
     int seq = seqBefore;
     QCOMPARE(imagefile::composeName(fileName, useSeq, seq, imageIndex), name);
     QCOMPARE(seq, seqAfter);
+}
+
+void tst_ImageFile::nextSequenceNumber_data()
+{
+    QTest::addColumn<QString>("fileName");
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<int>("next");
+    const QStringList mixed{
+        "run0003-0000.dat",  "run0012-0001_2.dat", "run0099-0000.dat.json",       "run0050-0000.fits",
+        "run00071-0000.dat", "xrun0060-0000.dat",  ".cam1.run0077-0000.dat.part", "run0011-0000.dat"};
+    QTest::newRow("none yet") << "run.dat" << QStringList{"other0005-0000.dat"} << 0;
+    QTest::newRow("highest image of the name") << "run.dat" << mixed << 13;
+    QTest::newRow("path and other suffix") << "/data/run.fits" << mixed << 51;
+    QTest::newRow("without sequence number") << "run.dat" << QStringList{"run-0004.dat"} << 0;
+    QTest::newRow("no suffix") << "frame" << QStringList{"frame0002-0000.", "frame0009-0000.dat"} << 3;
+    QTest::newRow("pattern characters in the base")
+        << "a+b.dat" << QStringList{"a+b0004-0000.dat", "aab0008-0000.dat"} << 5;
+}
+
+void tst_ImageFile::nextSequenceNumber()
+{
+    QFETCH(QString, fileName);
+    QFETCH(QStringList, names);
+    QFETCH(int, next);
+    QCOMPARE(imagefile::nextSeqFileNo(names, fileName), next);
 }
 
 void tst_ImageFile::alternativeNames_data()

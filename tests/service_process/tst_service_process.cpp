@@ -8,6 +8,9 @@
 #include <QFileInfo>
 #include <QtTest>
 
+#include <algorithm>
+#include <sys/stat.h>
+
 class tst_ServiceProcess : public QObject
 {
     Q_OBJECT
@@ -27,6 +30,12 @@ private slots:
     void commandLine();
     void oneOwnerPerNodeAndDirectory_data();
     void oneOwnerPerNodeAndDirectory();
+    void configurationMistakes_data();
+    void configurationMistakes();
+    void refusedHost_data();
+    void refusedHost();
+    void shippedExamplesLogIn();
+    void numberingContinuesAcrossRestart();
 };
 
 void tst_ServiceProcess::withoutConfigIdlesAndStaysOffTheBus()
@@ -309,6 +318,165 @@ void tst_ServiceProcess::oneOwnerPerNodeAndDirectory()
     QCOMPARE(QFile::exists(temporary), temporaryStays);
     if (first == "running")
         QVERIFY(firstCopy.isRunning());
+}
+
+void tst_ServiceProcess::configurationMistakes_data()
+{
+    QTest::addColumn<QString>("setUp");     // how config.cfg is made
+    QTest::addColumn<QString>("key");       // removed, or set to value
+    QTest::addColumn<QString>("value");     // null: the key is removed
+    QTest::addColumn<int>("status");        // -1: keeps running, logged in
+    QTest::addColumn<QStringList>("words"); // in one line of the log
+    const QStringList unreadable{"Configuration error:", "config.cfg cannot be read", "chmod 0644"};
+    QTest::newRow("config.cfg a directory") << "dir"
+                                            << "" << QString() << 2 << unreadable;
+    QTest::newRow("config.cfg a FIFO") << "fifo"
+                                       << "" << QString() << 2 << unreadable;
+    QTest::newRow("config.cfg over 1 MiB") << "big"
+                                           << "" << QString() << 2 << unreadable;
+    QTest::newRow("no STARS_IP") << "map"
+                                 << "STARS_IP" << QString() << 2
+                                 << QStringList{"config.cfg names no STARS server", "\"STARS_IP <host>\""};
+    QTest::newRow("empty STARS_IP") << "map"
+                                    << "STARS_IP"
+                                    << "#" << 2 << QStringList{"\"STARS_IP <host>\""};
+    QTest::newRow("no STARS_PORT") << "map"
+                                   << "STARS_PORT" << QString() << 2
+                                   << QStringList{"config.cfg names no STARS server port", "\"STARS_PORT <port>\""};
+    QTest::newRow("empty STARS_PORT") << "map"
+                                      << "STARS_PORT"
+                                      << "#x" << 2 << QStringList{"\"STARS_PORT <port>\""};
+    QTest::newRow("STARS_PORT no number") << "map"
+                                          << "STARS_PORT"
+                                          << "abc" << 2 << QStringList{"STARS_PORT \"abc\"", "is no port number"};
+    // No SDK where the configuration names none: a node without a camera
+    // that says how to get one.
+    QTest::newRow("no SDK") << "no sdk"
+                            << "FLI_LIBRARY"
+                            << "/nonexistent/libfli.so.2" << -1
+                            << QStringList{"install the Debian package libfli2", "CAMERA_LIBRARY sim"};
+}
+
+void tst_ServiceProcess::configurationMistakes()
+{
+    QFETCH(QString, setUp);
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    QFETCH(int, status);
+    QFETCH(QStringList, words);
+    StarsTestServer server;
+    QVERIFY(server.start());
+    ServiceProcess service(server);
+    const QString config = service.filePath("config.cfg");
+    if (setUp == "dir" || setUp == "fifo")
+        service.setWithoutConfigFile();
+    if (setUp == "dir")
+        QVERIFY(QDir().mkdir(config));
+    if (setUp == "fifo")
+        QCOMPARE(::mkfifo(QFile::encodeName(config).constData(), 0600), 0);
+    if (setUp == "big")
+        service.setConfigText("CAMERA_NO 0\n" + QString(2 << 20, '#'));
+    if (setUp == "no sdk")
+        service.removeConfigValue("CAMERA_LIBRARY");
+    if (!key.isEmpty() && value.isNull())
+        service.removeConfigValue(key);
+    else if (!key.isEmpty())
+        service.setConfigValue(key, value);
+    QVERIFY(service.start());
+    if (status < 0) {
+        QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+    } else {
+        QVERIFY(service.waitForExit());
+        QCOMPARE(service.exitCode(), status);
+    }
+    const QStringList lines = service.log().split('\n');
+    const auto holdsAll = [&](const QString& line) {
+        return std::all_of(words.begin(), words.end(), [&](const QString& w) { return line.contains(w); });
+    };
+    QVERIFY2(std::any_of(lines.begin(), lines.end(), holdsAll), qPrintable(service.log()));
+}
+
+void tst_ServiceProcess::refusedHost_data()
+{
+    QTest::addColumn<QStringList>("serverArguments");
+    QTest::addColumn<QString>("answer");
+    // The reference server refuses a host it does not know before the key
+    // number; a node rule may refuse it after the key.
+    QTest::newRow("before the key number") << QStringList{"--refuse-hosts"} << "\"Bad host. 127.0.0.1\"";
+    QTest::newRow("after the key number") << QStringList{"--allow-host", "cam1=10.9.9.9"} << "\"Bad host for cam1\"";
+}
+
+void tst_ServiceProcess::refusedHost()
+{
+    QFETCH(QStringList, serverArguments);
+    QFETCH(QString, answer);
+    StarsTestServer server;
+    server.setExtraArguments(serverArguments);
+    QVERIFY(server.start());
+    ServiceProcess service(server);
+    QVERIFY(service.start());
+    QVERIFY(service.waitForExit());
+    QCOMPARE(service.exitCode(), 2);
+    const QStringList refused = service.log().split('\n').filter("Configuration error, not logging in again:");
+    QCOMPARE(refused.size(), 1);
+    QVERIFY2(refused.first().contains(answer), qPrintable(refused.first()));
+    QVERIFY2(refused.first().contains("add this host to the server's host list for node \"cam1\""),
+             qPrintable(refused.first()));
+}
+
+void tst_ServiceProcess::shippedExamplesLogIn()
+{
+    // The example files as the package ships them, with only the bus address
+    // pointed at the test server.
+    QFile exampleConfig(QStringLiteral(STARSCAM_SOURCE_DIR "/packaging/config.cfg"));
+    QFile exampleKeys(QStringLiteral(STARSCAM_SOURCE_DIR "/packaging/starscam.key"));
+    QVERIFY(exampleConfig.open(QIODevice::ReadOnly));
+    QVERIFY(exampleKeys.open(QIODevice::ReadOnly));
+    QString config = QString::fromUtf8(exampleConfig.readAll());
+    const QByteArray keys = exampleKeys.readAll();
+    StarsTestServer server;
+    QVERIFY(server.start());
+    const QRegularExpression ip(QStringLiteral("^STARS_IP .*$"), QRegularExpression::MultilineOption);
+    const QRegularExpression port(QStringLiteral("^STARS_PORT .*$"), QRegularExpression::MultilineOption);
+    QCOMPARE(config.count(ip), 1);
+    QCOMPARE(config.count(port), 1);
+    config.replace(ip, QStringLiteral("STARS_IP 127.0.0.1"))
+        .replace(port, QStringLiteral("STARS_PORT %1").arg(server.port()));
+    ServiceProcess service(server);
+    service.setConfigText(config);
+    service.setWithoutKeyFile();
+    QVERIFY(service.writeFile(service.keyFileName() + ".key", keys));
+    service.setKeys(QString::fromLatin1(keys).split('\n', Qt::SkipEmptyParts)); // the server's copy
+    QVERIFY(service.start());
+    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+}
+
+void tst_ServiceProcess::numberingContinuesAcrossRestart()
+{
+    StarsTestServer server;
+    QVERIFY(server.start());
+    QTemporaryDir images;
+    // Neither a metadata file nor another suffix counts.
+    for (const char* other : {"run0041-0000.dat.json", "run0007-0000.fits", "run7-0000.dat"})
+        QVERIFY(QFile(images.filePath(other)).open(QIODevice::WriteOnly));
+    BusNode term;
+    QVERIFY(server.addKeys("term", {"x"}));
+    QVERIFY(term.login(server.port(), "term", {"x"}));
+    for (const char* expected : {"run0000-0000.dat", "run0001-0000.dat"}) {
+        ServiceProcess service(server);
+        service.setConfigValue("CAMERA_NO", "0");
+        service.setConfigValue("IMAGE_DIR", images.path());
+        service.setConfigValue("SEQ_FILE_NO_CONTINUE", "1");
+        QVERIFY(service.start());
+        QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+        QCOMPARE(term.request("cam1", "SetExpTime 10"), QStringLiteral("cam1>term @SetExpTime Ok:"));
+        QCOMPARE(term.request("cam1", "SetFileName run.dat"), QStringLiteral("cam1>term @SetFileName Ok:"));
+        QCOMPARE(term.request("cam1", "Exposure"), QStringLiteral("cam1>term @Exposure Ok:"));
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(images.filePath(expected)), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(term.request("cam1", "IsBusy"), QStringLiteral("cam1>term @IsBusy 0"), 20000);
+        service.terminate();
+        QVERIFY(service.waitForExit());
+    }
 }
 
 QTEST_GUILESS_MAIN(tst_ServiceProcess)

@@ -419,6 +419,7 @@ void tst_Stars::logInVerdict_data()
     QTest::newRow("accepted") << QByteArray("System>cam1 Ok:") << 0 << 1;
     QTest::newRow("wrong key") << QByteArray("System>cam1 Er: Bad node name or key") << 1 << 1;
     QTest::newRow("host not allowed") << QByteArray("System>cam1 Er: Bad host for cam1") << 1 << 1;
+    QTest::newRow("host refused in plain text") << QByteArray("Bad host. 127.0.0.1") << 1 << 1;
     QTest::newRow("old connection still known") << QByteArray("System>cam1 Er: cam1 already exists.") << 0 << 2;
 }
 

@@ -8,7 +8,7 @@
 
 #include <cstdio>
 
-// No QGuiApplication: QImage encodes PNG without a display or a platform plugin.
+// A core application: the PNG is written by libpng, no display is needed.
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);

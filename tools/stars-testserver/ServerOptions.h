@@ -21,4 +21,7 @@ struct ServerOptions
     bool noVerdict = false;     // check the key and register, but never answer it
     bool doubleVerdict = false; // send the verdict line twice
     bool dropAfterKey = false;  // close the connection as soon as the key line arrives
+    // Refuse every connection before the key number, as a server whose host
+    // list lacks the client: "Bad host. <address>", then close.
+    bool refuseHosts = false;
 };

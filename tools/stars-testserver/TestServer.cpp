@@ -69,6 +69,11 @@ void TestServer::acceptConnections()
             c->deleteLater();
         });
         connection->trace(connection->label() + " connected");
+        if (settings.refuseHosts) {
+            connection->sendLine("Bad host. " + connection->peerAddress().toString().toLatin1());
+            connection->close();
+            continue;
+        }
         connection->sendKeyNumber(int(QRandomGenerator::global()->bounded(10000)));
     }
 }

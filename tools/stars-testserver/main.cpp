@@ -65,8 +65,12 @@ int main(int argc, char* argv[])
     const QCommandLineOption dropAfterKeyOption(
         QStringLiteral("drop-after-key"),
         QStringLiteral("Fault: close the connection as soon as the key line arrives."));
+    const QCommandLineOption refuseHostsOption(
+        QStringLiteral("refuse-hosts"),
+        QStringLiteral("Refuse every connection before the key number with \"Bad host. <address>\", then close "
+                       "(a server whose host list lacks the client)."));
     parser.addOptions({portOption, hostOption, keyDirOption, allowHostOption, verboseOption, noVerdictOption,
-                       doubleVerdictOption, dropAfterKeyOption});
+                       doubleVerdictOption, dropAfterKeyOption, refuseHostsOption});
     parser.process(app);
     if (!parser.positionalArguments().isEmpty())
         return fail(QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first()));
@@ -94,6 +98,7 @@ int main(int argc, char* argv[])
     options.noVerdict = parser.isSet(noVerdictOption);
     options.doubleVerdict = parser.isSet(doubleVerdictOption);
     options.dropAfterKey = parser.isSet(dropAfterKeyOption);
+    options.refuseHosts = parser.isSet(refuseHostsOption);
 
     SignalPipe stopSignals({SIGTERM, SIGINT});
     QObject::connect(&stopSignals, &SignalPipe::arrived, &app, &QCoreApplication::quit);

@@ -60,8 +60,6 @@ int main(int argc, char* argv[])
                        "(\"wait _ChangedIsBusy 0\"), done when that event from <to> arrives.\n"
                        "Without steps on the command line they are read from standard input, one a line,\n"
                        "unless that is a terminal.\n"
-                       "Exit status: 0 all steps done, 1 an error answer (Err: or Er:), 2 a time-out or a\n"
-                       "connection or log-in failure, 64 a bad command line.\n"
                        "\n"
                        "Interactive mode (--interactive, and without steps when standard input is a\n"
                        "terminal): a prompt \"<to>> \"; each line typed is sent to <to> at once, and\n"
@@ -72,8 +70,10 @@ int main(int argc, char* argv[])
                        "drops the line or ends a :wait, and up/down recall earlier lines, kept in the\n"
                        "history file (the newest 500).\n"
                        "From a pipe each line is printed after the prompt as it is taken.\n"
-                       "Exit status: 0; 1 an error answer; 2 a :wait or the last replies timed out, or\n"
-                       "the connection was lost."));
+                       "\n"
+                       "Exit status, in both modes: 0 all steps done; 1 an error answer (Err: or Er:);\n"
+                       "2 a time-out (interactive: a :wait or the last replies), a connection or log-in\n"
+                       "failure, or the connection lost; 64 a bad command line."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption hostOption(QStringLiteral("host"),
