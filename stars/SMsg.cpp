@@ -52,17 +52,20 @@ bool parseAscii(const char* in, int size, SMsg& msg)
     int n = 0;
     bool gap = false;
     for (int i = 0; i < size; ++i) {
-        const char c = in[i];
-        if (uchar(c) - 1u >= 0x7fu) // a zero byte or not 7-bit
-            return false;
-        if (isAsciiSpace(c)) {
-            gap = n > 0;
-            continue;
+        const uchar c = uchar(in[i]);
+        const bool printable = c > ' ' && c < 0x80; // the usual case first
+        if (!printable) {
+            if (c == 0 || c >= 0x80)
+                return false;
+            if (isAsciiSpace(char(c))) {
+                gap = n > 0;
+                continue;
+            }
         }
         if (gap)
             s[n++] = ' ';
         gap = false;
-        s[n++] = c;
+        s[n++] = char(c);
     }
 
     const int e = indexOf(s, n, '>');

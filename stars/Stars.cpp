@@ -413,8 +413,11 @@ void Stars::writeParts(std::initializer_list<QStringView> parts)
     line.resize(at + int(size));
     char* out = line.data() + at;
     for (const QStringView part : parts) {
-        for (const QChar c : part)
-            *out++ = c.unicode() < 0x100 ? char(c.unicode()) : '?';
+        const char16_t* units = part.utf16();
+        const qsizetype count = part.size();
+        for (qsizetype i = 0; i < count; ++i)
+            out[i] = units[i] < 0x100 ? char(units[i]) : '?';
+        out += count;
     }
     ++linesWritten;
     bytesWritten += size;
