@@ -12,14 +12,31 @@
 
 namespace {
 
+// Decimal digits as QString::number() writes them, without its locale
+// machinery: most replies are a few integers.
+QString decimal(qint64 v)
+{
+    char digits[24];
+    char* const end = digits + sizeof digits;
+    char* p = end;
+    quint64 u = v < 0 ? 0 - quint64(v) : quint64(v);
+    do {
+        *--p = char('0' + u % 10);
+        u /= 10;
+    } while (u != 0);
+    if (v < 0)
+        *--p = '-';
+    return QString::fromLatin1(p, int(end - p));
+}
+
 QString num(int v)
 {
-    return QString::number(v);
+    return decimal(v);
 }
 
 QString num(long v)
 {
-    return QString::number(v);
+    return decimal(v);
 }
 
 QString num(double v)

@@ -283,9 +283,12 @@ void Stars::ReceiveMessageFromStars()
                 break;
             }
             case Ready: {
-                SMsg msg;
+                // The replies to the lines of one read leave in one write.
+                holdWrites = true;
                 while (connectState == Ready && reader.hasLine())
-                    dispatch(reader.takeLine(), msg);
+                    dispatch(reader.takeLine(), received);
+                holdWrites = false;
+                writeHeld();
                 break;
             }
             default:
@@ -387,15 +390,24 @@ void Stars::dispatch(QByteArray line, SMsg& msg)
     emit ReceivedCommand(msg);
 }
 
-void Stars::writeLine(QString text)
+void Stars::writeLine(const QString& text)
+{
+    writeParts({text});
+}
+
+void Stars::writeParts(std::initializer_list<QStringView> parts)
 {
     if (!socket || socket->state() != QAbstractSocket::ConnectedState) {
         // One line in the log, the rest counted: a sequence keeps writing.
-        if (droppedLines++ == 0)
+        if (droppedLines++ == 0) {
+            QString text;
+            for (const QStringView part : parts)
+                text += part;
             qDebug() << "Not connected, line dropped:" << text.trimmed();
+        }
         return;
     }
-    if (socket->bytesToWrite() > MaxPendingWriteBytes) {
+    if (socket->bytesToWrite() + heldLines.size() > MaxPendingWriteBytes) {
         // abort(): a graceful close would wait for the very data the server
         // does not read. The loss is then handled like any other.
         qDebug() << "The server reads nothing:" << socket->bytesToWrite() << "bytes, about" << pendingLines()
@@ -405,11 +417,35 @@ void Stars::writeLine(QString text)
         socket->abort();
         return;
     }
-    // Converted in place: the text is ours and Latin-1 needs less room.
-    const QByteArray bytes = std::move(text).toLatin1();
+    // ISO 8859-1, '?' for what it cannot hold (as QString::toLatin1()),
+    // straight into a buffer that keeps its capacity from line to line.
+    qsizetype size = 0;
+    for (const QStringView part : parts)
+        size += part.size();
+    QByteArray& line = holdWrites ? heldLines : outLine;
+    const int at = holdWrites ? line.size() : 0;
+    line.resize(at + int(size));
+    char* out = line.data() + at;
+    for (const QStringView part : parts) {
+        const char16_t* units = part.utf16();
+        const qsizetype count = part.size();
+        for (qsizetype i = 0; i < count; ++i)
+            out[i] = units[i] < 0x100 ? char(units[i]) : '?';
+        out += count;
+    }
     ++linesWritten;
-    bytesWritten += bytes.size();
-    socket->write(bytes);
+    bytesWritten += size;
+    if (!holdWrites)
+        socket->write(line.constData(), size);
+}
+
+void Stars::writeHeld()
+{
+    // Lines held for a connection that has gone meanwhile are lost with it,
+    // like those still in its write buffer.
+    if (!heldLines.isEmpty() && socket && socket->state() == QAbstractSocket::ConnectedState)
+        socket->write(heldLines.constData(), heldLines.size());
+    heldLines.resize(0);
 }
 
 qint64 Stars::pendingLines() const
@@ -420,7 +456,7 @@ qint64 Stars::pendingLines() const
 
 qint64 Stars::pendingWriteBytes() const
 {
-    return socket ? socket->bytesToWrite() : 0;
+    return socket ? socket->bytesToWrite() + heldLines.size() : 0;
 }
 
 qintptr Stars::socketDescriptor() const
@@ -437,25 +473,17 @@ void Stars::reportDroppedLines()
 
 void Stars::flush()
 {
+    writeHeld();
     if (socket)
         socket->flush();
 }
 
 void Stars::SendReply(const SMsg& msg, const QString& text)
 {
-    // Built in one piece: this runs for every request served.
-    QString line;
-    line.reserve(msg.to.size() + msg.from.size() + text.size() + 3);
-    line += msg.to;
-    line += QLatin1Char('>');
-    line += msg.from;
-    line += QLatin1Char(' ');
-    line += text;
-    line += QLatin1Char('\n');
-    writeLine(std::move(line));
+    writeParts({msg.to, u">", msg.from, u" ", text, u"\n"});
 }
 
 void Stars::SendEvent(const QString& sender, const QString& text)
 {
-    writeLine(sender + QStringLiteral(">System ") + text + QLatin1Char('\n'));
+    writeParts({sender, u">System ", text, u"\n"});
 }

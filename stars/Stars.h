@@ -105,7 +105,11 @@ private:
     void reset();
     void answerKeyNumber(const QByteArray& line);
     void dispatch(QByteArray line, SMsg& msg);
-    void writeLine(QString text);
+    void writeLine(const QString& text);
+    // Writes the parts as one line: one kept buffer, one write.
+    void writeParts(std::initializer_list<QStringView> parts);
+    // Hands the lines held back while a read was served to the socket.
+    void writeHeld();
     void refuseLogIn(const QString& why);
     // A refusal that trying again will not mend: logged, the connection
     // dropped without Disconnected(), and LogInRefused(why) emitted.
@@ -130,6 +134,12 @@ private:
     qint32 connectState = WaitKeyNumber;
     LineReader reader;
     QByteArray readChunk; // what one read took from the socket
+    QByteArray outLine;   // the line being written, kept for its capacity
+    // While the lines of one read are served, their replies gather here and
+    // go to the socket in one write.
+    bool holdWrites = false;
+    QByteArray heldLines;
+    SMsg received; // refilled for every line, keeping its fields' buffers
     static constexpr qint64 MaxReadChunk = 1 << 20;
     int keepAliveIdleS = 20;
     int userTimeoutS = 60;

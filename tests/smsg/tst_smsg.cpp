@@ -13,6 +13,8 @@ private slots:
     void answersAreRecognised_data();
     void answersAreRecognised();
     void parseClearsFieldsOfThePreviousLine();
+    void decodeLineAgreesWithParse_data();
+    void decodeLineAgreesWithParse();
 };
 
 void tst_SMsg::parseSplitsLine_data()
@@ -140,6 +142,60 @@ void tst_SMsg::parseClearsFieldsOfThePreviousLine()
     QVERIFY(msg.from.isEmpty() && msg.fromSub.isEmpty() && msg.toSub.isEmpty() && msg.command.isEmpty());
     QVERIFY(msg.paramList.isEmpty());
     QCOMPARE(msg.params, QStringLiteral("garbage"));
+}
+
+void tst_SMsg::decodeLineAgreesWithParse_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    const char* const lines[] = {
+        "term1>cam1 GetTemp\n",
+        "term1.ui>cam1.ccd SetExpTime 10 20\r\n",
+        "\t term1>cam1\x0b SetBin \f2  2\r1 \n",
+        "term1>cam1.ccd GetTemp",
+        "a>b.c.d SetFileName x>y.z w",
+        "a.>b. GetBin",
+        "term1>cam1 _ChangedValue 5",
+        "a>cam1 @GetTemp 20",
+        "hello world",
+        "term1>cam1",
+        "a b>c GetTemp",
+        ">cam1 GetTemp",
+        ">",
+        " ",
+        "",
+        "a>b \x1f",
+        "a>b GetTemp\x7f x",
+        "a>b SetFileName caf\xc3\xa9 x",
+        "a>b\xc2\xa0GetBin\xe3\x80\x80x",
+        "a>b SetFileName \xff\xfe",
+    };
+    for (const char* line : lines)
+        QTest::newRow(QByteArray(line).toPercentEncoding(" >._@").constData()) << QByteArray(line);
+    QTest::newRow("zero byte") << QByteArray("a>b GetBin 1 \0 x\n", 17);
+}
+
+// The receiving path's decoding against Parse() of the decoded text, into a
+// fresh record and into one that held a longer line.
+void tst_SMsg::decodeLineAgreesWithParse()
+{
+    QFETCH(QByteArray, line);
+    QByteArray bytes = line.simplified();
+    if (bytes.indexOf('\0') >= 0)
+        bytes.truncate(bytes.indexOf('\0'));
+    SMsg used;
+    used.Parse(QStringLiteral("x.y>z.w SetBin 1 2 3 4 5"));
+    for (const SMsg& before : {SMsg(), used}) {
+        SMsg expected = before;
+        SMsg decoded = before;
+        QCOMPARE(decodeLine(line, decoded), expected.Parse(QString::fromUtf8(bytes)));
+        QCOMPARE((QStringList{decoded.from, decoded.fromNode, decoded.fromSub, decoded.to, decoded.toNode,
+                              decoded.toSub, decoded.command, decoded.params}),
+                 (QStringList{expected.from, expected.fromNode, expected.fromSub, expected.to, expected.toNode,
+                              expected.toSub, expected.command, expected.params}));
+        QCOMPARE(decoded.paramList, expected.paramList);
+        QCOMPARE(decoded.kind, expected.kind);
+        QCOMPARE(decoded.commandCode, expected.commandCode);
+    }
 }
 
 QTEST_APPLESS_MAIN(tst_SMsg)

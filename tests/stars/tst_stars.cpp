@@ -84,6 +84,7 @@ private slots:
     void answersWhatItCannotServe_data();
     void answersWhatItCannotServe();
     void repliesAddressedAndEncoded();
+    void repliesOfOneReadKeepTheirOrder();
     void overlongLineIsCutIntoPieces();
     void serverSettings();
     void lossOfConnectionIsSignalled();
@@ -299,6 +300,26 @@ void tst_Stars::repliesAddressedAndEncoded()
     stars->SendEvent("cam1", "_Ping 1");
     QCOMPARE(server.lines(3), (QList<QByteArray>{"cam1.ccd>term1 @GetTemp -10", "cam1.ccd>term1 @GetModel caf\xe9 ?",
                                                  "cam1>System _Ping 1"}));
+}
+
+// The replies to the lines of one read leave together; an event and a
+// flush() from a slot keep their place among them.
+void tst_Stars::repliesOfOneReadKeepTheirOrder()
+{
+    FakeServer server;
+    std::unique_ptr<Stars> stars(loggedIn(server));
+    qint64 pendingInSlot = -1;
+    connect(stars.get(), &Stars::AskGetBin, this, [&](SMsg m) { stars->SendReply(m, "@GetBin " + m.params); });
+    connect(stars.get(), &Stars::AskRBIFlush, this, [&](SMsg m) {
+        stars->SendEvent("cam1", "_ChangedIsBusy 1");
+        pendingInSlot = stars->pendingWriteBytes();
+        stars->flush();
+        stars->SendReply(m, "@RBIFlush Ok:");
+    });
+    server.send("a>cam1 GetBin 1\na>cam1 RBIFlush\nb>cam1 GetBin 2\n");
+    QCOMPARE(server.lines(4), (QList<QByteArray>{"cam1>a @GetBin 1", "cam1>System _ChangedIsBusy 1",
+                                                 "cam1>a @RBIFlush Ok:", "cam1>b @GetBin 2"}));
+    QVERIFY(pendingInSlot >= qint64(sizeof("cam1>System _ChangedIsBusy 1\n") - 1));
 }
 
 void tst_Stars::overlongLineIsCutIntoPieces()
