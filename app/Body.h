@@ -85,7 +85,7 @@ private slots:
     void imageStored(const QString& file);
     void pictureLost(int picture, const QString& step);
     // Every command the bus client received, answered through commandRoutes.
-    void answerCommand(SMsg msg);
+    void answerCommand(const SMsg& msg);
 
     void AnsIsBusy(SMsg msg);
     void AnsGetLibVer(SMsg msg);

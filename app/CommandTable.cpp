@@ -71,10 +71,11 @@ Body::Answer Body::answerFor(int commandCode)
     return byCode[size_t(commandCode)];
 }
 
-void Body::answerCommand(SMsg msg)
+void Body::answerCommand(const SMsg& msg)
 {
+    // Taken by reference from the client: the handler's own copy is the only one.
     if (const Answer answer = answerFor(msg.commandCode)) {
-        (this->*answer)(std::move(msg));
+        (this->*answer)(msg);
         return;
     }
     reply(msg, QStringLiteral("Er: Undefined Command"));

@@ -89,7 +89,7 @@ signals:
 
     // A request for this node (a command word, known or not); whoever
     // connects answers it through SendReply, exactly once.
-    void ReceivedCommand(SMsg msg);
+    void ReceivedCommand(const SMsg& msg);
 
 public slots:
     void SetNewSVAddress(const QString& item);

@@ -309,8 +309,11 @@ void tst_Stars::repliesOfOneReadKeepTheirOrder()
     FakeServer server;
     std::unique_ptr<Stars> stars(loggedIn(server));
     qint64 pendingInSlot = -1;
-    connect(stars.get(), &Stars::AskGetBin, this, [&](SMsg m) { stars->SendReply(m, "@GetBin " + m.params); });
-    connect(stars.get(), &Stars::AskRBIFlush, this, [&](SMsg m) {
+    connect(stars.get(), &Stars::ReceivedCommand, this, [&](const SMsg& m) {
+        if (m.command == QLatin1String("GetBin")) {
+            stars->SendReply(m, "@GetBin " + m.params);
+            return;
+        }
         stars->SendEvent("cam1", "_ChangedIsBusy 1");
         pendingInSlot = stars->pendingWriteBytes();
         stars->flush();
