@@ -9,7 +9,6 @@
 // Device handles are the simulator's; failures are negative errno values.
 // Every model text ends in " (SDK-level)" and the library version names the
 // simulator, so it can never pass for a camera.
-#include "SimCamera.h"
 #include "ConfigLines.h"
 #include "SimCamera.h"
 #include "SmallFile.h"
