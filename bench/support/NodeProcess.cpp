@@ -12,18 +12,15 @@
 int NodeProcess::nodeCpu = -1;
 
 NodeProcess::NodeProcess(const QString& program, const QString& workRoot)
-    : program(program), dir(QDir(workRoot).filePath(QStringLiteral("node-XXXXXX"))), keyList{QStringLiteral("k7Yq"),
-                                                                                             QStringLiteral("Rw2p"),
-                                                                                             QStringLiteral("z9Lm"),
-                                                                                             QStringLiteral("Hc4x")},
-      environment(QProcessEnvironment::systemEnvironment())
+    : runner(program, {QStringLiteral("k7Yq"), QStringLiteral("Rw2p"), QStringLiteral("z9Lm"), QStringLiteral("Hc4x")},
+             QDir(workRoot).filePath(QStringLiteral("node-XXXXXX")))
 {
-    config.insert(QStringLiteral("NAME_ON_STARS"), QStringLiteral("cam1"));
-    config.insert(QStringLiteral("KEY_FILE_NAME"), QStringLiteral("cam1"));
-    config.insert(QStringLiteral("STARS_IP"), QStringLiteral("127.0.0.1"));
-    config.insert(QStringLiteral("CAMERA_NO"), QStringLiteral("0"));
-    config.insert(QStringLiteral("CAMERA_LIBRARY"), QStringLiteral("sim"));
-    environment.remove(QStringLiteral("QT_LOGGING_CONF"));
+    runner.setConfigValue(QStringLiteral("NAME_ON_STARS"), QStringLiteral("cam1"));
+    runner.setConfigValue(QStringLiteral("KEY_FILE_NAME"), QStringLiteral("cam1"));
+    runner.setConfigValue(QStringLiteral("STARS_IP"), QStringLiteral("127.0.0.1"));
+    runner.setConfigValue(QStringLiteral("CAMERA_NO"), QStringLiteral("0"));
+    runner.setConfigValue(QStringLiteral("CAMERA_LIBRARY"), QStringLiteral("sim"));
+    runner.environment().remove(QStringLiteral("QT_LOGGING_CONF"));
     setDebugOutput(DebugOutput::Off);
 }
 
@@ -34,6 +31,7 @@ NodeProcess::~NodeProcess()
 
 void NodeProcess::setDebugOutput(DebugOutput mode)
 {
+    QProcessEnvironment& environment = runner.environment();
     if (mode == DebugOutput::Off) {
         // qDebug() without a category logs to "default"; this rule (as does
         // "default.debug=false") leaves standard error empty.
@@ -48,7 +46,7 @@ void NodeProcess::setDebugOutput(DebugOutput mode)
 
 QString NodeProcess::logPath() const
 {
-    return dir.filePath(QStringLiteral("stderr.log"));
+    return runner.filePath(QStringLiteral("stderr.log"));
 }
 
 qint64 NodeProcess::logSize() const
@@ -58,35 +56,21 @@ qint64 NodeProcess::logSize() const
 
 bool NodeProcess::start(quint16 serverPort, QString* why)
 {
-    if (!dir.isValid()) {
+    if (!runner.hasWorkDir()) {
         *why = QStringLiteral("cannot create a working directory");
         return false;
     }
-    config.insert(QStringLiteral("STARS_PORT"), QString::number(serverPort));
-    QByteArray text;
-    for (auto it = config.cbegin(); it != config.cend(); ++it)
-        text += it.key().toLatin1() + ' ' + it.value().toLatin1() + '\n';
-    QFile cfg(dir.filePath(QStringLiteral("config.cfg")));
-    QFile key(dir.filePath(config.value(QStringLiteral("KEY_FILE_NAME")) + QStringLiteral(".key")));
-    if (!cfg.open(QIODevice::WriteOnly | QIODevice::Truncate) || cfg.write(text) != text.size()
-        || !key.open(QIODevice::WriteOnly | QIODevice::Truncate)
-        || key.write(keyList.join('\n').toLatin1() + '\n') < 0) {
+    runner.setConfigValue(QStringLiteral("STARS_PORT"), QString::number(serverPort));
+    if (!runner.writeConfigFile() || !runner.writeKeyFile(runner.config().value(QStringLiteral("KEY_FILE_NAME")))) {
         *why = QStringLiteral("cannot write the node's files");
         return false;
     }
-    cfg.close();
-    key.close();
-
-    process.setWorkingDirectory(dir.path());
-    process.setProcessEnvironment(environment);
+    QProcess& process = runner.process();
     process.setStandardErrorFile(logPath(), QIODevice::Append);
     process.setStandardOutputFile(QProcess::nullDevice());
     startNs = nowNs();
-    process.start(program, QStringList());
-    if (!process.waitForStarted(10000)) {
-        *why = QStringLiteral("cannot start %1: %2").arg(program, process.errorString());
+    if (!runner.start(QStringList(), 10000, why))
         return false;
-    }
     if (nodeCpu >= 0) {
         cpu_set_t set;
         CPU_ZERO(&set);
@@ -98,15 +82,12 @@ bool NodeProcess::start(quint16 serverPort, QString* why)
 
 void NodeProcess::stop()
 {
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.kill();
-    process.waitForFinished(5000);
+    runner.kill();
 }
 
 bool NodeProcess::isRunning() const
 {
-    return process.state() != QProcess::NotRunning;
+    return runner.isRunning();
 }
 
 qint64 NodeProcess::statusKiB(const char* field) const
@@ -124,7 +105,7 @@ qint64 NodeProcess::statusKiB(const char* field) const
 
 bool NodeProcess::waitForExit(int timeoutMs)
 {
-    return process.state() == QProcess::NotRunning || process.waitForFinished(timeoutMs);
+    return !runner.isRunning() || runner.process().waitForFinished(timeoutMs);
 }
 
 NodeProcess::CpuTime NodeProcess::cpuTime() const

@@ -1,11 +1,9 @@
 #pragma once
 
-#include <QMap>
-#include <QProcess>
-#include <QProcessEnvironment>
+#include "NodeRunner.h"
+
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 
 #include <cstdint>
 
@@ -28,7 +26,7 @@ public:
     NodeProcess(const NodeProcess&) = delete;
     NodeProcess& operator=(const NodeProcess&) = delete;
 
-    void setConfigValue(const QString& key, const QString& value) { config.insert(key, value); }
+    void setConfigValue(const QString& key, const QString& value) { runner.setConfigValue(key, value); }
     void setDebugOutput(DebugOutput mode);
 
     // The CPU every node started afterwards is bound to; -1: none.
@@ -44,10 +42,10 @@ public:
     bool isRunning() const;
 
     std::int64_t startedAtNs() const { return startNs; }
-    qint64 pid() const { return process.processId(); }
-    QString nodeName() const { return config.value(QStringLiteral("NAME_ON_STARS")); }
-    QStringList keys() const { return keyList; }
-    QString workDir() const { return dir.path(); }
+    qint64 pid() const { return runner.process().processId(); }
+    QString nodeName() const { return runner.config().value(QStringLiteral("NAME_ON_STARS")); }
+    QStringList keys() const { return runner.keys(); }
+    QString workDir() const { return runner.workDir(); }
     QString logPath() const;
     qint64 logSize() const;
 
@@ -68,12 +66,7 @@ public:
     qint64 statusKiB(const char* field) const;
 
 private:
-    QString program;
-    QTemporaryDir dir;
-    QMap<QString, QString> config;
-    QStringList keyList;
-    QProcessEnvironment environment;
-    QProcess process;
+    NodeRunner runner;
     std::int64_t startNs = 0;
     static int nodeCpu;
 };

@@ -3,15 +3,11 @@
 // library path that does not exist, it must start, list nothing, answer every
 // query with its error and let exposures end without writing anything.
 
-#include "BusNode.h"
-#include "ServiceProcess.h"
-#include "StarsTestServer.h"
+#include "ServiceRig.h"
 
 #include <QLibrary>
 #include <QRegularExpression>
 #include <QtTest>
-
-#include <memory>
 
 namespace {
 
@@ -27,7 +23,7 @@ bool sdkInstalled()
 
 } // namespace
 
-class tst_HardwareE2e : public QObject
+class tst_HardwareE2e : public ServiceRig
 {
     Q_OBJECT
 
@@ -42,38 +38,27 @@ private slots:
     void sequencesEndWithoutFile();
 
 private:
-    // Server, service on the FLI backend and a logged-in node "term1".
-    bool startService(const QString& fliLibrary);
-
-    std::unique_ptr<StarsTestServer> server;
-    std::unique_ptr<ServiceProcess> service;
-    std::unique_ptr<BusNode> term;
+    // Server, service on the FLI backend and a logged-in node "term1", not
+    // subscribed yet.
+    bool startOnSdk(const QString& fliLibrary);
 };
 
 void tst_HardwareE2e::cleanup()
 {
-    term.reset();
-    service.reset();
-    server.reset();
+    stopRig();
 }
 
-bool tst_HardwareE2e::startService(const QString& fliLibrary)
+bool tst_HardwareE2e::startOnSdk(const QString& fliLibrary)
 {
-    server = std::make_unique<StarsTestServer>();
-    if (!server->start())
+    termKeys = TermKeys;
+    subscribeTerm = false;
+    if (!startServer())
         return false;
-    service = std::make_unique<ServiceProcess>(*server);
-    service->setConfigValue(QStringLiteral("CAMERA_LIBRARY"), QStringLiteral("fli"));
-    service->setConfigValue(QStringLiteral("CAMERA_NO"), QStringLiteral("0"));
+    ServiceProcess& fli = newService();
+    fli.setConfigValue(QStringLiteral("CAMERA_LIBRARY"), QStringLiteral("fli"));
     if (!fliLibrary.isEmpty())
-        service->setConfigValue(QStringLiteral("FLI_LIBRARY"), fliLibrary);
-    if (!service->start() || !service->waitForLogin()) {
-        qWarning().noquote() << "the service did not log in; its log:\n" << service->log();
-        return false;
-    }
-    term = std::make_unique<BusNode>();
-    return server->addKeys(QStringLiteral("term1"), TermKeys)
-           && term->login(server->port(), QStringLiteral("term1"), TermKeys, LongWait);
+        fli.setConfigValue(QStringLiteral("FLI_LIBRARY"), fliLibrary);
+    return launchService();
 }
 
 void tst_HardwareE2e::startUpFindsNoCamera_data()
@@ -90,7 +75,7 @@ void tst_HardwareE2e::startUpFindsNoCamera()
     QFETCH(QStringList, libraryLine);
     if (fliLibrary.isEmpty() && !sdkInstalled())
         QSKIP("libfli.so.2 is not installed (Debian package libfli2)");
-    QVERIFY(startService(fliLibrary));
+    QVERIFY(startOnSdk(fliLibrary));
     const QString log = service->log();
 
     const QStringList libraryLines = log.split(QLatin1Char('\n')).filter(QStringLiteral("camera library: FLI SDK"));
@@ -119,7 +104,7 @@ void tst_HardwareE2e::queriesAnswerTheirErrors()
     QFETCH(QString, fliLibrary);
     if (fliLibrary.isEmpty() && !sdkInstalled())
         QSKIP("libfli.so.2 is not installed (Debian package libfli2)");
-    QVERIFY(startService(fliLibrary));
+    QVERIFY(startOnSdk(fliLibrary));
 
     const QList<QPair<QString, QString>> queries = {
         {"GetModel", "cam1>term1 @GetModel Err: Get Model"},
@@ -166,7 +151,7 @@ void tst_HardwareE2e::sequencesEndWithoutFile()
     QFETCH(QString, afterwardsReply);
     if (fliLibrary.isEmpty() && !sdkInstalled())
         QSKIP("libfli.so.2 is not installed (Debian package libfli2)");
-    QVERIFY(startService(fliLibrary));
+    QVERIFY(startOnSdk(fliLibrary));
 
     QCOMPARE(term->request(QStringLiteral("System"), QStringLiteral("flgon cam1"), LongWait),
              QStringLiteral("System>term1 @flgon Ok:"));

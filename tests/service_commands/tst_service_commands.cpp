@@ -1,8 +1,6 @@
 // Every information and setting command, sent over the bus to a running
 // service on the simulated camera, with the exact reply line expected.
-#include "BusNode.h"
-#include "ServiceProcess.h"
-#include "StarsTestServer.h"
+#include "ServiceRig.h"
 
 #include <QtTest>
 
@@ -27,26 +25,22 @@ private:
     bool runSetUp(BusNode& node, const QStringList& lines);
     void addRows();
 
-    std::unique_ptr<StarsTestServer> server;
-    std::unique_ptr<ServiceProcess> withCamera;
+    // cam1 on camera 0 and term1 (not subscribed: each row reads the first
+    // line back); cam2 finds no camera and term2 asks it.
+    ServiceRig rig;
     std::unique_ptr<ServiceProcess> noCamera;
-    std::unique_ptr<BusNode> term1;
     std::unique_ptr<BusNode> term2;
 };
 
 void tst_ServiceCommands::initTestCase()
 {
-    server = std::make_unique<StarsTestServer>();
-    QVERIFY(server->start());
-    QVERIFY(server->addKeys("term1", {"t1", "t2", "t3"}));
-    QVERIFY(server->addKeys("term2", {"u1"}));
+    rig.termKeys = QStringList{"t1", "t2", "t3"};
+    rig.subscribeTerm = false;
+    QVERIFY(rig.startServer());
+    QVERIFY(rig.server->addKeys("term2", {"u1"}));
+    QVERIFY(rig.startService());
 
-    withCamera = std::make_unique<ServiceProcess>(*server);
-    withCamera->setConfigValue("CAMERA_NO", "0");
-    QVERIFY(withCamera->start());
-    QVERIFY2(withCamera->waitForLogin(), qPrintable(withCamera->log()));
-
-    noCamera = std::make_unique<ServiceProcess>(*server);
+    noCamera = std::make_unique<ServiceProcess>(*rig.server);
     noCamera->setConfigValue("NAME_ON_STARS", "cam2");
     noCamera->setConfigValue("KEY_FILE_NAME", "cam2");
     noCamera->setConfigValue("CAMERA_NO", "0");
@@ -54,19 +48,15 @@ void tst_ServiceCommands::initTestCase()
     QVERIFY(noCamera->start());
     QVERIFY2(noCamera->waitForLogin(), qPrintable(noCamera->log()));
 
-    term1 = std::make_unique<BusNode>();
-    QVERIFY(term1->login(server->port(), "term1", {"t1", "t2", "t3"}));
     term2 = std::make_unique<BusNode>();
-    QVERIFY(term2->login(server->port(), "term2", {"u1"}));
+    QVERIFY(term2->login(rig.server->port(), "term2", {"u1"}));
 }
 
 void tst_ServiceCommands::cleanupTestCase()
 {
-    term1.reset();
     term2.reset();
-    withCamera.reset();
     noCamera.reset();
-    server.reset();
+    rig.stopRig();
 }
 
 QString tst_ServiceCommands::exchange(BusNode& node, const QString& line)
@@ -246,8 +236,8 @@ void tst_ServiceCommands::repliesWithCameraOpen()
     QFETCH(QString, request);
     QFETCH(QString, reply);
     QFETCH(QStringList, setup);
-    QVERIFY(runSetUp(*term1, setup));
-    const QString got = exchange(*term1, request);
+    QVERIFY(runSetUp(*rig.term, setup));
+    const QString got = exchange(*rig.term, request);
     if (reply.startsWith('~'))
         QVERIFY2(QRegularExpression("^" + reply.mid(1) + "$").match(got).hasMatch(), qPrintable(got));
     else

@@ -11,30 +11,32 @@
 #include <QRegularExpression>
 
 ServiceProcess::ServiceProcess(StarsTestServer& server, QObject* parent)
-    : QObject(parent), bus(server), serviceKeys{QStringLiteral("k7Yq"), QStringLiteral("Rw2p"), QStringLiteral("z9Lm"),
-                                                QStringLiteral("Hc4x"), QStringLiteral("bQ6t")},
-      programPath(QStringLiteral(STARSCAM_BIN)), environment(QProcessEnvironment::systemEnvironment())
+    : QObject(parent), bus(server),
+      runner(QStringLiteral(STARSCAM_BIN), {QStringLiteral("k7Yq"), QStringLiteral("Rw2p"), QStringLiteral("z9Lm"),
+                                            QStringLiteral("Hc4x"), QStringLiteral("bQ6t")})
 {
-    configValues.insert(QStringLiteral("NAME_ON_STARS"), QStringLiteral("cam1"));
-    configValues.insert(QStringLiteral("KEY_FILE_NAME"), QStringLiteral("cam1"));
-    configValues.insert(QStringLiteral("STARS_IP"), QStringLiteral("127.0.0.1"));
-    configValues.insert(QStringLiteral("STARS_PORT"), QString::number(server.port()));
-    configValues.insert(QStringLiteral("CAMERA_LIBRARY"), backend());
+    runner.setConfigValue(QStringLiteral("NAME_ON_STARS"), QStringLiteral("cam1"));
+    runner.setConfigValue(QStringLiteral("KEY_FILE_NAME"), QStringLiteral("cam1"));
+    runner.setConfigValue(QStringLiteral("STARS_IP"), QStringLiteral("127.0.0.1"));
+    runner.setConfigValue(QStringLiteral("STARS_PORT"), QString::number(server.port()));
+    runner.setConfigValue(QStringLiteral("CAMERA_LIBRARY"), backend());
     if (backend() == QLatin1String("fli"))
-        configValues.insert(QStringLiteral("FLI_LIBRARY"), qEnvironmentVariable(FliLibraryVariable));
-    environment.insert(QStringLiteral("QT_MESSAGE_PATTERN"),
-                       QStringLiteral("[%{file}:%{line} %{function}] %{message}"));
-    environment.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
+        runner.setConfigValue(QStringLiteral("FLI_LIBRARY"), qEnvironmentVariable(FliLibraryVariable));
+    runner.environment().insert(QStringLiteral("QT_MESSAGE_PATTERN"),
+                                QStringLiteral("[%{file}:%{line} %{function}] %{message}"));
+    runner.environment().insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
 
-    connect(&process, &QProcess::readyReadStandardError, this, [this] { logBytes += process.readAllStandardError(); });
+    QProcess& process = runner.process();
+    connect(&process, &QProcess::readyReadStandardError, this,
+            [this, &process] { logBytes += process.readAllStandardError(); });
     connect(&process, &QProcess::readyReadStandardOutput, this,
-            [this] { outputBytes += process.readAllStandardOutput(); });
+            [this, &process] { outputBytes += process.readAllStandardOutput(); });
 }
 
 ServiceProcess::~ServiceProcess()
 {
-    process.disconnect(this);
-    kill();
+    runner.process().disconnect(this);
+    runner.kill();
 }
 
 QString ServiceProcess::backend()
@@ -44,40 +46,37 @@ QString ServiceProcess::backend()
 
 void ServiceProcess::setConfigValue(const QString& key, const QString& value)
 {
-    configValues.insert(key, value);
+    runner.setConfigValue(key, value);
 }
 
 void ServiceProcess::removeConfigValue(const QString& key)
 {
-    configValues.remove(key);
+    runner.removeConfigValue(key);
 }
 
 void ServiceProcess::setEnvironmentValue(const QString& name, const QString& value)
 {
-    environment.insert(name, value);
+    runner.environment().insert(name, value);
 }
 
 bool ServiceProcess::writeFile(const QString& name, const QByteArray& contents)
 {
-    QFile file(filePath(name));
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(contents) == contents.size();
+    return runner.writeFile(name, contents);
 }
 
 bool ServiceProcess::start(int timeoutMs)
 {
-    if (programPath.isEmpty() || !QFile::exists(programPath)) {
-        qWarning() << "the service is not built:" << programPath;
+    if (runner.program().isEmpty() || !QFile::exists(runner.program())) {
+        qWarning() << "the service is not built:" << runner.program();
         return false;
     }
-    if (!workDirectory.isValid() || !writeSetUpFiles()) {
-        qWarning() << "cannot write the service's files into" << workDirectory.path();
+    if (!runner.hasWorkDir() || !writeSetUpFiles()) {
+        qWarning() << "cannot write the service's files into" << runner.workDir();
         return false;
     }
-    process.setWorkingDirectory(workDirectory.path());
-    process.setProcessEnvironment(environment);
-    process.start(programPath, programArguments);
-    if (!process.waitForStarted(timeoutMs)) {
-        qWarning() << "cannot start" << programPath << process.errorString();
+    QString why;
+    if (!runner.start(programArguments, timeoutMs, &why)) {
+        qWarning().noquote() << why;
         return false;
     }
     return true;
@@ -87,20 +86,14 @@ bool ServiceProcess::writeSetUpFiles()
 {
     if (writeConfig && !writeFile(QStringLiteral("config.cfg"), configText()))
         return false;
-    if (writeKeyFile
-        && !writeFile(keyFileName() + QStringLiteral(".key"), serviceKeys.join(QLatin1Char('\n')).toLatin1() + '\n'))
+    if (writeKeyFile && !runner.writeKeyFile(keyFileName()))
         return false;
-    return nodeName().isEmpty() || bus.addKeys(nodeName(), serviceKeys);
+    return nodeName().isEmpty() || bus.addKeys(nodeName(), runner.keys());
 }
 
 QByteArray ServiceProcess::configText() const
 {
-    if (useConfigText)
-        return configFileText.toUtf8();
-    QByteArray text;
-    for (auto it = configValues.cbegin(); it != configValues.cend(); ++it)
-        text += it.key().toUtf8() + ' ' + it.value().toUtf8() + '\n';
-    return text;
+    return useConfigText ? configFileText.toUtf8() : runner.configText();
 }
 
 QMap<QString, QString> ServiceProcess::effectiveConfig() const
@@ -156,45 +149,42 @@ bool ServiceProcess::waitForLogin(int timeoutMs)
 
 bool ServiceProcess::waitForExit(int timeoutMs)
 {
-    return TestWait::until([this] { return process.state() == QProcess::NotRunning; }, timeoutMs);
+    return TestWait::until([this] { return !runner.isRunning(); }, timeoutMs);
 }
 
 void ServiceProcess::terminate()
 {
-    process.terminate();
+    runner.process().terminate();
 }
 
 void ServiceProcess::kill()
 {
-    if (process.state() == QProcess::NotRunning)
-        return;
-    process.kill();
-    process.waitForFinished(5000);
+    runner.kill();
 }
 
 bool ServiceProcess::isRunning() const
 {
-    return process.state() != QProcess::NotRunning;
+    return runner.isRunning();
 }
 
 QString ServiceProcess::filePath(const QString& name) const
 {
-    return QDir(workDirectory.path()).filePath(name);
+    return runner.filePath(name);
 }
 
 QStringList ServiceProcess::files() const
 {
-    return QDir(workDirectory.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    return QDir(runner.workDir()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 QString ServiceProcess::log()
 {
-    logBytes += process.readAllStandardError();
+    logBytes += runner.process().readAllStandardError();
     return QString::fromUtf8(logBytes);
 }
 
 QString ServiceProcess::output()
 {
-    outputBytes += process.readAllStandardOutput();
+    outputBytes += runner.process().readAllStandardOutput();
     return QString::fromUtf8(outputBytes);
 }

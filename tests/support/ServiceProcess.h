@@ -1,13 +1,13 @@
 #pragma once
 
+#include "NodeRunner.h"
+
 #include <QByteArray>
 #include <QMap>
 #include <QObject>
 #include <QProcess>
-#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
-#include <QTemporaryDir>
 
 class StarsTestServer;
 
@@ -40,8 +40,8 @@ public:
     // Set-up, before start().
     void setConfigValue(const QString& key, const QString& value);
     void removeConfigValue(const QString& key);
-    void setConfig(const QMap<QString, QString>& config) { configValues = config; }
-    QMap<QString, QString> config() const { return configValues; }
+    void setConfig(const QMap<QString, QString>& config) { runner.setConfig(config); }
+    QMap<QString, QString> config() const { return runner.config(); }
     // Written verbatim as config.cfg instead of the key/value map.
     void setConfigText(const QString& text)
     {
@@ -49,12 +49,12 @@ public:
         useConfigText = true;
     }
     void setWithoutConfigFile() { writeConfig = false; }
-    void setKeys(const QStringList& keys) { serviceKeys = keys; }
+    void setKeys(const QStringList& keys) { runner.setKeys(keys); }
     void setWithoutKeyFile() { writeKeyFile = false; }
     void setEnvironmentValue(const QString& name, const QString& value);
     void setArguments(const QStringList& arguments) { programArguments = arguments; }
     // Runs another program in the service's place (the service by default).
-    void setProgram(const QString& program) { programPath = program; }
+    void setProgram(const QString& program) { runner.setProgram(program); }
     // Writes a file of the test's own into the working directory.
     bool writeFile(const QString& name, const QByteArray& contents);
 
@@ -68,15 +68,15 @@ public:
     void kill();
 
     bool isRunning() const;
-    int exitCode() const { return process.exitCode(); }
-    QProcess::ExitStatus exitStatus() const { return process.exitStatus(); }
-    qint64 processId() const { return process.processId(); }
+    int exitCode() const { return runner.process().exitCode(); }
+    QProcess::ExitStatus exitStatus() const { return runner.process().exitStatus(); }
+    qint64 processId() const { return runner.process().processId(); }
 
     // The names the service will use: from config.cfg, read the way it reads
     // it, or its own default QtTarn when the key is absent.
     QString nodeName() const;
     QString keyFileName() const;
-    QString workDir() const { return workDirectory.path(); }
+    QString workDir() const { return runner.workDir(); }
     QString filePath(const QString& name) const;
     QStringList files() const; // names in the working directory, sorted
     QString log();             // stderr so far
@@ -90,17 +90,12 @@ private:
     bool writeSetUpFiles();
 
     StarsTestServer& bus;
-    QTemporaryDir workDirectory;
-    QMap<QString, QString> configValues;
+    NodeRunner runner;
     QString configFileText;
     bool useConfigText = false;
     bool writeConfig = true;
     bool writeKeyFile = true;
-    QStringList serviceKeys;
-    QString programPath;
     QStringList programArguments;
-    QProcessEnvironment environment;
-    QProcess process;
     QByteArray logBytes;
     QByteArray outputBytes;
 };

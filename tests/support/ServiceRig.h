@@ -7,6 +7,7 @@
 #include <QMap>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -32,7 +33,8 @@ public:
     ServiceProcess& newService();
     // ... then started and logged in, and term1 with it.
     bool launchService();
-    // term1 logged in (again) and subscribed to cam1's events.
+    // term1 logged in (again) and subscribed to cam1's events (see
+    // subscribeTerm).
     bool logInTerm();
     void stopRig();
 
@@ -43,6 +45,12 @@ public:
     // Sends an exposure command; true once it was answered Ok: between the
     // busy events and the camera is idle again.
     bool expose(const QString& command);
+
+    // term1's keys (set before startServer()), and whether logInTerm()
+    // subscribes it to cam1's events; a test reading replies line by line
+    // may want no events in between.
+    QStringList termKeys{QStringLiteral("t")};
+    bool subscribeTerm = true;
 
     std::unique_ptr<StarsTestServer> server;
     std::unique_ptr<ServiceProcess> service;
