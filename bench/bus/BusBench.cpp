@@ -16,7 +16,7 @@ constexpr int ReplyTimeoutMs = 10000;
 
 } // namespace
 
-BusBench::BusBench(NodeUnderTest& node) : node(node)
+BusBench::BusBench(NodeUnderTest& nodeUnderTest) : node(nodeUnderTest)
 {
     for (const char* command : InformationCommands)
         requests.append(node.requestLine(command));

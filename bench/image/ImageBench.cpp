@@ -50,7 +50,8 @@ private:
 
 } // namespace
 
-ImageBench::ImageBench(const QString& directory) : directory(directory), data(ImageBytes / 2), readOut(ImageBytes / 2)
+ImageBench::ImageBench(const QString& workDirectory)
+    : directory(workDirectory), data(ImageBytes / 2), readOut(ImageBytes / 2)
 {
     for (std::size_t i = 0; i < data.size(); ++i)
         data[i] = std::uint16_t(1000 + (i * 2654435761u >> 20) % 64);

@@ -9,7 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-BusLink::BusLink(int fd) : fd(fd) {}
+BusLink::BusLink(int socketFd) : fd(socketFd) {}
 
 BusLink::~BusLink()
 {

@@ -14,7 +14,7 @@
 class BusLink
 {
 public:
-    explicit BusLink(int fd); // takes the descriptor over
+    explicit BusLink(int socketFd); // takes the descriptor over
     ~BusLink();
     BusLink(const BusLink&) = delete;
     BusLink& operator=(const BusLink&) = delete;
