@@ -76,6 +76,7 @@ void Body::createCamera(std::unique_ptr<camlib::CameraLibrary> library)
 
 void Body::createStarsClient()
 {
+    useCommandTable();
     starsClient = new Stars();
 
     QString keyFileName = QLatin1String(DefaultNodeName);
@@ -88,7 +89,7 @@ void Body::createStarsClient()
                              configInt(configMap, QStringLiteral("STARS_USER_TIMEOUT_S"), 60, 1, Stars::MaxLivenessS));
     stayUp = configInt(configMap, QStringLiteral("STARS_STAY_UP"), 0, 0, 1) == 1;
 
-    connect(starsClient, &Stars::ReceivedCommand, this, &Body::answerCommand, Qt::UniqueConnection);
+    connect(starsClient, &Stars::receivedCommand, this, &Body::answerCommand, Qt::UniqueConnection);
 
     // A missing address or port is recorded as empty, as the file would hold it.
     starsClient->SetNewSVAddress(configMap[QStringLiteral("STARS_IP")]);
@@ -96,7 +97,7 @@ void Body::createStarsClient()
     starsClient->ConnectToServer();
     // Queued: the loss may be noticed inside a write, deep in a handler.
     connect(starsClient, &Stars::Disconnected, this, &Body::busLost, Qt::QueuedConnection);
-    connect(starsClient, &Stars::LogInRefused, this, &Body::logInRefused, Qt::QueuedConnection);
+    connect(starsClient, &Stars::logInRefused, this, &Body::logInRefused, Qt::QueuedConnection);
     connect(starsClient, &Stars::ConnectionIsReady, this, &Body::loggedIn);
 }
 
@@ -108,7 +109,7 @@ void Body::busLost()
     }
     lostBus = true;
     qDebug() << "Bus connection lost; logging in again, the camera carries on";
-    starsClient->ConnectLater();
+    starsClient->connectLater();
 }
 
 void Body::loggedIn()
@@ -142,7 +143,7 @@ void Body::logInRefused(const QString& why)
     Exit();
 }
 
-void Body::Stop(int signalNumber)
+void Body::stop(int signalNumber)
 {
     const char* name = signalNumber == SIGTERM  ? "SIGTERM"
                        : signalNumber == SIGINT ? "SIGINT"

@@ -62,13 +62,8 @@ public:
     // Default node and key-file name when the configuration names none.
     static constexpr const char* DefaultNodeName = "QtTarn";
 
-    // The slot answering a command, one row per command word.
+    // The slot answering a command.
     using Answer = void (Body::*)(SMsg);
-    struct CommandRoute
-    {
-        const char* word;
-        Answer answer;
-    };
     // The slot for a parsed command code; nullptr for a word the service does
     // not serve (answered "Er: Undefined Command").
     static Answer answerFor(int commandCode);
@@ -77,7 +72,7 @@ public slots:
     // An orderly stop (SIGTERM, SIGINT, SIGHUP): abandons what runs at its
     // next step boundary, logs what was finished and what abandoned, closes
     // the device and ends the process with status 0.
-    void Stop(int signalNumber);
+    void stop(int signalNumber);
 
 private slots:
     void changedIsBusy(bool f);
@@ -140,13 +135,16 @@ private slots:
     void logInRefused(const QString& why);
 
 private:
-    static const CommandRoute commandRoutes[];
+    static const Answer commandRoutes[]; // indexed by command code
 
     // Closes the device, logs the lines that could not be sent and ends the
     // process with status.
     [[noreturn]] void leave(int status);
     void createCamera(std::unique_ptr<camlib::CameraLibrary> library);
     void createStarsClient();
+    // Gives the bus parser the words of CommandWords.h, so that a word's code
+    // is the row of its slot; done before the bus client exists.
+    static void useCommandTable();
     void reply(const SMsg& msg, const QString& text);
 
     Tarn* camera = nullptr;

@@ -57,6 +57,6 @@ int main(int argc, char* argv[])
     SignalPipe stopSignals({SIGTERM, SIGINT, SIGHUP});
     // Lives until the process ends: the service stops only through Body's exits.
     Body* body = new Body();
-    QObject::connect(&stopSignals, &SignalPipe::arrived, body, &Body::Stop);
+    QObject::connect(&stopSignals, &SignalPipe::arrived, body, &Body::stop);
     return app.exec();
 }

@@ -4,6 +4,7 @@
 #include <QVarLengthArray>
 
 #include <cstring>
+#include <vector>
 
 namespace {
 
@@ -128,24 +129,42 @@ bool parseAscii(const char* in, int size, SMsg& msg)
     return true;
 }
 
+// The command table, set by the program before its loop starts and only read
+// afterwards: every request is looked up in the hash. Made on first use, so a
+// program may set it from its own static initialisers.
+struct CommandTable
+{
+    QHash<QString, int> codes;
+    std::vector<const char*> words;
+};
+
+CommandTable& commandTable()
+{
+    static CommandTable table;
+    return table;
+}
+
 } // namespace
 
-const CommandTableEntry CommandTable[] = {
-    {"IsBusy", 0},         {"GetLibVer", 1},       {"GetModel", 2},
-    {"GetSerialSTR", 3},   {"GetHWRev", 4},        {"GetPixSize", 5},
-    {"GetArrayArea", 6},   {"GetVisArea", 7},      {"SetTemp", 8},
-    {"GetTemp", 9},        {"GetCCDTemp", 10},     {"GetBaseTemp", 11},
-    {"GetCoolerPWR", 12},  {"SetBin", 13},         {"GetBin", 14},
-    {"SetRBIFlushes", 15}, {"GetRBIFlushes", 16},  {"SetRBIExpTime", 17},
-    {"GetRBIExpTime", 18}, {"SetTDIRate", 19},     {"GetTDIRate", 20},
-    {"SetImages", 21},     {"GetImages", 22},      {"SetExpTime", 23},
-    {"GetExpTime", 24},    {"SetInterval", 25},    {"GetInterval", 26},
-    {"SetFileName", 27},   {"GetFileName", 28},    {"Exposure", 29},
-    {"StartExposure", 30}, {"RBIFlush", 31},       {"DownLoadImage", 32},
-    {"SetSeqFileNo", 33},  {"GetSeqFileNo", 34},   {"SetUseSeqFNo", 35},
-    {"GetUseSeqFNo", 36},  {"Abort", 37},          {"GetProgress", 38},
-    {"GetLastFile", 39},   {"GetLastOutcome", 40}, {"", SMsg::UnknownCommand},
-};
+void SMsg::setCommandTable(const char* const* words, int count)
+{
+    if (count > UnknownCommand)
+        qFatal("%d command words do not fit the command codes 0 to %d", count, UnknownCommand - 1);
+    CommandTable& table = commandTable();
+    table.codes.clear();
+    table.words.assign(words, words + count);
+    for (int code = 0; code < count; ++code) {
+        const QString word = QLatin1String(words[code]);
+        if (!word.isEmpty() && !table.codes.contains(word))
+            table.codes.insert(word, code);
+    }
+}
+
+const char* SMsg::commandWord(int code)
+{
+    const std::vector<const char*>& words = commandTable().words;
+    return code >= 0 && code < int(words.size()) ? words[size_t(code)] : nullptr;
+}
 
 int SMsg::Parse(QString line)
 {
@@ -205,19 +224,7 @@ int SMsg::Parse(QString line)
 
 void SMsg::LookUpCommandCode()
 {
-    // Every request is looked up: a hash of the table, built once, instead of
-    // comparing the word with each name in turn. The empty closing entry is
-    // left out, so an empty word stays unknown.
-    static const QHash<QString, int> codes = [] {
-        QHash<QString, int> table;
-        for (const CommandTableEntry* entry = CommandTable; entry->code != UnknownCommand; ++entry) {
-            const QString name = QLatin1String(entry->name);
-            if (!table.contains(name))
-                table.insert(name, entry->code);
-        }
-        return table;
-    }();
-    commandCode = codes.value(command, UnknownCommand);
+    commandCode = commandTable().codes.value(command, UnknownCommand);
 }
 
 bool SMsg::isAnswer() const

@@ -16,6 +16,7 @@ class SMsg
 {
 public:
     enum Kind { MsgCommand = 0, MsgEvent = 1, MsgInvalid = 2 };
+    // The code of a word not in the command table.
     enum { UnknownCommand = 41 };
 
     QString from;
@@ -35,23 +36,24 @@ public:
     // comes back as MsgInvalid with the fields filled as far as they could be.
     int Parse(QString line);
 
-    // Sets commandCode from command by an exact, case-sensitive look-up.
+    // Sets commandCode from command by an exact, case-sensitive look-up in the
+    // command table.
     void LookUpCommandCode();
+
+    // Sets the command table: the words this program serves, a word's code being
+    // its place in words (0, 1, ...). Called once at start-up, before the first
+    // line is parsed; until then every word is UnknownCommand. A word given
+    // twice keeps its first code; more than UnknownCommand words stop the
+    // program, as their codes would collide with it.
+    static void setCommandTable(const char* const* words, int count);
+    // The word of a code from the table; nullptr for any other code.
+    static const char* commandWord(int code);
 
     // True for a line that is itself an answer: a reply ('@...') or an error
     // answer ("Er:"). Answering those again makes two nodes (or a node and the
     // server's "is down" bounce) talk to each other forever.
     bool isAnswer() const;
 };
-
-// The command words of this node with their codes 0..40, closed by an entry
-// with an empty name and the code 41 (UnknownCommand).
-struct CommandTableEntry
-{
-    const char* name;
-    int code;
-};
-extern const CommandTableEntry CommandTable[];
 
 // Turns one received line (line feed included or not) into msg: white space
 // simplified, cut at the first zero byte, decoded as UTF-8, parsed. Returns

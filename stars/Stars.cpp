@@ -115,7 +115,7 @@ void Stars::ConnectToServer()
             // Not reached at all: try again later. A connection that was made
             // ends through disconnected() instead.
             if (s->state() != QAbstractSocket::ConnectedState && s->state() != QAbstractSocket::ClosingState)
-                ConnectLater();
+                connectLater();
         });
     }
     connectState = WaitKeyNumber;
@@ -162,7 +162,7 @@ void Stars::applyLiveness()
     }
 }
 
-void Stars::ConnectLater()
+void Stars::connectLater()
 {
     if (!retryTimer) {
         retryTimer = new QTimer(this);
@@ -267,7 +267,7 @@ void Stars::ReceiveMessageFromStars()
                         connectState = -1; // nothing more is read from this connection
                         dropQuietly();
                         qDebug().noquote() << "Log-in not accepted yet:" << why;
-                        ConnectLater();
+                        connectLater();
                     }
                     return;
                 }
@@ -329,7 +329,7 @@ void Stars::giveUp(const QString& why)
     qDebug().noquote() << "Log-in refused:" << why;
     connectState = -1; // nothing more is read from this connection
     dropQuietly();
-    emit LogInRefused(why);
+    emit logInRefused(why);
 }
 
 QString Stars::hostRefused(const QString& text) const
@@ -387,7 +387,7 @@ void Stars::dispatch(QByteArray line, SMsg& msg)
         qDebug() << "Not answering an answer from" << msg.from << msg.command << msg.params;
         return;
     }
-    emit ReceivedCommand(msg);
+    emit receivedCommand(msg);
 }
 
 void Stars::writeLine(const QString& text)

@@ -11,7 +11,7 @@ class QTcpSocket;
 class QTimer;
 
 // The node's client of the STARS server: one TCP connection, the key log-in,
-// and the turning of received lines into requests (ReceivedCommand). It knows
+// and the turning of received lines into requests (receivedCommand). It knows
 // nothing of the commands; whoever connects answers them through SendReply.
 class Stars : public QObject
 {
@@ -67,7 +67,7 @@ public:
     // doubles from FirstRetryMs with each attempt up to MaxRetryMs and starts
     // over after a log-in. Logs the delay. Attempts that fail to connect are
     // retried the same way, so this is needed only after a lost connection.
-    void ConnectLater();
+    void connectLater();
     static constexpr int FirstRetryMs = 1000;
     static constexpr int MaxRetryMs = 60000;
 
@@ -85,11 +85,11 @@ signals:
     // The server refused the log-in for a reason that will not mend by itself
     // (bad key, host not allowed) or there is no key to log in with. The
     // connection is closed; Disconnected() is not emitted for it.
-    void LogInRefused(const QString& why);
+    void logInRefused(const QString& why);
 
     // A request for this node (a command word, known or not); whoever
     // connects answers it through SendReply, exactly once.
-    void ReceivedCommand(const SMsg& msg);
+    void receivedCommand(const SMsg& msg);
 
 public slots:
     void SetNewSVAddress(const QString& item);
@@ -112,7 +112,7 @@ private:
     void writeHeld();
     void refuseLogIn(const QString& why);
     // A refusal that trying again will not mend: logged, the connection
-    // dropped without Disconnected(), and LogInRefused(why) emitted.
+    // dropped without Disconnected(), and logInRefused(why) emitted.
     void giveUp(const QString& why);
     // The refusal of this host by the server, with what to do about it.
     QString hostRefused(const QString& text) const;

@@ -83,9 +83,11 @@ void tst_HardwareE2e::startUpFindsNoCamera()
     for (const QString& part : libraryLine)
         QVERIFY2(libraryLines.at(0).contains(part), qPrintable(libraryLines.at(0)));
 
-    // The camera object logs the number of devices listed on a line of its own.
-    const QRegularExpression deviceCount(QStringLiteral(R"(^\[camera/tarn\.cpp:\d+ [^\]]*Tarn::Tarn[^\]]*\] (\d+)$)"),
-                                         QRegularExpression::MultilineOption);
+    // The camera object logs the number of devices listed on a line of its own
+    // (a compiler launcher may give the source path as "../../camera/...").
+    const QRegularExpression deviceCount(
+        QStringLiteral(R"(^\[(?:\.\./)*camera/tarn\.cpp:\d+ [^\]]*Tarn::Tarn[^\]]*\] (\d+)$)"),
+        QRegularExpression::MultilineOption);
     const QRegularExpressionMatch count = deviceCount.match(log);
     QVERIFY2(count.hasMatch(), qPrintable(log));
     QCOMPARE(count.captured(1), QStringLiteral("0"));

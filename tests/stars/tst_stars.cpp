@@ -194,7 +194,7 @@ void tst_Stars::refusesLogInWithoutUsableKey()
     connectClient(stars, server);
     QVERIFY(server.waitPeer());
     QSignalSpy gone(&stars, &Stars::Disconnected);
-    QSignalSpy refused(&stars, &Stars::LogInRefused);
+    QSignalSpy refused(&stars, &Stars::logInRefused);
     server.send(challenge);
     QTRY_COMPARE_WITH_TIMEOUT(gone.size() + refused.size(), 1, 5000);
     QCOMPARE(refused.size(), configError ? 1 : 0);
@@ -209,7 +209,7 @@ void tst_Stars::requestWithVerdictIsServed()
     Stars stars;
     connectClient(stars, server);
     QVERIFY(server.waitPeer());
-    QSignalSpy asks(&stars, &Stars::ReceivedCommand);
+    QSignalSpy asks(&stars, &Stars::receivedCommand);
     server.send("0\n");
     server.lines(1);
     server.send("System>cam1 Ok:\nterm1>cam1 GetBin\n");
@@ -223,7 +223,7 @@ void tst_Stars::requestWithoutVerdictIsServed()
     Stars stars;
     connectClient(stars, server);
     QVERIFY(server.waitPeer());
-    QSignalSpy asks(&stars, &Stars::ReceivedCommand);
+    QSignalSpy asks(&stars, &Stars::receivedCommand);
     QSignalSpy ready(&stars, &Stars::ConnectionIsReady);
     server.send("0\n");
     server.lines(1);
@@ -237,7 +237,7 @@ void tst_Stars::dispatchesLinesInOrder()
     FakeServer server;
     std::unique_ptr<Stars> stars(loggedIn(server));
     QStringList order;
-    connect(stars.get(), &Stars::ReceivedCommand, this, [&](SMsg m) {
+    connect(stars.get(), &Stars::receivedCommand, this, [&](SMsg m) {
         order << QStringList{m.command, m.from, m.to, m.params}.join('/');
     });
     server.send("a>cam1 GetTemp\na>cam1 GetBin x\n");
@@ -256,7 +256,7 @@ void tst_Stars::answersWhatItCannotServe_data()
     QTest::addColumn<QByteArray>("answer"); // empty: no answer from the client
     QTest::addColumn<bool>("handedOn");     // given to whoever serves the commands
     // The client knows no command words: whether a word is served is decided
-    // by whoever answers ReceivedCommand.
+    // by whoever answers receivedCommand.
     QTest::newRow("unknown command") << QByteArray("a>cam1 Foo 1") << QByteArray() << true;
     QTest::newRow("wrong case") << QByteArray("a>cam1 gettemp") << QByteArray() << true;
     QTest::newRow("event") << QByteArray("a>cam1 _Tick 1") << QByteArray("cam1>a Er: Undefined Event") << false;
@@ -278,7 +278,7 @@ void tst_Stars::answersWhatItCannotServe()
     QFETCH(bool, handedOn);
     FakeServer server;
     std::unique_ptr<Stars> stars(loggedIn(server));
-    QSignalSpy requests(stars.get(), &Stars::ReceivedCommand);
+    QSignalSpy requests(stars.get(), &Stars::receivedCommand);
     server.send(line + "\n");
     if (answer.isEmpty()) {
         QTest::qWait(100);
@@ -309,7 +309,7 @@ void tst_Stars::repliesOfOneReadKeepTheirOrder()
     FakeServer server;
     std::unique_ptr<Stars> stars(loggedIn(server));
     qint64 pendingInSlot = -1;
-    connect(stars.get(), &Stars::ReceivedCommand, this, [&](const SMsg& m) {
+    connect(stars.get(), &Stars::receivedCommand, this, [&](const SMsg& m) {
         if (m.command == QLatin1String("GetBin")) {
             stars->SendReply(m, "@GetBin " + m.params);
             return;
@@ -332,7 +332,7 @@ void tst_Stars::overlongLineIsCutIntoPieces()
     // 3999 bytes of "a>cam1 Foo xxx..." then the rest as a line of its own.
     const QByteArray head = "a>cam1 Foo ";
     QList<SMsg> requests;
-    connect(stars.get(), &Stars::ReceivedCommand, this, [&](SMsg m) { requests << m; });
+    connect(stars.get(), &Stars::receivedCommand, this, [&](SMsg m) { requests << m; });
     server.send(head + QByteArray(5000, 'x') + "\n");
     QCOMPARE(server.lines(1), QList<QByteArray>{"> Er: Undefined Command"});
     QCOMPARE(requests.size(), 1);
@@ -438,7 +438,7 @@ void tst_Stars::livenessOptionsOnTheSocket()
 void tst_Stars::logInVerdict_data()
 {
     QTest::addColumn<QByteArray>("verdict");
-    QTest::addColumn<int>("refusals");    // LogInRefused signals
+    QTest::addColumn<int>("refusals");    // logInRefused signals
     QTest::addColumn<int>("connections"); // made to the server in all
     QTest::newRow("accepted") << QByteArray("System>cam1 Ok:") << 0 << 1;
     QTest::newRow("wrong key") << QByteArray("System>cam1 Er: Bad node name or key") << 1 << 1;
@@ -455,7 +455,7 @@ void tst_Stars::logInVerdict()
     writeKeys("cam1", "k0");
     FakeServer server;
     Stars stars;
-    QSignalSpy refused(&stars, &Stars::LogInRefused);
+    QSignalSpy refused(&stars, &Stars::logInRefused);
     QSignalSpy ready(&stars, &Stars::ConnectionIsReady);
     QSignalSpy gone(&stars, &Stars::Disconnected);
     connectClient(stars, server);

@@ -1,5 +1,6 @@
 #include "InteractiveConsole.h"
 
+#include "CommandWords.h"
 #include "LineEditor.h"
 #include "SMsg.h"
 #include "SignalPipe.h"
@@ -30,8 +31,8 @@ const char HelpText[] =
 QStringList completionWords()
 {
     QStringList words;
-    for (const CommandTableEntry* entry = CommandTable; entry->name[0] != '\0'; ++entry)
-        words << QLatin1String(entry->name);
+    for (const char* word : commandWords)
+        words << QLatin1String(word);
     words << QStringLiteral(":to") << QStringLiteral(":wait") << QStringLiteral(":subscribe")
           << QStringLiteral(":unsubscribe") << QStringLiteral(":help") << QStringLiteral(":quit");
     return words;
