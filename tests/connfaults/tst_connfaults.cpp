@@ -8,6 +8,7 @@
 #include "ServiceRig.h"
 #include "TestWait.h"
 
+#include <QTcpServer>
 #include <QtTest>
 
 namespace {
