@@ -5,17 +5,11 @@
 // connection goes (2 when its configuration is refused), never hangs or
 // crashes, and otherwise keeps serving. Every case runs several times: a race
 // shows up only now and then.
-#include "BusNode.h"
-#include "ServiceProcess.h"
-#include "StarsTestServer.h"
+#include "ServiceRig.h"
 #include "TestWait.h"
 
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QtTest>
-
-#include <memory>
-#include <signal.h>
 
 namespace {
 
@@ -26,7 +20,6 @@ QStringList imageFiles(const ServiceProcess& service)
 }
 
 constexpr int Runs = 3;
-const QString busy1 = QStringLiteral("cam1>System _ChangedIsBusy 1");
 const QStringList quickSequence{"SetImages 20", "SetExpTime 200", "SetBin 4 4 4"};
 constexpr qint64 quickImageBytes = 384 * 256 * 2;
 
@@ -39,11 +32,13 @@ void addRuns()
 
 } // namespace
 
-class tst_ConnFaults : public QObject
+class tst_ConnFaults : public ServiceRig
 {
     Q_OBJECT
 
 private slots:
+    void init() { withTerm = true; }
+    void cleanup() { stopRig(); }
     void closedBeforeKeyNumber_data() { addRuns(); }
     void closedBeforeKeyNumber();
     void closedWhenKeyArrives_data() { addRuns(); }
@@ -69,143 +64,99 @@ private slots:
     void stalledServerIsDropped();
 
 private:
-    // Waits for the end and checks it is the orderly one.
-    static void verifyEndedWithStatusZero(ServiceProcess& service);
-    // Logs in, subscribed to cam1's events.
-    static void logIn(StarsTestServer& server, BusNode& term);
-    // Starts the service on simulated camera 0, with the extra configuration,
-    // and waits for its log-in.
-    static void startLoggedIn(ServiceProcess& service, const QMap<QString, QString>& config = {});
+    // Waits for the end of the service and checks it is the orderly one.
+    void verifyEndedWithStatusZero();
     // Applies the settings and starts an Exposure sequence.
-    static void startSequence(BusNode& term, const QStringList& settings);
+    void startSequence(const QStringList& settings);
     // The images written so far, each checked to be whole.
-    static void verifyWholeImages(ServiceProcess& service, qint64 bytes, QStringList& images);
+    void verifyWholeImages(qint64 bytes, QStringList& images);
 };
 
-void tst_ConnFaults::startLoggedIn(ServiceProcess& service, const QMap<QString, QString>& config)
-{
-    service.setConfigValue("CAMERA_NO", "0");
-    for (auto it = config.cbegin(); it != config.cend(); ++it)
-        service.setConfigValue(it.key(), it.value());
-    QVERIFY(service.start());
-    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
-}
-
-void tst_ConnFaults::startSequence(BusNode& term, const QStringList& settings)
+void tst_ConnFaults::startSequence(const QStringList& settings)
 {
     for (const QString& setting : settings)
-        QVERIFY(term.request("cam1", setting).endsWith(" Ok:"));
-    term.send("term1>cam1 Exposure");
-    QCOMPARE(term.nextLine(), busy1);
-    QCOMPARE(term.nextLine(), QStringLiteral("cam1>term1 @Exposure Ok:"));
+        QVERIFY2(askOk(setting), qPrintable(setting));
+    term->send("term1>cam1 Exposure");
+    QCOMPARE(term->nextLine(), busy1);
+    QCOMPARE(term->nextLine(), QStringLiteral("cam1>term1 @Exposure Ok:"));
 }
 
-void tst_ConnFaults::verifyWholeImages(ServiceProcess& service, qint64 bytes, QStringList& images)
+void tst_ConnFaults::verifyWholeImages(qint64 bytes, QStringList& images)
 {
-    images = imageFiles(service);
+    images = imageFiles(*service);
     for (const QString& f : images)
-        QVERIFY2(QFileInfo(service.filePath(f)).size() == bytes, qPrintable(f));
+        QVERIFY2(QFileInfo(service->filePath(f)).size() == bytes, qPrintable(f));
 }
 
-void tst_ConnFaults::verifyEndedWithStatusZero(ServiceProcess& service)
+void tst_ConnFaults::verifyEndedWithStatusZero()
 {
-    QVERIFY2(service.waitForExit(20000), "the service did not end");
-    QVERIFY2(service.exitStatus() == QProcess::NormalExit, qPrintable(service.log().right(3000)));
-    QCOMPARE(service.exitCode(), 0);
-}
-
-void tst_ConnFaults::logIn(StarsTestServer& server, BusNode& term)
-{
-    QVERIFY(server.addKeys("term1", {"t"}));
-    QVERIFY(term.login(server.port(), "term1", {"t"}));
-    QCOMPARE(term.request("System", "flgon cam1"), QStringLiteral("System>term1 @flgon Ok:"));
+    QVERIFY2(service->waitForExit(20000), "the service did not end");
+    QVERIFY2(service->exitStatus() == QProcess::NormalExit, qPrintable(service->log().right(3000)));
+    QCOMPARE(service->exitCode(), 0);
 }
 
 void tst_ConnFaults::closedBeforeKeyNumber()
 {
     // A server that takes the connection and closes it without a word.
-    QTcpServer listener;
-    QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
-    int accepted = 0;
-    connect(&listener, &QTcpServer::newConnection, this, [&] {
-        while (QTcpSocket* s = listener.nextPendingConnection()) {
-            ++accepted;
-            s->close();
-            s->deleteLater();
-        }
-    });
-    StarsTestServer keys; // holds the keys only; never started
-    ServiceProcess service(keys);
-    service.setConfigValue("STARS_PORT", QString::number(listener.serverPort()));
-    QVERIFY(service.start());
-    verifyEndedWithStatusZero(service);
-    QCOMPARE(accepted, 1);
+    QVERIFY(startPeer(RawStarsPeer::Conduct::CloseAtOnce));
+    QVERIFY(newService().start());
+    verifyEndedWithStatusZero();
+    QCOMPARE(peer->connectionCount(), 1);
 }
 
 void tst_ConnFaults::closedWhenKeyArrives()
 {
-    StarsTestServer server(StarsTestServer::DropAfterKey);
-    QVERIFY(server.start());
-    ServiceProcess service(server);
-    service.setConfigValue("CAMERA_NO", "0");
-    QVERIFY(service.start());
-    verifyEndedWithStatusZero(service);
-    QVERIFY2(service.log().contains("closed by the server"), qPrintable(service.log()));
+    newServer(StarsTestServer::DropAfterKey);
+    QVERIFY(startServer());
+    QVERIFY(newService().start());
+    verifyEndedWithStatusZero();
+    QVERIFY2(service->log().contains("closed by the server"), qPrintable(service->log()));
 }
 
 void tst_ConnFaults::serverEnds()
 {
-    StarsTestServer server;
-    QVERIFY(server.start());
-    ServiceProcess service(server);
-    startLoggedIn(service);
-    QVERIFY(server.terminate());
-    verifyEndedWithStatusZero(service);
+    withTerm = false;
+    QVERIFY(startServer());
+    QVERIFY(startService());
+    QVERIFY(server->terminate());
+    verifyEndedWithStatusZero();
 }
 
 void tst_ConnFaults::closedDuringReadOut()
 {
     // A full frame read at 2 ms a row takes about 2 s, during which the
     // service does nothing else; the server drops it meanwhile.
-    StarsTestServer server;
-    QVERIFY(server.start());
-    ServiceProcess service(server);
-    startLoggedIn(service, {{"SIM_ROW_US", "2000"}});
-    BusNode term;
-    logIn(server, term);
-    QCOMPARE(term.request("cam1", "SetExpTime 0"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
-    term.send("term1>cam1 Exposure");
-    QCOMPARE(term.nextLine(), busy1);
-    QCOMPARE(term.nextLine(), QStringLiteral("cam1>term1 @Exposure Ok:"));
+    QVERIFY(startServer());
+    QVERIFY(startService({{"SIM_ROW_US", "2000"}}));
+    QVERIFY(askOk("SetExpTime 0"));
+    term->send("term1>cam1 Exposure");
+    QCOMPARE(term->nextLine(), busy1);
+    QCOMPARE(term->nextLine(), QStringLiteral("cam1>term1 @Exposure Ok:"));
     // The state trace says when the read-out begins.
-    QVERIFY(TestWait::until([&] { return service.log().contains("Exp DownLoad"); }, 20000));
-    QCOMPARE(term.request("System", "disconnect cam1"), QStringLiteral("System>term1 @disconnect Ok:"));
-    verifyEndedWithStatusZero(service);
+    QVERIFY(TestWait::until([&] { return service->log().contains("Exp DownLoad"); }, 20000));
+    QCOMPARE(term->request("System", "disconnect cam1"), QStringLiteral("System>term1 @disconnect Ok:"));
+    verifyEndedWithStatusZero();
 
     // The image read before the loss was noticed is stored whole.
-    QCOMPARE(imageFiles(service), QStringList{"DefaultFileName0000-0000.dat"});
-    QCOMPARE(QFileInfo(service.filePath("DefaultFileName0000-0000.dat")).size(), qint64(1536 * 1024 * 2));
-    QVERIFY(term.receivesNothing(200)); // neither a reply nor the end of the sequence
+    QCOMPARE(imageFiles(*service), QStringList{"DefaultFileName0000-0000.dat"});
+    QCOMPARE(QFileInfo(service->filePath("DefaultFileName0000-0000.dat")).size(), qint64(1536 * 1024 * 2));
+    QVERIFY(term->receivesNothing(200)); // neither a reply nor the end of the sequence
 }
 
 void tst_ConnFaults::closedDuringSequence()
 {
-    StarsTestServer server;
-    QVERIFY(server.start());
-    ServiceProcess service(server);
-    startLoggedIn(service);
-    BusNode term;
-    logIn(server, term);
-    startSequence(term, quickSequence);
+    QVERIFY(startServer());
+    QVERIFY(startService());
+    startSequence(quickSequence);
     // Between pictures: after the first one is stored.
-    QVERIFY(TestWait::until([&] { return !imageFiles(service).isEmpty(); }, 20000));
-    QCOMPARE(term.request("System", "disconnect cam1"), QStringLiteral("System>term1 @disconnect Ok:"));
-    verifyEndedWithStatusZero(service);
+    QVERIFY(TestWait::until([&] { return !imageFiles(*service).isEmpty(); }, 20000));
+    QCOMPARE(term->request("System", "disconnect cam1"), QStringLiteral("System>term1 @disconnect Ok:"));
+    verifyEndedWithStatusZero();
     QStringList images;
-    verifyWholeImages(service, quickImageBytes, images);
+    verifyWholeImages(quickImageBytes, images);
     QVERIFY(!images.isEmpty() && images.size() < 20);
     // The picture under way was finished; the rest were counted, not taken.
-    const QString log = service.log();
+    const QString log = service->log();
     const QRegularExpressionMatch left =
         QRegularExpression("finishing the picture in progress; (\\d+) picture\\(s\\)").match(log);
     QVERIFY2(left.hasMatch(), qPrintable(log.right(3000)));
@@ -218,36 +169,24 @@ void tst_ConnFaults::resetWhileAnswering()
     // A server that logs the node in, routes it thousands of requests at once
     // and resets the connection while the answers flow: writing to the dead
     // connection must not kill the service (SIGPIPE) or make it hang.
-    QTcpServer listener;
-    QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
-    QTcpSocket* peer = nullptr;
-    QByteArray received;
-    bool wasReset = false;
-    connect(&listener, &QTcpServer::newConnection, this, [&] {
-        peer = listener.nextPendingConnection();
-        peer->write("0\n");
-        connect(peer, &QTcpSocket::readyRead, this, [&] {
-            const bool loggingIn = received.isEmpty();
-            received += peer->readAll();
-            if (loggingIn) {
-                QByteArray flood = "System>cam1 Ok:\n";
-                for (int i = 0; i < 20000; ++i)
-                    flood += "term1>cam1 GetTemp\n";
-                peer->write(flood);
-            } else if (!wasReset && received.count('\n') > 1000) {
-                wasReset = true;
-                peer->abort();
-            }
-        });
+    QVERIFY(startPeer());
+    int answers = 0;
+    connect(peer.get(), &RawStarsPeer::loggedInNode, this, [&] {
+        QByteArray flood;
+        for (int i = 0; i < 20000; ++i)
+            flood += "term1>cam1 GetTemp\n";
+        peer->write(flood);
     });
-    StarsTestServer keys; // holds the keys only; never started
-    ServiceProcess service(keys);
-    service.setConfigValue("CAMERA_NO", "0");
-    service.setConfigValue("STARS_PORT", QString::number(listener.serverPort()));
-    QVERIFY(service.start());
-    QVERIFY2(TestWait::until([&] { return wasReset || !service.isRunning(); }, 20000), received.right(300).constData());
-    QVERIFY(wasReset);
-    verifyEndedWithStatusZero(service);
+    connect(peer.get(), &RawStarsPeer::lineReceived, this, [&] {
+        if (++answers == 1000)
+            peer->abort();
+    });
+    newService();
+    QVERIFY(launchServiceOnPeer());
+    QVERIFY2(TestWait::until([&] { return answers >= 1000 || !service->isRunning(); }, 20000),
+             qPrintable(QStringLiteral("%1 answers").arg(answers)));
+    QVERIFY(answers >= 1000);
+    verifyEndedWithStatusZero();
 }
 
 void tst_ConnFaults::noVerdict_data()
@@ -266,71 +205,67 @@ void tst_ConnFaults::noVerdict()
 {
     QFETCH(QString, first);
     QFETCH(QStringList, answers);
-    StarsTestServer server(StarsTestServer::NoVerdict);
-    QVERIFY(server.start());
-    ServiceProcess service(server);
-    service.setConfigValue("CAMERA_NO", "0");
-    QVERIFY(service.start());
+    newServer(StarsTestServer::NoVerdict);
+    QVERIFY(startServer());
+    QVERIFY(newService().start());
 
     // Logged in the server's way: no verdict comes, to us either.
-    QVERIFY(server.addKeys("term1", {"t"}));
-    BusNode term;
-    QVERIFY(term.connectTo(server.port()));
+    QVERIFY(server->addKeys("term1", termKeys));
+    term = std::make_unique<BusNode>();
+    QVERIFY(term->connectTo(server->port()));
     bool isNumber = false;
-    term.nextLine().toInt(&isNumber);
+    term->nextLine().toInt(&isNumber);
     QVERIFY(isNumber);
-    term.send("term1 t");
+    term->send("term1 " + termKeys.first());
     QVERIFY2(TestWait::until(
                  [&] {
-                     term.send("term1>System listnodes");
-                     const QString nodes = term.nextLine(2000);
-                     return nodes.split(' ').contains("cam1") || !service.isRunning();
+                     term->send("term1>System listnodes");
+                     const QString nodes = term->nextLine(2000);
+                     return nodes.split(' ').contains("cam1") || !service->isRunning();
                  },
                  15000),
-             qPrintable(service.log()));
-    QVERIFY(service.isRunning());
-    term.send("term1>System flgon cam1");
-    QCOMPARE(term.nextLine(), QStringLiteral("System>term1 @flgon Ok:"));
+             qPrintable(service->log()));
+    QVERIFY(service->isRunning());
+    term->send("term1>System flgon cam1");
+    QCOMPARE(term->nextLine(), QStringLiteral("System>term1 @flgon Ok:"));
 
-    term.send("term1>cam1 " + first);
+    term->send("term1>cam1 " + first);
     for (const QString& answer : answers)
-        QCOMPARE(term.nextLine(), answer);
-    QVERIFY2(service.log().contains("No log-in answer from the server; serving its first line"),
-             qPrintable(service.log()));
-    term.send("term1>cam1 GetImages");
-    QCOMPARE(term.nextLine(), QStringLiteral("cam1>term1 @GetImages 1"));
-    term.send("term1>cam1 IsBusy");
-    QVERIFY(term.nextLine().startsWith("cam1>term1 @IsBusy "));
-    QVERIFY(service.isRunning());
+        QCOMPARE(term->nextLine(), answer);
+    QVERIFY2(service->log().contains("No log-in answer from the server; serving its first line"),
+             qPrintable(service->log()));
+    term->send("term1>cam1 GetImages");
+    QCOMPARE(term->nextLine(), QStringLiteral("cam1>term1 @GetImages 1"));
+    term->send("term1>cam1 IsBusy");
+    QVERIFY(term->nextLine().startsWith("cam1>term1 @IsBusy "));
+    QVERIFY(service->isRunning());
 }
 
 void tst_ConnFaults::doubleVerdict()
 {
-    StarsTestServer server(StarsTestServer::DoubleVerdict);
-    server.setVerbose(true);
-    QVERIFY(server.start());
-    ServiceProcess service(server);
-    startLoggedIn(service);
-    BusNode term;
+    newServer(StarsTestServer::DoubleVerdict).setVerbose(true);
+    QVERIFY(startServer());
+    withTerm = false;
+    QVERIFY(startService());
     // The tester gets two verdicts as well: the second is its first line.
-    QVERIFY(server.addKeys("term1", {"t"}));
-    QVERIFY(term.login(server.port(), "term1", {"t"}));
-    QCOMPARE(term.nextLine(), QStringLiteral("System>term1 Ok:"));
+    term = logInNode("term1", termKeys);
+    QVERIFY(term);
+    QCOMPARE(term->nextLine(), QStringLiteral("System>term1 Ok:"));
 
-    QCOMPARE(term.request("cam1", "GetBin"), QStringLiteral("cam1>term1 @GetBin 1 1 1"));
-    QCOMPARE(term.request("cam1", "GetImages"), QStringLiteral("cam1>term1 @GetImages 1"));
-    QVERIFY(term.syncWithServer());
+    QCOMPARE(term->request("cam1", "GetBin"), QStringLiteral("cam1>term1 @GetBin 1 1 1"));
+    QCOMPARE(term->request("cam1", "GetImages"), QStringLiteral("cam1>term1 @GetImages 1"));
+    QVERIFY(term->syncWithServer());
     // Give a storm, if any, time to build up; then count what cam1 sent.
     QTest::qWait(300);
-    QVERIFY(term.pendingLines().isEmpty());
+    QVERIFY(term->pendingLines().isEmpty());
     QStringList fromCam1;
-    for (const QString& line : server.output().split('\n')) {
+    for (const QString& line : server->output().split('\n')) {
         if (line.startsWith("cam1 -> ") && !line.contains("listnodes"))
             fromCam1 << line.mid(8);
     }
     QCOMPARE(fromCam1,
              (QStringList{"cam1>System Er: Undefined Command", "cam1>term1 @GetBin 1 1 1", "cam1>term1 @GetImages 1"}));
-    QVERIFY(service.isRunning());
+    QVERIFY(service->isRunning());
 }
 
 void tst_ConnFaults::refusedLogIn_data()
@@ -344,36 +279,29 @@ void tst_ConnFaults::refusedLogIn()
 {
     // Not mended by trying again: a configuration error, status 2.
     QFETCH(QByteArray, keyFile);
-    StarsTestServer server;
-    QVERIFY(server.start());
-    ServiceProcess service(server);
-    service.setConfigValue("CAMERA_NO", "0");
-    service.setWithoutKeyFile();
-    QVERIFY(service.writeFile("cam1.key", keyFile));
-    QVERIFY(service.start());
-    QVERIFY2(service.waitForExit(), qPrintable(service.log()));
-    QCOMPARE(service.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(service.exitCode(), 2);
-    QVERIFY2(service.log().contains("Configuration error, not logging in again:"), qPrintable(service.log()));
+    QVERIFY(startServer());
+    newService().setWithoutKeyFile();
+    QVERIFY(service->writeFile("cam1.key", keyFile));
+    QVERIFY(service->start());
+    QVERIFY2(service->waitForExit(), qPrintable(service->log()));
+    QCOMPARE(service->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(service->exitCode(), 2);
+    QVERIFY2(service->log().contains("Configuration error, not logging in again:"), qPrintable(service->log()));
 }
 
 void tst_ConnFaults::serverComesUpLater()
 {
-    quint16 port = 0;
     {
         QTcpServer probe; // a free port, closed again
         QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
-        port = probe.serverPort();
+        busPort = probe.serverPort();
     }
-    StarsTestServer server;
-    server.setPort(port);
-    ServiceProcess service(server);
-    service.setConfigValue("STARS_PORT", QString::number(port));
-    QVERIFY(service.start());
-    QVERIFY2(TestWait::until([&] { return service.log().contains("Next attempt to reach"); }, 10000),
-             qPrintable(service.log()));
-    QVERIFY(server.start());
-    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+    newServer().setPort(busPort);
+    QVERIFY(newService().start());
+    QVERIFY2(TestWait::until([&] { return service->log().contains("Next attempt to reach"); }, 10000),
+             qPrintable(service->log()));
+    QVERIFY(startServer());
+    QVERIFY2(service->waitForLogin(), qPrintable(service->log()));
 }
 
 void tst_ConnFaults::stopSignal_data()
@@ -393,78 +321,59 @@ void tst_ConnFaults::stopSignal()
     QFETCH(QStringList, settings);
     QFETCH(int, imagesFirst);
     QFETCH(QString, logged);
-    StarsTestServer server;
-    QVERIFY(server.start());
-    ServiceProcess service(server);
-    startLoggedIn(service);
-    BusNode term;
+    withTerm = !settings.isEmpty();
+    QVERIFY(startServer());
+    QVERIFY(startService());
     if (!settings.isEmpty()) {
-        logIn(server, term);
-        startSequence(term, settings);
-        QVERIFY(TestWait::until([&] { return imageFiles(service).size() >= imagesFirst; }, 20000));
+        startSequence(settings);
+        QVERIFY(TestWait::until([&] { return imageFiles(*service).size() >= imagesFirst; }, 20000));
         QTest::qWait(100); // into the exposure or read-out of the next picture
     }
-    service.terminate();
-    verifyEndedWithStatusZero(service);
+    service->terminate();
+    verifyEndedWithStatusZero();
     QStringList images;
-    verifyWholeImages(service, quickImageBytes, images);
+    verifyWholeImages(quickImageBytes, images);
     QVERIFY(images.size() < 20);
     if (settings.size() == 1)
         QVERIFY(images.isEmpty()); // the cancelled exposure left nothing
-    QVERIFY2(service.log().contains(logged), qPrintable(service.log().right(3000)));
+    QVERIFY2(service->log().contains(logged), qPrintable(service->log().right(3000)));
     if (!settings.isEmpty())
-        QVERIFY2(!service.log().contains("nothing was running"), qPrintable(service.log().right(3000)));
+        QVERIFY2(!service->log().contains("nothing was running"), qPrintable(service->log().right(3000)));
 }
 
 void tst_ConnFaults::stayUpLogsInAgain()
 {
-    StarsTestServer server;
-    QVERIFY(server.start());
-    ServiceProcess service(server);
-    startLoggedIn(service, {{"STARS_STAY_UP", "1"}});
-    BusNode term;
-    logIn(server, term);
-    startSequence(term, {"SetImages 8", "SetExpTime 300", "SetBin 4 4 4"});
+    QVERIFY(startServer());
+    QVERIFY(startService({{"STARS_STAY_UP", "1"}}));
+    startSequence({"SetImages 8", "SetExpTime 300", "SetBin 4 4 4"});
 
     // The server goes away for a while and comes back where it was.
-    QVERIFY(server.terminate());
-    server.setPort(server.port());
-    server.setVerbose(true);
-    QVERIFY(server.start());
-    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
-    QVERIFY(service.isRunning());
+    QVERIFY(server->terminate());
+    server->setPort(server->port());
+    server->setVerbose(true);
+    QVERIFY(server->start());
+    QVERIFY2(service->waitForLogin(), qPrintable(service->log()));
+    QVERIFY(service->isRunning());
     // Subscribers resynchronise on the busy state sent after the log-in.
-    QVERIFY2(TestWait::until([&] { return server.output().contains("cam1>System _ChangedIsBusy "); }, 5000),
-             qPrintable(server.output()));
-    BusNode again;
-    logIn(server, again);
-    QCOMPARE(again.request("cam1", "GetImages"), QStringLiteral("cam1>term1 @GetImages 8"));
+    QVERIFY2(TestWait::until([&] { return server->output().contains("cam1>System _ChangedIsBusy "); }, 5000),
+             qPrintable(server->output()));
+    QVERIFY(logInTerm());
+    QCOMPARE(ask("GetImages"), QStringLiteral("cam1>term1 @GetImages 8"));
     // The sequence ran on through the outage.
-    QVERIFY(TestWait::until([&] { return again.request("cam1", "IsBusy") == "cam1>term1 @IsBusy 0"; }, 30000));
+    QVERIFY(TestWait::until([&] { return ask("IsBusy") == "cam1>term1 @IsBusy 0"; }, 30000));
     QStringList images;
-    verifyWholeImages(service, quickImageBytes, images);
+    verifyWholeImages(quickImageBytes, images);
     QCOMPARE(images.size(), 8);
-    QVERIFY(service.isRunning());
+    QVERIFY(service->isRunning());
 }
 
 void tst_ConnFaults::stalledServerIsDropped()
 {
     // A server that logs the node in, routes it requests and never reads the
     // answers: at the output bound the connection is dropped, a lost one.
-    QTcpServer listener;
-    QVERIFY(listener.listen(QHostAddress::LocalHost, 0));
-    QTcpSocket* peer = nullptr;
-    connect(&listener, &QTcpServer::newConnection, this, [&] {
-        peer = listener.nextPendingConnection();
-        peer->setReadBufferSize(64); // room for the key line, then it stalls
-        peer->write("0\nSystem>cam1 Ok:\n");
-    });
-    StarsTestServer keys; // holds the keys only; never started
-    ServiceProcess service(keys);
-    service.setConfigValue("CAMERA_NO", "0");
-    service.setConfigValue("STARS_PORT", QString::number(listener.serverPort()));
-    QVERIFY(service.start());
-    QVERIFY(TestWait::until([&] { return peer != nullptr; }, 10000));
+    QVERIFY(startPeer(RawStarsPeer::Conduct::StallAfterLogIn));
+    newService();
+    QVERIFY(launchServiceOnPeer());
     // Long replies reach the bound in a few thousand requests, so the test
     // stays short under sanitizers and on a loaded machine.
     peer->write("term1>cam1 SetFileName " + QByteArray(3900, 'x') + "\n");
@@ -473,14 +382,14 @@ void tst_ConnFaults::stalledServerIsDropped()
         requests += "term1>cam1 GetFileName\n";
     QVERIFY(TestWait::until(
         [&] {
-            if (peer->state() == QAbstractSocket::ConnectedState && peer->bytesToWrite() < (1 << 20))
+            if (peer->isConnected() && peer->bytesToWrite() < (1 << 20))
                 peer->write(requests);
-            return !service.isRunning();
+            return !service->isRunning();
         },
         60000));
-    verifyEndedWithStatusZero(service);
-    QVERIFY2(service.log().contains(QRegularExpression("The server reads nothing: \\d+ bytes, about \\d+ lines")),
-             qPrintable(service.log().right(2000)));
+    verifyEndedWithStatusZero();
+    QVERIFY2(service->log().contains(QRegularExpression("The server reads nothing: \\d+ bytes, about \\d+ lines")),
+             qPrintable(service->log().right(2000)));
 }
 
 QTEST_GUILESS_MAIN(tst_ConnFaults)

@@ -1,8 +1,6 @@
 // The service as a process: start-up from its configuration, log-in, and
 // how it ends.
-#include "BusNode.h"
-#include "ServiceProcess.h"
-#include "StarsTestServer.h"
+#include "ServiceRig.h"
 #include "Version.h"
 
 #include <QFileInfo>
@@ -11,11 +9,14 @@
 #include <algorithm>
 #include <sys/stat.h>
 
-class tst_ServiceProcess : public QObject
+// term1 is not subscribed: these cases watch the process, not the camera.
+class tst_ServiceProcess : public ServiceRig
 {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { subscribeTerm = false; }
+    void cleanup() { stopRig(); }
     void withoutConfigIdlesAndStaysOffTheBus();
     void withoutKeyFileExitsWithStatusOne();
     void defaultNamesAreQtTarn();
@@ -40,104 +41,89 @@ private slots:
 
 void tst_ServiceProcess::withoutConfigIdlesAndStaysOffTheBus()
 {
-    StarsTestServer server;
-    QVERIFY(server.start());
-    ServiceProcess service(server);
-    service.setWithoutConfigFile();
-    QVERIFY(service.start());
-    QVERIFY(!service.waitForLogin(1500));
-    QVERIFY(service.isRunning());
-    QVERIFY2(service.log().contains("Can not open [config.cfg]"), qPrintable(service.log()));
-    QVERIFY(!service.log().contains("Stars Server"));
-    QVERIFY(!service.log().contains("Lib Version"));
+    QVERIFY(startServer());
+    newService();
+    service->setWithoutConfigFile();
+    QVERIFY(service->start());
+    QVERIFY(!service->waitForLogin(1500));
+    QVERIFY(service->isRunning());
+    QVERIFY2(service->log().contains("Can not open [config.cfg]"), qPrintable(service->log()));
+    QVERIFY(!service->log().contains("Stars Server"));
+    QVERIFY(!service->log().contains("Lib Version"));
 }
 
 void tst_ServiceProcess::withoutKeyFileExitsWithStatusOne()
 {
-    StarsTestServer server;
-    QVERIFY(server.start());
-    ServiceProcess service(server);
-    service.setWithoutKeyFile();
-    QVERIFY(service.start());
-    QVERIFY(service.waitForExit());
-    QCOMPARE(service.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(service.exitCode(), 1);
-    const QString log = service.log();
+    QVERIFY(startServer());
+    newService();
+    service->setWithoutKeyFile();
+    QVERIFY(service->start());
+    QVERIFY(service->waitForExit());
+    QCOMPARE(service->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(service->exitCode(), 1);
+    const QString log = service->log();
     // The line an operator acts on names the file on disk and comes first.
-    const int hint = log.indexOf("No key file: " + QFileInfo(service.filePath("cam1.key")).absoluteFilePath());
+    const int hint = log.indexOf("No key file: " + QFileInfo(service->filePath("cam1.key")).absoluteFilePath());
     QVERIFY2(hint >= 0 && log.indexOf("KEY_FILE_NAME", hint) >= 0, qPrintable(log));
     QVERIFY2(log.indexOf("Cannot open both [cam1.key] and [:cam1.key]") > hint, qPrintable(log));
 }
 
 void tst_ServiceProcess::defaultNamesAreQtTarn()
 {
-    StarsTestServer server;
-    QVERIFY(server.start());
-    ServiceProcess service(server);
-    service.removeConfigValue("NAME_ON_STARS");
-    service.removeConfigValue("KEY_FILE_NAME");
-    QVERIFY(service.start());
-    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
-    BusNode term;
-    QVERIFY(server.addKeys("term", {"x"}));
-    QVERIFY(term.login(server.port(), "term", {"x"}));
-    QCOMPARE(term.request("QtTarn", "GetBin"), QStringLiteral("QtTarn>term @GetBin 1 1 1"));
-    QCOMPARE(term.request("System", "listnodes"), QStringLiteral("System>term @listnodes QtTarn term"));
+    QVERIFY(startServer());
+    newService();
+    service->removeConfigValue("NAME_ON_STARS");
+    service->removeConfigValue("KEY_FILE_NAME");
+    QVERIFY(launchService());
+    QCOMPARE(term->request("QtTarn", "GetBin"), QStringLiteral("QtTarn>term1 @GetBin 1 1 1"));
+    QCOMPARE(term->request("System", "listnodes"), QStringLiteral("System>term1 @listnodes QtTarn term1"));
 }
 
 void tst_ServiceProcess::emptyNodeNameIsNotReplacedByDefault()
 {
-    StarsTestServer server;
-    QVERIFY(server.start());
-    ServiceProcess service(server);
-    service.setConfigValue("NAME_ON_STARS", "#unset");
-    QVERIFY(service.start());
+    QVERIFY(startServer());
+    newService();
+    service->setConfigValue("NAME_ON_STARS", "#unset");
+    QVERIFY(service->start());
     // An empty node name cannot log in: the server refuses it, a configuration error.
-    QVERIFY(service.waitForExit());
-    QCOMPARE(service.exitCode(), 2);
-    QVERIFY2(service.log().contains("key file names  \"cam1\" \"\""), qPrintable(service.log()));
+    QVERIFY(service->waitForExit());
+    QCOMPARE(service->exitCode(), 2);
+    QVERIFY2(service->log().contains("key file names  \"cam1\" \"\""), qPrintable(service->log()));
 }
 
 void tst_ServiceProcess::connectionLossEndsWithStatusZero()
 {
-    StarsTestServer server;
-    QVERIFY(server.start());
-    ServiceProcess service(server);
-    QVERIFY(service.start());
-    QVERIFY(service.waitForLogin());
-    BusNode admin;
-    QVERIFY(server.addKeys("admin", {"a"}));
-    QVERIFY(admin.login(server.port(), "admin", {"a"}));
-    QCOMPARE(admin.request("System", "disconnect cam1"), QStringLiteral("System>admin @disconnect Ok:"));
-    QVERIFY(service.waitForExit());
-    QCOMPARE(service.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(service.exitCode(), 0);
+    QVERIFY(startServer());
+    newService();
+    QVERIFY(launchService());
+    QCOMPARE(term->request("System", "disconnect cam1"), QStringLiteral("System>term1 @disconnect Ok:"));
+    QVERIFY(service->waitForExit());
+    QCOMPARE(service->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(service->exitCode(), 0);
 }
 
 void tst_ServiceProcess::logInRefusedByServerEndsWithStatusTwo()
 {
-    StarsTestServer server;
-    QVERIFY(server.start());
-    ServiceProcess service(server);
-    QVERIFY(service.start());
+    QVERIFY(startServer());
+    newService();
+    QVERIFY(service->start());
     // The server knows other keys for cam1 than the service's file holds:
     // a configuration error, which trying again would not mend.
-    QVERIFY(server.addKeys("cam1", {"other"}));
-    QVERIFY(service.waitForExit());
-    QCOMPARE(service.exitCode(), 2);
+    QVERIFY(server->addKeys("cam1", {"other"}));
+    QVERIFY(service->waitForExit());
+    QCOMPARE(service->exitCode(), 2);
 }
 
 void tst_ServiceProcess::unreachableServerIsLoggedAndTriedAgain()
 {
-    StarsTestServer server;
-    QVERIFY(server.start());
-    ServiceProcess service(server);
-    service.setConfigValue("STARS_PORT", "1"); // nothing listens there
-    QVERIFY(service.start());
-    QTRY_VERIFY_WITH_TIMEOUT(service.log().contains("connection refused"), 5000);
+    QVERIFY(startServer());
+    newService();
+    service->setConfigValue("STARS_PORT", "1"); // nothing listens there
+    QVERIFY(service->start());
+    QTRY_VERIFY_WITH_TIMEOUT(service->log().contains("connection refused"), 5000);
     QTest::qWait(200);
-    QVERIFY(service.isRunning());
-    QVERIFY2(service.log().contains("Next attempt to reach \"127.0.0.1\" 1 in 1 s"), qPrintable(service.log()));
+    QVERIFY(service->isRunning());
+    QVERIFY2(service->log().contains("Next attempt to reach \"127.0.0.1\" 1 in 1 s"), qPrintable(service->log()));
 }
 
 void tst_ServiceProcess::answersToAnswersSettleAfterOneRound_data()
@@ -160,19 +146,14 @@ void tst_ServiceProcess::answersToAnswersSettleAfterOneRound()
 {
     QFETCH(QString, line);
     QFETCH(QString, answer);
-    StarsTestServer server;
-    server.setVerbose(true);
-    QVERIFY(server.start());
-    ServiceProcess service(server);
-    QVERIFY(service.start());
-    QVERIFY(service.waitForLogin());
-    BusNode term;
-    QVERIFY(server.addKeys("term", {"x"}));
-    QVERIFY(term.login(server.port(), "term", {"x"}));
-    term.send(line);
+    newServer().setVerbose(true);
+    QVERIFY(startServer());
+    newService();
+    QVERIFY(launchService());
+    term->send(line);
     QTest::qWait(500);
     // Let a storm, if any, build up; then count what cam1 sent.
-    const QStringList trace = server.output().split('\n');
+    const QStringList trace = server->output().split('\n');
     const QStringList fromCam1 = trace.filter(QRegularExpression("^cam1 -> "));
     const QStringList sent = [&] {
         QStringList s;
@@ -185,28 +166,23 @@ void tst_ServiceProcess::answersToAnswersSettleAfterOneRound()
         QVERIFY2(sent.isEmpty(), qPrintable(sent.join('\n')));
     else
         QCOMPARE(sent, QStringList{answer});
-    QVERIFY(service.isRunning());
-    QCOMPARE(term.request("cam1", "GetImages"), QStringLiteral("cam1>term @GetImages 1"));
+    QVERIFY(service->isRunning());
+    QCOMPARE(term->request("cam1", "GetImages"), QStringLiteral("cam1>term1 @GetImages 1"));
 }
 
 void tst_ServiceProcess::onlyAddressAndPortConfiguredStillConnects()
 {
-    StarsTestServer server;
-    QVERIFY(server.start());
-    ServiceProcess service(server);
+    QVERIFY(startServer());
+    newService();
     // Of the bus only its address and port; the backend is named as everywhere.
-    service.setConfigText(QStringLiteral("STARS_IP 127.0.0.1\nSTARS_PORT %1\nCAMERA_LIBRARY sim\n").arg(server.port()));
-    service.setKeys({"q1", "q2"});
-    QVERIFY(service.writeFile("QtTarn.key", "q1\nq2\n"));
-    QVERIFY(server.addKeys("QtTarn", {"q1", "q2"}));
-    QVERIFY(service.start());
-    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+    service->setConfigText(
+        QStringLiteral("STARS_IP 127.0.0.1\nSTARS_PORT %1\nCAMERA_LIBRARY sim\n").arg(server->port()));
+    // Its key file and the server's copy are QtTarn's, the default name.
+    service->setKeys({"q1", "q2"});
+    QVERIFY(launchService());
     // No camera number: no camera, but a working node.
-    BusNode term;
-    QVERIFY(server.addKeys("term", {"x"}));
-    QVERIFY(term.login(server.port(), "term", {"x"}));
-    QCOMPARE(term.request("QtTarn", "GetModel"), QStringLiteral("QtTarn>term @GetModel Err: Get Model"));
-    QVERIFY(!service.log().contains("Lib Version"));
+    QCOMPARE(term->request("QtTarn", "GetModel"), QStringLiteral("QtTarn>term1 @GetModel Err: Get Model"));
+    QVERIFY(!service->log().contains("Lib Version"));
 }
 
 void tst_ServiceProcess::commandLine_data()
@@ -232,20 +208,19 @@ void tst_ServiceProcess::commandLine()
     QFETCH(int, status);
     QFETCH(QString, out);
     QFETCH(QString, err);
-    StarsTestServer server;
-    server.setVerbose(true);
-    QVERIFY(server.start());
-    ServiceProcess service(server);
-    service.setArguments(arguments);
-    QVERIFY(service.start());
-    QVERIFY(service.waitForExit());
-    QCOMPARE(service.exitCode(), status);
-    QVERIFY2(out.isEmpty() ? service.output().isEmpty() : service.output().startsWith(out),
-             qPrintable(service.output()));
-    QVERIFY2(err.isEmpty() ? service.log().isEmpty() : service.log().contains(err), qPrintable(service.log()));
+    newServer().setVerbose(true);
+    QVERIFY(startServer());
+    newService();
+    service->setArguments(arguments);
+    QVERIFY(service->start());
+    QVERIFY(service->waitForExit());
+    QCOMPARE(service->exitCode(), status);
+    QVERIFY2(out.isEmpty() ? service->output().isEmpty() : service->output().startsWith(out),
+             qPrintable(service->output()));
+    QVERIFY2(err.isEmpty() ? service->log().isEmpty() : service->log().contains(err), qPrintable(service->log()));
     // Answered before config.cfg is read: no start-up line, no log-in.
-    QVERIFY(!service.log().contains("sizeof"));
-    QVERIFY(!server.output().contains("cam1"));
+    QVERIFY(!service->log().contains("sizeof"));
+    QVERIFY(!server->output().contains("cam1"));
 }
 
 void tst_ServiceProcess::oneOwnerPerNodeAndDirectory_data()
@@ -276,11 +251,10 @@ void tst_ServiceProcess::oneOwnerPerNodeAndDirectory()
     QFETCH(QString, logged);
     QFETCH(bool, temporaryStays);
 
-    StarsTestServer server;
-    QVERIFY(server.start());
+    QVERIFY(startServer());
     QTemporaryDir images;
     QVERIFY(images.isValid());
-    ServiceProcess firstCopy(server);
+    ServiceProcess& firstCopy = newService();
     firstCopy.setConfigValue("IMAGE_DIR", images.path());
     if (!first.isEmpty()) {
         QVERIFY(firstCopy.start());
@@ -301,20 +275,20 @@ void tst_ServiceProcess::oneOwnerPerNodeAndDirectory()
     }
     const QStringList before = QDir(images.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
 
-    ServiceProcess second(server);
-    second.setConfigValue("IMAGE_DIR", images.path());
-    second.setConfigValue("NAME_ON_STARS", node);
-    second.setConfigValue("KEY_FILE_NAME", node);
-    QVERIFY(second.start());
+    const std::unique_ptr<ServiceProcess> second = makeService();
+    second->setConfigValue("IMAGE_DIR", images.path());
+    second->setConfigValue("NAME_ON_STARS", node);
+    second->setConfigValue("KEY_FILE_NAME", node);
+    QVERIFY(second->start());
     if (exitCode >= 0) {
-        QVERIFY(second.waitForExit());
-        QCOMPARE(second.exitCode(), exitCode);
-        QVERIFY(!second.log().contains("Lib Version")); // the camera is not touched
+        QVERIFY(second->waitForExit());
+        QCOMPARE(second->exitCode(), exitCode);
+        QVERIFY(!second->log().contains("Lib Version")); // the camera is not touched
         QCOMPARE(QDir(images.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), before);
     } else {
-        QVERIFY2(second.waitForLogin(), qPrintable(second.log()));
+        QVERIFY2(second->waitForLogin(), qPrintable(second->log()));
     }
-    QVERIFY2(second.log().contains(logged, Qt::CaseInsensitive), qPrintable(second.log()));
+    QVERIFY2(second->log().contains(logged, Qt::CaseInsensitive), qPrintable(second->log()));
     QCOMPARE(QFile::exists(temporary), temporaryStays);
     if (first == "running")
         QVERIFY(firstCopy.isRunning());
@@ -364,36 +338,35 @@ void tst_ServiceProcess::configurationMistakes()
     QFETCH(QString, value);
     QFETCH(int, status);
     QFETCH(QStringList, words);
-    StarsTestServer server;
-    QVERIFY(server.start());
-    ServiceProcess service(server);
-    const QString config = service.filePath("config.cfg");
+    QVERIFY(startServer());
+    newService();
+    const QString config = service->filePath("config.cfg");
     if (setUp == "dir" || setUp == "fifo")
-        service.setWithoutConfigFile();
+        service->setWithoutConfigFile();
     if (setUp == "dir")
         QVERIFY(QDir().mkdir(config));
     if (setUp == "fifo")
         QCOMPARE(::mkfifo(QFile::encodeName(config).constData(), 0600), 0);
     if (setUp == "big")
-        service.setConfigText("CAMERA_NO 0\n" + QString(2 << 20, '#'));
+        service->setConfigText("CAMERA_NO 0\n" + QString(2 << 20, '#'));
     if (setUp == "no sdk")
-        service.removeConfigValue("CAMERA_LIBRARY");
+        service->removeConfigValue("CAMERA_LIBRARY");
     if (!key.isEmpty() && value.isNull())
-        service.removeConfigValue(key);
+        service->removeConfigValue(key);
     else if (!key.isEmpty())
-        service.setConfigValue(key, value);
-    QVERIFY(service.start());
+        service->setConfigValue(key, value);
+    QVERIFY(service->start());
     if (status < 0) {
-        QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+        QVERIFY2(service->waitForLogin(), qPrintable(service->log()));
     } else {
-        QVERIFY(service.waitForExit());
-        QCOMPARE(service.exitCode(), status);
+        QVERIFY(service->waitForExit());
+        QCOMPARE(service->exitCode(), status);
     }
-    const QStringList lines = service.log().split('\n');
+    const QStringList lines = service->log().split('\n');
     const auto holdsAll = [&](const QString& line) {
         return std::all_of(words.begin(), words.end(), [&](const QString& w) { return line.contains(w); });
     };
-    QVERIFY2(std::any_of(lines.begin(), lines.end(), holdsAll), qPrintable(service.log()));
+    QVERIFY2(std::any_of(lines.begin(), lines.end(), holdsAll), qPrintable(service->log()));
 }
 
 void tst_ServiceProcess::refusedHost_data()
@@ -410,14 +383,13 @@ void tst_ServiceProcess::refusedHost()
 {
     QFETCH(QStringList, serverArguments);
     QFETCH(QString, answer);
-    StarsTestServer server;
-    server.setExtraArguments(serverArguments);
-    QVERIFY(server.start());
-    ServiceProcess service(server);
-    QVERIFY(service.start());
-    QVERIFY(service.waitForExit());
-    QCOMPARE(service.exitCode(), 2);
-    const QStringList refused = service.log().split('\n').filter("Configuration error, not logging in again:");
+    newServer().setExtraArguments(serverArguments);
+    QVERIFY(startServer());
+    newService();
+    QVERIFY(service->start());
+    QVERIFY(service->waitForExit());
+    QCOMPARE(service->exitCode(), 2);
+    const QStringList refused = service->log().split('\n').filter("Configuration error, not logging in again:");
     QCOMPARE(refused.size(), 1);
     QVERIFY2(refused.first().contains(answer), qPrintable(refused.first()));
     QVERIFY2(refused.first().contains("add this host to the server's host list for node \"cam1\""),
@@ -427,55 +399,48 @@ void tst_ServiceProcess::refusedHost()
 void tst_ServiceProcess::shippedExamplesLogIn()
 {
     // The example files as the package ships them, with only the bus address
-    // pointed at the test server.
+    // pointed at the test server->
     QFile exampleConfig(QStringLiteral(STARSCAM_SOURCE_DIR "/packaging/config.cfg"));
     QFile exampleKeys(QStringLiteral(STARSCAM_SOURCE_DIR "/packaging/starscam.key"));
     QVERIFY(exampleConfig.open(QIODevice::ReadOnly));
     QVERIFY(exampleKeys.open(QIODevice::ReadOnly));
     QString config = QString::fromUtf8(exampleConfig.readAll());
     const QByteArray keys = exampleKeys.readAll();
-    StarsTestServer server;
-    QVERIFY(server.start());
+    QVERIFY(startServer());
     const QRegularExpression ip(QStringLiteral("^STARS_IP .*$"), QRegularExpression::MultilineOption);
     const QRegularExpression port(QStringLiteral("^STARS_PORT .*$"), QRegularExpression::MultilineOption);
     QCOMPARE(config.count(ip), 1);
     QCOMPARE(config.count(port), 1);
     config.replace(ip, QStringLiteral("STARS_IP 127.0.0.1"))
-        .replace(port, QStringLiteral("STARS_PORT %1").arg(server.port()));
-    ServiceProcess service(server);
-    service.setConfigText(config);
-    service.setWithoutKeyFile();
-    QVERIFY(service.writeFile(service.keyFileName() + ".key", keys));
-    service.setKeys(QString::fromLatin1(keys).split('\n', Qt::SkipEmptyParts)); // the server's copy
-    QVERIFY(service.start());
-    QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
+        .replace(port, QStringLiteral("STARS_PORT %1").arg(server->port()));
+    newService();
+    service->setConfigText(config);
+    service->setWithoutKeyFile();
+    QVERIFY(service->writeFile(service->keyFileName() + ".key", keys));
+    service->setKeys(QString::fromLatin1(keys).split('\n', Qt::SkipEmptyParts)); // the server's copy
+    QVERIFY(service->start());
+    QVERIFY2(service->waitForLogin(), qPrintable(service->log()));
 }
 
 void tst_ServiceProcess::numberingContinuesAcrossRestart()
 {
-    StarsTestServer server;
-    QVERIFY(server.start());
+    QVERIFY(startServer());
     QTemporaryDir images;
     // Neither a metadata file nor another suffix counts.
     for (const char* other : {"run0041-0000.dat.json", "run0007-0000.fits", "run7-0000.dat"})
         QVERIFY(QFile(images.filePath(other)).open(QIODevice::WriteOnly));
-    BusNode term;
-    QVERIFY(server.addKeys("term", {"x"}));
-    QVERIFY(term.login(server.port(), "term", {"x"}));
     for (const char* expected : {"run0000-0000.dat", "run0001-0000.dat"}) {
-        ServiceProcess service(server);
-        service.setConfigValue("CAMERA_NO", "0");
-        service.setConfigValue("IMAGE_DIR", images.path());
-        service.setConfigValue("SEQ_FILE_NO_CONTINUE", "1");
-        QVERIFY(service.start());
-        QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
-        QCOMPARE(term.request("cam1", "SetExpTime 10"), QStringLiteral("cam1>term @SetExpTime Ok:"));
-        QCOMPARE(term.request("cam1", "SetFileName run.dat"), QStringLiteral("cam1>term @SetFileName Ok:"));
-        QCOMPARE(term.request("cam1", "Exposure"), QStringLiteral("cam1>term @Exposure Ok:"));
+        newService();
+        service->setConfigValue("IMAGE_DIR", images.path());
+        service->setConfigValue("SEQ_FILE_NO_CONTINUE", "1");
+        QVERIFY(launchService());
+        QCOMPARE(term->request("cam1", "SetExpTime 10"), QStringLiteral("cam1>term1 @SetExpTime Ok:"));
+        QCOMPARE(term->request("cam1", "SetFileName run.dat"), QStringLiteral("cam1>term1 @SetFileName Ok:"));
+        QCOMPARE(term->request("cam1", "Exposure"), QStringLiteral("cam1>term1 @Exposure Ok:"));
         QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(images.filePath(expected)), 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(term.request("cam1", "IsBusy"), QStringLiteral("cam1>term @IsBusy 0"), 20000);
-        service.terminate();
-        QVERIFY(service.waitForExit());
+        QTRY_COMPARE_WITH_TIMEOUT(term->request("cam1", "IsBusy"), QStringLiteral("cam1>term1 @IsBusy 0"), 20000);
+        service->terminate();
+        QVERIFY(service->waitForExit());
     }
 }
 

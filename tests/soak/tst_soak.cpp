@@ -2,11 +2,8 @@
 // runs: every line gets the answer the rules give it, in order, the
 // sequence's images are all there and complete, the memory the process holds
 // stays flat, and it still answers afterwards.
-#include "BusNode.h"
-#include "RawStarsPeer.h"
-#include "ServiceProcess.h"
+#include "ServiceRig.h"
 #include "SoakStream.h"
-#include "StarsTestServer.h"
 #include "TestWait.h"
 
 #include <QtTest>
@@ -82,31 +79,21 @@ void tst_Soak::mixedStreamWhileSequenceRuns()
     std::function<void(const QString&)> sink;
     std::function<void(const QByteArray&)> send;
 
-    StarsTestServer server;
-    RawStarsPeer peer;
-    BusNode term;
-    ServiceProcess service(server);
-    service.setConfigValue("CAMERA_NO", "0");
+    // Direct: the peer plays the server and no term node is needed.
+    ServiceRig rig;
+    rig.withTerm = !direct;
+    QVERIFY(direct ? rig.startPeer() : rig.startServer());
+    ServiceProcess& service = rig.newService();
     service.setKeys(keys);
     if (direct) {
-        QVERIFY(peer.listen());
-        peer.expectLogin("cam1", keys);
-        service.setConfigValue("STARS_PORT", QString::number(peer.port()));
+        RawStarsPeer& peer = *rig.peer;
         connect(&peer, &RawStarsPeer::lineReceived, this,
                 [&](const QByteArray& line) { sink(QString::fromLatin1(line)); });
         send = [&](const QByteArray& bytes) { peer.write(bytes); };
-        QVERIFY(service.start());
-        QVERIFY2(TestWait::until([&] { return peer.isLoggedIn() || !service.isRunning(); }, 15000),
-                 qPrintable(service.log()));
-        QVERIFY2(peer.isLoggedIn(), peer.loginLine().constData());
+        QVERIFY(rig.launchServiceOnPeer());
     } else {
-        QVERIFY(server.start());
-        QVERIFY(server.addKeys("term1", {"t"}));
-        service.setConfigValue("STARS_PORT", QString::number(server.port()));
-        QVERIFY(service.start());
-        QVERIFY2(service.waitForLogin(), qPrintable(service.log()));
-        QVERIFY(term.login(server.port(), "term1", {"t"}));
-        QCOMPARE(term.request("System", "flgon cam1"), QStringLiteral("System>term1 @flgon Ok:"));
+        QVERIFY(rig.launchService());
+        BusNode& term = *rig.term;
         connect(&term, &BusNode::lineReceived, this, [&](const QString& line) {
             term.clearPending();
             sink(line);

@@ -50,6 +50,7 @@ public:
     }
     void setWithoutConfigFile() { writeConfig = false; }
     void setKeys(const QStringList& keys) { runner.setKeys(keys); }
+    QStringList keys() const { return runner.keys(); }
     void setWithoutKeyFile() { writeKeyFile = false; }
     void setEnvironmentValue(const QString& name, const QString& value);
     void setArguments(const QStringList& arguments) { programArguments = arguments; }

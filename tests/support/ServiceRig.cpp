@@ -1,5 +1,7 @@
 #include "ServiceRig.h"
 
+#include "TestWait.h"
+
 #include <QDebug>
 
 namespace {
@@ -10,13 +12,33 @@ bool fail(const QString& what)
     return false;
 }
 
+// The rig's waits only keep a broken test from hanging.
+constexpr int LogInWaitMs = 15000;
+constexpr int NodeLogInWaitMs = 10000;
+
 } // namespace
+
+StarsTestServer& ServiceRig::newServer(StarsTestServer::Faults faults)
+{
+    server = std::make_unique<StarsTestServer>(faults);
+    return *server;
+}
 
 bool ServiceRig::startServer()
 {
-    server = std::make_unique<StarsTestServer>();
-    if (!server->start() || !server->addKeys("term1", termKeys))
+    if (!server || server->isRunning())
+        newServer();
+    if (!server->start())
         return fail(QStringLiteral("the test bus server did not start"));
+    return true;
+}
+
+bool ServiceRig::startPeer(RawStarsPeer::Conduct conduct)
+{
+    peer = std::make_unique<RawStarsPeer>(conduct);
+    if (!peer->listen())
+        return fail(QStringLiteral("the peer cannot listen"));
+    busPort = peer->port();
     return true;
 }
 
@@ -28,11 +50,21 @@ bool ServiceRig::startService(const QMap<QString, QString>& extra)
     return launchService();
 }
 
+std::unique_ptr<ServiceProcess> ServiceRig::makeService()
+{
+    if (!server)
+        newServer();
+    auto made = std::make_unique<ServiceProcess>(*server);
+    made->setConfigValue("CAMERA_NO", "0");
+    if (busPort != 0)
+        made->setConfigValue("STARS_PORT", QString::number(busPort));
+    return made;
+}
+
 ServiceProcess& ServiceRig::newService()
 {
     term.reset();
-    service = std::make_unique<ServiceProcess>(*server);
-    service->setConfigValue("CAMERA_NO", "0");
+    service = makeService();
     return *service;
 }
 
@@ -42,14 +74,36 @@ bool ServiceRig::launchService()
         return fail(QStringLiteral("the service did not start"));
     if (!service->waitForLogin())
         return fail(QStringLiteral("the service did not log in:\n") + service->log());
-    return logInTerm();
+    return !withTerm || logInTerm();
+}
+
+bool ServiceRig::launchServiceOnPeer()
+{
+    peer->expectLogin(service->nodeName(), service->keys());
+    if (!service->start())
+        return fail(QStringLiteral("the service did not start"));
+    if (!TestWait::until([this] { return peer->isLoggedIn() || !service->isRunning(); }, LogInWaitMs)
+        || !peer->isLoggedIn())
+        return fail(QStringLiteral("the peer did not log the service in: \"%1\"\n%2")
+                        .arg(QString::fromLatin1(peer->loginLine()), service->log()));
+    return true;
+}
+
+std::unique_ptr<BusNode> ServiceRig::logInNode(const QString& node, const QStringList& keys)
+{
+    auto made = std::make_unique<BusNode>();
+    if (!server->addKeys(node, keys) || !made->login(server->port(), node, keys, NodeLogInWaitMs)) {
+        fail(node + QStringLiteral(" did not log in"));
+        return nullptr;
+    }
+    return made;
 }
 
 bool ServiceRig::logInTerm()
 {
-    term = std::make_unique<BusNode>();
-    if (!term->login(server->port(), "term1", termKeys))
-        return fail(QStringLiteral("term1 did not log in"));
+    term = logInNode(QStringLiteral("term1"), termKeys);
+    if (!term)
+        return false;
     if (!subscribeTerm)
         return true;
     const QString subscribed = term->request("System", "flgon cam1");
@@ -62,7 +116,9 @@ void ServiceRig::stopRig()
 {
     term.reset();
     service.reset();
+    peer.reset();
     server.reset();
+    busPort = 0;
 }
 
 bool ServiceRig::askOk(const QString& command)

@@ -20,11 +20,11 @@ namespace {
 
 // The message handler is a plain function: the capture's state is global.
 QStringList capturedLines;
-LogCapture::Keep keep = LogCapture::Keep::All;
+LogCapture::Keep keepMode = LogCapture::Keep::All;
 
 void collect(QtMsgType type, const QMessageLogContext&, const QString& text)
 {
-    if (keep == LogCapture::Keep::All || type == QtDebugMsg)
+    if (keepMode == LogCapture::Keep::All || type == QtDebugMsg)
         capturedLines.append(text);
     else
         std::fprintf(stderr, "%s\n", qPrintable(text));
@@ -35,7 +35,7 @@ void collect(QtMsgType type, const QMessageLogContext&, const QString& text)
 LogCapture::LogCapture(Keep keep)
 {
     capturedLines.clear();
-    keep = keep;
+    keepMode = keep;
     previous = qInstallMessageHandler(collect);
 }
 

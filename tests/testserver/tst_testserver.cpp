@@ -1,13 +1,11 @@
 // The test STARS server and starsctl, driven through the shared fixture.
 
-#include "BusNode.h"
 #include "KeyFile.h"
-#include "ServiceProcess.h"
-#include "StarsTestServer.h"
+#include "NodeRunner.h"
+#include "ServiceRig.h"
 #include "TestWait.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QTcpServer>
 #include <QtTest>
 #include <memory>
@@ -21,7 +19,8 @@ const int LongWait = 10000;
 
 Q_DECLARE_METATYPE(StarsTestServer::Faults)
 
-class TestServerTest : public QObject
+// The rig's server, restarted for each test, with nodes of the test's own.
+class TestServerTest : public ServiceRig
 {
     Q_OBJECT
 
@@ -58,30 +57,34 @@ private slots:
     void serviceProcessReportsAnEarlyExit();
 
 private:
-    std::unique_ptr<BusNode> logIn(const QString& node);
-
-    std::unique_ptr<StarsTestServer> sharedServer;
+    std::unique_ptr<BusNode> logIn(const QString& node) { return logInNode(node, Keys); }
+    // term1 sends the line with cam1 logged in; checks that term1 gets
+    // `answer` (nothing, when empty) and cam1 nothing.
+    void verifyAnswer(const QByteArray& sent, const QString& answer);
+    // starsctl in a directory of its own with term1's key file, to the
+    // server's port unless another is given.
+    bool startCtl(NodeRunner& ctl, const QStringList& arguments, quint16 port = 0);
 };
 
 void TestServerTest::init()
 {
-    sharedServer = std::make_unique<StarsTestServer>();
-    QVERIFY(sharedServer->start());
+    QVERIFY(startServer());
 }
 
 void TestServerTest::cleanup()
 {
-    sharedServer.reset();
+    stopRig();
 }
 
-std::unique_ptr<BusNode> TestServerTest::logIn(const QString& node)
+bool TestServerTest::startCtl(NodeRunner& ctl, const QStringList& arguments, quint16 port)
 {
-    if (!sharedServer->addKeys(node, Keys))
-        return nullptr;
-    auto bus = std::make_unique<BusNode>();
-    if (!bus->login(sharedServer->port(), node, Keys, LongWait))
-        return nullptr;
-    return bus;
+    const QString portText = QString::number(port != 0 ? port : server->port());
+    QString why;
+    if (server->addKeys("term1", Keys) && ctl.writeKeyFile("term1")
+        && ctl.start(QStringList{"--port", portText} + arguments, LongWait, &why))
+        return true;
+    qWarning().noquote() << "starsctl did not start:" << why;
+    return false;
 }
 
 void TestServerTest::logIn_data()
@@ -130,24 +133,22 @@ void TestServerTest::logIn()
     const bool accepted = verdict == "Ok:";
 
     if (!allowHost.isEmpty()) {
-        sharedServer = std::make_unique<StarsTestServer>();
-        sharedServer->setExtraArguments({"--allow-host", allowHost});
-        QVERIFY(sharedServer->start());
+        newServer().setExtraArguments({"--allow-host", allowHost});
+        QVERIFY(startServer());
     }
     if (!keyFile.isNull()) {
-        QFile file(sharedServer->keyDir() + QLatin1Char('/') + node + QStringLiteral(".key"));
+        QFile file(server->keyDir() + QLatin1Char('/') + node + QStringLiteral(".key"));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(keyFile);
     }
     std::unique_ptr<BusNode> first;
     if (alreadyLoggedIn) {
         first = std::make_unique<BusNode>();
-        QVERIFY(
-            first->login(sharedServer->port(), node, QString::fromLatin1(keyFile).simplified().split(' '), LongWait));
+        QVERIFY(first->login(server->port(), node, QString::fromLatin1(keyFile).simplified().split(' '), LongWait));
     }
 
     BusNode bus;
-    QVERIFY(bus.connectTo(sharedServer->port()));
+    QVERIFY(bus.connectTo(server->port()));
     bool ok = false;
     const int number = bus.nextLine(LongWait).toInt(&ok);
     QVERIFY(ok);
@@ -192,12 +193,15 @@ void TestServerTest::rejectsBadOptions()
     QFETCH(QStringList, arguments);
     QFETCH(QString, complaint);
 
-    QProcess server;
-    server.start(QStringLiteral(STARS_TESTSERVER_BIN), arguments);
-    QVERIFY(server.waitForFinished(LongWait));
-    QCOMPARE(server.exitCode(), 2);
-    QVERIFY2(server.readAllStandardError().contains(complaint.toLatin1()), qPrintable(complaint));
-    QCOMPARE(server.readAllStandardOutput(), QByteArray());
+    // The bare program: StarsTestServer passes a port and key directory of
+    // its own and expects the server to come up.
+    NodeRunner program(QStringLiteral(STARS_TESTSERVER_BIN), {});
+    QString why;
+    QVERIFY2(program.start(arguments, LongWait, &why), qPrintable(why));
+    QVERIFY(program.process().waitForFinished(LongWait));
+    QCOMPARE(program.process().exitCode(), 2);
+    QVERIFY2(program.process().readAllStandardError().contains(complaint.toLatin1()), qPrintable(complaint));
+    QCOMPARE(program.process().readAllStandardOutput(), QByteArray());
 }
 
 void TestServerTest::routesToLoggedInNode_data()
@@ -263,6 +267,11 @@ void TestServerTest::answersWhenNotRoutable()
     QFETCH(QByteArray, sent);
     QFETCH(QString, answer);
 
+    verifyAnswer(sent, answer);
+}
+
+void TestServerTest::verifyAnswer(const QByteArray& sent, const QString& answer)
+{
     auto term1 = logIn("term1");
     auto cam1 = logIn("cam1");
     QVERIFY(term1 && cam1);
@@ -305,14 +314,7 @@ void TestServerTest::systemCommands()
     QFETCH(QByteArray, sent);
     QFETCH(QString, answer);
 
-    auto term1 = logIn("term1");
-    auto cam1 = logIn("cam1");
-    QVERIFY(term1 && cam1);
-    term1->sendRaw(sent + '\n');
-    QVERIFY(term1->syncWithServer());
-    QCOMPARE(term1->pendingLines(), answer.isEmpty() ? QStringList() : QStringList{answer});
-    QVERIFY(cam1->syncWithServer());
-    QCOMPARE(cam1->pendingLines(), QStringList());
+    verifyAnswer(sent, answer);
 }
 
 void TestServerTest::forwardsEventsToSubscribers()
@@ -482,11 +484,11 @@ void TestServerTest::faultSwitches()
     QFETCH(QStringList, verdicts);
     QFETCH(bool, loggedIn);
 
-    StarsTestServer server(faults);
-    QVERIFY(server.start());
-    QVERIFY(server.addKeys("term1", Keys));
+    newServer(faults);
+    QVERIFY(startServer());
+    QVERIFY(server->addKeys("term1", Keys));
     BusNode bus;
-    QVERIFY(bus.connectTo(server.port()));
+    QVERIFY(bus.connectTo(server->port()));
     bool ok = false;
     const int number = bus.nextLine(LongWait).toInt(&ok);
     QVERIFY(ok);
@@ -503,9 +505,8 @@ void TestServerTest::faultSwitches()
 
 void TestServerTest::tracesLinesWhenVerbose()
 {
-    sharedServer = std::make_unique<StarsTestServer>();
-    sharedServer->setVerbose(true);
-    QVERIFY(sharedServer->start());
+    newServer().setVerbose(true);
+    QVERIFY(startServer());
     auto term1 = logIn("term1");
     auto cam1 = logIn("cam1");
     QVERIFY(term1 && cam1);
@@ -513,8 +514,8 @@ void TestServerTest::tracesLinesWhenVerbose()
     QCOMPARE(cam1->nextLine(LongWait), QStringLiteral("term1>cam1 GetTemp"));
     term1->sendRaw(QByteArray(70 * 1024, 'x') + '\n');
     QVERIFY(term1->syncWithServer());
-    QTRY_VERIFY_WITH_TIMEOUT(sharedServer->output().contains("-> term1: System>term1 @Sync"), LongWait);
-    const QString output = sharedServer->output();
+    QTRY_VERIFY_WITH_TIMEOUT(server->output().contains("-> term1: System>term1 @Sync"), LongWait);
+    const QString output = server->output();
     QVERIFY2(output.startsWith("listening 127.0.0.1 "), qPrintable(output));
     QVERIFY2(output.contains("\nterm1 -> term1>cam1 GetTemp\n"), qPrintable(output));
     QVERIFY2(output.contains("\n-> cam1: term1>cam1 GetTemp\n"), qPrintable(output));
@@ -525,7 +526,7 @@ void TestServerTest::endsCleanlyOnTerminate()
 {
     auto term1 = logIn("term1");
     QVERIFY(term1);
-    QVERIFY(sharedServer->terminate());
+    QVERIFY(server->terminate());
     QVERIFY(term1->waitForDisconnected(LongWait));
 }
 
@@ -609,13 +610,9 @@ void TestServerTest::starsctlRunsSteps()
     auto cam1 = logIn("cam1");
     auto cam2 = logIn("cam2");
     QVERIFY(cam1 && cam2);
-    QVERIFY(sharedServer->addKeys("term1", Keys));
-    QVERIFY(sharedServer->addKeys("wrong", {"not-a-key"}));
-
-    QProcess ctl;
-    ctl.setWorkingDirectory(sharedServer->keyDir());
-    ctl.start(QStringLiteral(STARSCTL_BIN), QStringList{"--port", QString::number(sharedServer->port())} + arguments);
-    QVERIFY(ctl.waitForStarted(LongWait));
+    NodeRunner ctl(QStringLiteral(STARSCTL_BIN), Keys);
+    QVERIFY(ctl.writeFile("wrong.key", "not-a-key\n"));
+    QVERIFY(startCtl(ctl, arguments));
     for (const QString& step : script) {
         if (step.startsWith('<'))
             QCOMPARE(cam1->nextLine(LongWait), step.mid(1));
@@ -626,11 +623,11 @@ void TestServerTest::starsctlRunsSteps()
         else
             cam2->send(step.mid(1));
     }
-    QVERIFY(TestWait::until([&] { return ctl.state() == QProcess::NotRunning; }, 3 * LongWait));
-    const QString out = QString::fromUtf8(ctl.readAllStandardOutput());
-    const QString err = QString::fromUtf8(ctl.readAllStandardError());
-    QCOMPARE(ctl.exitStatus(), QProcess::NormalExit);
-    QVERIFY2(ctl.exitCode() == exitCode, qPrintable(out + err));
+    QVERIFY(TestWait::until([&] { return !ctl.isRunning(); }, 3 * LongWait));
+    const QString out = QString::fromUtf8(ctl.process().readAllStandardOutput());
+    const QString err = QString::fromUtf8(ctl.process().readAllStandardError());
+    QCOMPARE(ctl.process().exitStatus(), QProcess::NormalExit);
+    QVERIFY2(ctl.process().exitCode() == exitCode, qPrintable(out + err));
     if (arguments.contains("--quiet")) {
         QCOMPARE(out, printed.join(QString()));
     } else {
@@ -647,22 +644,19 @@ void TestServerTest::starsctlReadsStepsFromStandardInput()
 {
     auto cam1 = logIn("cam1");
     QVERIFY(cam1);
-    QVERIFY(sharedServer->addKeys("term1", Keys));
-    QProcess ctl;
-    ctl.setWorkingDirectory(sharedServer->keyDir());
-    ctl.start(QStringLiteral(STARSCTL_BIN), {"--port", QString::number(sharedServer->port())});
-    QVERIFY(ctl.waitForStarted(LongWait));
-    ctl.write("GetTemp\n\n# a comment\n");
+    NodeRunner ctl(QStringLiteral(STARSCTL_BIN), Keys);
+    QVERIFY(startCtl(ctl, {}));
+    ctl.process().write("GetTemp\n\n# a comment\n");
     QCOMPARE(cam1->nextLine(LongWait), QStringLiteral("term1>cam1 GetTemp"));
     cam1->send("cam1>term1 @GetTemp 20 20");
-    ctl.write("  wait _Done 1\nSetTemp -10");
-    ctl.closeWriteChannel();
+    ctl.process().write("  wait _Done 1\nSetTemp -10");
+    ctl.process().closeWriteChannel();
     cam1->send("cam1>term1 _Done 1");
     QCOMPARE(cam1->nextLine(LongWait), QStringLiteral("term1>cam1 SetTemp -10"));
     cam1->send("cam1>term1 @SetTemp Ok:");
-    QVERIFY(TestWait::until([&] { return ctl.state() == QProcess::NotRunning; }, LongWait));
-    const QString out = QString::fromUtf8(ctl.readAllStandardOutput());
-    QVERIFY2(ctl.exitCode() == 0, qPrintable(out + ctl.readAllStandardError()));
+    QVERIFY(TestWait::until([&] { return !ctl.isRunning(); }, LongWait));
+    const QString out = QString::fromUtf8(ctl.process().readAllStandardOutput());
+    QVERIFY2(ctl.process().exitCode() == 0, qPrintable(out + ctl.process().readAllStandardError()));
     QVERIFY2(out.endsWith("> term1>cam1 SetTemp -10\n< cam1>term1 @SetTemp Ok:\n"), qPrintable(out));
 }
 
@@ -671,60 +665,58 @@ void TestServerTest::starsctlFailsWithoutServer()
     // A port that was free a moment ago.
     QTcpServer probe;
     QVERIFY(probe.listen(QHostAddress::LocalHost));
-    const QString port = QString::number(probe.serverPort());
+    const quint16 port = probe.serverPort();
     probe.close();
 
-    QVERIFY(sharedServer->addKeys("term1", Keys));
-    QProcess ctl;
-    ctl.setWorkingDirectory(sharedServer->keyDir());
-    ctl.start(QStringLiteral(STARSCTL_BIN), {"--port", port, "GetTemp"});
-    QVERIFY(ctl.waitForFinished(LongWait));
-    QCOMPARE(ctl.exitCode(), 2);
-    QVERIFY(ctl.readAllStandardError().contains("cannot connect"));
+    NodeRunner ctl(QStringLiteral(STARSCTL_BIN), Keys);
+    QVERIFY(startCtl(ctl, {"GetTemp"}, port));
+    QVERIFY(ctl.process().waitForFinished(LongWait));
+    QCOMPARE(ctl.process().exitCode(), 2);
+    QVERIFY(ctl.process().readAllStandardError().contains("cannot connect"));
 }
 
 // The service fixture, with starsctl standing in for the service: it logs in
 // as cam1 with the key file the fixture wrote.
 void TestServerTest::serviceProcessPreparesItsDirectory()
 {
-    ServiceProcess service(*sharedServer);
-    service.setProgram(QStringLiteral(STARSCTL_BIN));
-    service.setArguments({"--port", QString::number(sharedServer->port()), "--node", "cam1", "--to", "System",
-                          "--timeout", "60", "wait _Never"});
-    QVERIFY(service.start());
-    QVERIFY(service.waitForLogin());
-    QCOMPARE(service.files(), (QStringList{"cam1.key", "config.cfg"}));
-    QFile config(service.filePath("config.cfg"));
+    ServiceProcess standIn(*server);
+    standIn.setProgram(QStringLiteral(STARSCTL_BIN));
+    standIn.setArguments({"--port", QString::number(server->port()), "--node", "cam1", "--to", "System", "--timeout",
+                          "60", "wait _Never"});
+    QVERIFY(standIn.start());
+    QVERIFY(standIn.waitForLogin());
+    QCOMPARE(standIn.files(), (QStringList{"cam1.key", "config.cfg"}));
+    QFile config(standIn.filePath("config.cfg"));
     QVERIFY(config.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromLatin1(config.readAll()),
              QStringLiteral("CAMERA_LIBRARY sim\nKEY_FILE_NAME cam1\nNAME_ON_STARS cam1\nSTARS_IP 127.0.0.1\n"
                             "STARS_PORT %1\n")
-                 .arg(sharedServer->port()));
+                 .arg(server->port()));
 
     auto term1 = logIn("term1");
     QVERIFY(term1);
     QCOMPARE(term1->request("System", "listnodes"), QStringLiteral("System>term1 @listnodes cam1 term1"));
-    service.terminate();
-    QVERIFY(service.waitForExit());
-    QVERIFY(!service.isRunning());
+    standIn.terminate();
+    QVERIFY(standIn.waitForExit());
+    QVERIFY(!standIn.isRunning());
 }
 
 void TestServerTest::serviceProcessReportsAnEarlyExit()
 {
-    ServiceProcess service(*sharedServer);
-    service.setProgram(QStringLiteral(STARSCTL_BIN));
-    service.setConfigText("# hand-written\nNAME_ON_STARS  cam7 extra\n");
-    service.setWithoutKeyFile();
-    service.setArguments({"--port", QString::number(sharedServer->port()), "--node", "cam7", "GetTemp"});
-    QVERIFY(service.start());
-    QVERIFY(!service.waitForLogin());
-    QVERIFY(service.waitForExit());
-    QCOMPARE(service.exitCode(), 2);
-    QVERIFY2(service.log().contains("cam7.key"), qPrintable(service.log()));
-    QCOMPARE(service.nodeName(), QStringLiteral("cam7"));
-    QCOMPARE(service.files(), QStringList{"config.cfg"});
+    ServiceProcess standIn(*server);
+    standIn.setProgram(QStringLiteral(STARSCTL_BIN));
+    standIn.setConfigText("# hand-written\nNAME_ON_STARS  cam7 extra\n");
+    standIn.setWithoutKeyFile();
+    standIn.setArguments({"--port", QString::number(server->port()), "--node", "cam7", "GetTemp"});
+    QVERIFY(standIn.start());
+    QVERIFY(!standIn.waitForLogin());
+    QVERIFY(standIn.waitForExit());
+    QCOMPARE(standIn.exitCode(), 2);
+    QVERIFY2(standIn.log().contains("cam7.key"), qPrintable(standIn.log()));
+    QCOMPARE(standIn.nodeName(), QStringLiteral("cam7"));
+    QCOMPARE(standIn.files(), QStringList{"config.cfg"});
     // The node name from the hand-written text got the keys on the server.
-    QVERIFY(QFile::exists(sharedServer->keyDir() + "/cam7.key"));
+    QVERIFY(QFile::exists(server->keyDir() + "/cam7.key"));
 }
 
 QTEST_GUILESS_MAIN(TestServerTest)

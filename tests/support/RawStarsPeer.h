@@ -13,14 +13,22 @@ class QTcpSocket;
 // node in with a fixed key number and then passes bytes both ways untouched.
 // The bus's own server trims carriage returns, routes only addressed lines
 // and drops lines over 64 KiB, so only this peer can put a line without '>'
-// or a 100 KB line in front of the service.
+// or a 100 KB line in front of the service. It can also misbehave the ways a
+// real server's connection does (see Conduct).
 class RawStarsPeer : public QObject
 {
     Q_OBJECT
 public:
     static constexpr int KeyNumber = 3;
 
-    explicit RawStarsPeer(QObject* parent = nullptr);
+    // What the peer does with a connection.
+    enum class Conduct {
+        Serve,           // key number, log-in checked, verdict, then bytes both ways
+        CloseAtOnce,     // takes the connection and closes it without a word
+        StallAfterLogIn, // serves the log-in, then never reads again
+    };
+
+    explicit RawStarsPeer(Conduct conduct = Conduct::Serve, QObject* parent = nullptr);
 
     // Listens on a loopback port the system picks.
     bool listen();
@@ -32,12 +40,18 @@ public:
     // The log-in line as received, or empty.
     QByteArray loginLine() const { return login; }
     bool isConnected() const;
+    // Connections taken so far, the refused ones included.
+    int connectionCount() const { return connections; }
 
     // One write of exactly these bytes.
     void write(const QByteArray& bytes);
     qint64 bytesToWrite() const;
+    // Resets the connection, the way a crashing server's ends.
+    void abort();
 
 signals:
+    // The verdict "Ok:" went out.
+    void loggedInNode();
     // Every line the node sends after its log-in, without the line feed.
     void lineReceived(const QByteArray& line);
 
@@ -45,10 +59,12 @@ private:
     void acceptConnection();
     void readAvailable();
 
+    Conduct conductKind;
     QTcpServer server;
     QTcpSocket* peerSocket = nullptr;
     LineReader reader{LineReader::ObserverMaxLineBytes};
     QByteArray expectedLogin;
     QByteArray login;
     bool loggedIn = false;
+    int connections = 0;
 };

@@ -4,7 +4,13 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 
-RawStarsPeer::RawStarsPeer(QObject* parent) : QObject(parent)
+namespace {
+// Room for the log-in line and little more: a peer that stops reading leaves
+// what the node writes in the node's own buffers.
+constexpr qint64 StalledReadBufferBytes = 64;
+} // namespace
+
+RawStarsPeer::RawStarsPeer(Conduct conduct, QObject* parent) : QObject(parent), conductKind(conduct)
 {
     connect(&server, &QTcpServer::newConnection, this, &RawStarsPeer::acceptConnection);
 }
@@ -40,9 +46,21 @@ qint64 RawStarsPeer::bytesToWrite() const
     return peerSocket ? peerSocket->bytesToWrite() : 0;
 }
 
+void RawStarsPeer::abort()
+{
+    if (peerSocket)
+        peerSocket->abort();
+}
+
 void RawStarsPeer::acceptConnection()
 {
     while (QTcpSocket* socket = server.nextPendingConnection()) {
+        ++connections;
+        if (conductKind == Conduct::CloseAtOnce) {
+            socket->close();
+            socket->deleteLater();
+            continue;
+        }
         if (peerSocket) {
             // One node only: a second connection is a fault of the test.
             socket->abort();
@@ -51,6 +69,8 @@ void RawStarsPeer::acceptConnection()
         }
         peerSocket = socket;
         peerSocket->setParent(this);
+        if (conductKind == Conduct::StallAfterLogIn)
+            peerSocket->setReadBufferSize(StalledReadBufferBytes);
         connect(peerSocket, &QTcpSocket::readyRead, this, &RawStarsPeer::readAvailable);
         peerSocket->write(QByteArray::number(KeyNumber) + '\n');
     }
@@ -58,6 +78,8 @@ void RawStarsPeer::acceptConnection()
 
 void RawStarsPeer::readAvailable()
 {
+    if (loggedIn && conductKind == Conduct::StallAfterLogIn)
+        return;
     reader.append(peerSocket->readAll());
     while (reader.hasLine()) {
         QByteArray line = reader.takeLine();
@@ -71,6 +93,9 @@ void RawStarsPeer::readAvailable()
             }
             loggedIn = true;
             peerSocket->write("System>" + line.left(line.indexOf(' ')) + " Ok:\n");
+            emit loggedInNode();
+            if (conductKind == Conduct::StallAfterLogIn)
+                break;
             continue;
         }
         emit lineReceived(line);
