@@ -1,8 +1,8 @@
 // starsctl --interactive against the test STARS server, with nodes in the test
 // playing the targets: from a pipe, and once on a terminal inside tmux.
 
-#include "BusNode.h"
-#include "StarsTestServer.h"
+#include "NodeRunner.h"
+#include "ServiceRig.h"
 #include "TestWait.h"
 
 #include <QDir>
@@ -36,7 +36,8 @@ bool containsInOrder(const QString& haystack, const QStringList& needles, QStrin
 
 } // namespace
 
-class StarsctlInteractiveTest : public QObject
+// The rig's server, with test nodes in the service's place.
+class StarsctlInteractiveTest : public ServiceRig
 {
     Q_OBJECT
 
@@ -51,10 +52,10 @@ private slots:
     void onTerminal();
 
 private:
-    void startCtl(QProcess& ctl, const QStringList& arguments);
+    // starsctl, in a directory of its own with the nodes' key files.
+    void startCtl(NodeRunner& ctl, const QStringList& arguments);
     QString home() const { return homeDir->path(); }
 
-    std::unique_ptr<StarsTestServer> server;
     std::unique_ptr<BusNode> cam1;
     std::unique_ptr<BusNode> cam2;
     std::unique_ptr<QTemporaryDir> homeDir;
@@ -62,14 +63,11 @@ private:
 
 void StarsctlInteractiveTest::init()
 {
-    server = std::make_unique<StarsTestServer>();
-    QVERIFY(server->start());
-    for (const char* node : {"cam1", "cam2", "term1"})
-        QVERIFY(server->addKeys(QString::fromLatin1(node), Keys));
-    cam1 = std::make_unique<BusNode>();
-    cam2 = std::make_unique<BusNode>();
-    QVERIFY(cam1->login(server->port(), "cam1", Keys, LongWait));
-    QVERIFY(cam2->login(server->port(), "cam2", Keys, LongWait));
+    QVERIFY(startServer());
+    QVERIFY(server->addKeys(QStringLiteral("term1"), Keys));
+    cam1 = logInNode(QStringLiteral("cam1"), Keys);
+    cam2 = logInNode(QStringLiteral("cam2"), Keys);
+    QVERIFY(cam1 && cam2);
     homeDir = std::make_unique<QTemporaryDir>();
     QVERIFY(homeDir->isValid());
 }
@@ -78,23 +76,22 @@ void StarsctlInteractiveTest::cleanup()
 {
     cam1.reset();
     cam2.reset();
-    server.reset();
+    stopRig();
     homeDir.reset();
 }
 
 // HOME is a fresh directory, so the default history file never touches the
 // real one; "%h" in an argument stands for it.
-void StarsctlInteractiveTest::startCtl(QProcess& ctl, const QStringList& arguments)
+void StarsctlInteractiveTest::startCtl(NodeRunner& ctl, const QStringList& arguments)
 {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("HOME"), home());
-    ctl.setProcessEnvironment(environment);
-    ctl.setWorkingDirectory(server->keyDir());
+    ctl.environment().insert(QStringLiteral("HOME"), home());
     QStringList all{"--port", QString::number(server->port())};
     for (QString argument : arguments)
         all.append(argument.replace(QLatin1String("%h"), home()));
-    ctl.start(QStringLiteral(STARSCTL_BIN), all);
-    QVERIFY(ctl.waitForStarted(LongWait));
+    QString why;
+    for (const char* node : {"term1", "cam1", "cam2"}) // --node may name any of them
+        QVERIFY(ctl.writeKeyFile(QString::fromLatin1(node)));
+    QVERIFY2(ctl.start(all, LongWait, &why), qPrintable(why));
 }
 
 void StarsctlInteractiveTest::dialogue_data()
@@ -252,12 +249,13 @@ void StarsctlInteractiveTest::dialogue()
     QFETCH(QString, complaint);
     QFETCH(QString, wholeOutput);
 
-    QProcess ctl;
+    NodeRunner runner(QStringLiteral(STARSCTL_BIN), Keys);
+    QProcess& ctl = runner.process();
     QByteArray out;
     QByteArray err;
     connect(&ctl, &QProcess::readyReadStandardOutput, this, [&] { out += ctl.readAllStandardOutput(); });
     connect(&ctl, &QProcess::readyReadStandardError, this, [&] { err += ctl.readAllStandardError(); });
-    startCtl(ctl, QStringList{"--interactive", "--history", "%h/history"} + arguments);
+    startCtl(runner, QStringList{"--interactive", "--history", "%h/history"} + arguments);
 
     int seen = 0; // where the last "?" match ended
     for (const QString& step : script) {
@@ -353,8 +351,9 @@ void StarsctlInteractiveTest::historyFile()
         QVERIFY(existing.open(QIODevice::WriteOnly));
         existing.write(before);
     }
-    QProcess ctl;
-    startCtl(ctl, QStringList{"--interactive"} + arguments);
+    NodeRunner runner(QStringLiteral(STARSCTL_BIN), Keys);
+    QProcess& ctl = runner.process();
+    startCtl(runner, QStringList{"--interactive"} + arguments);
     ctl.write(input);
     ctl.closeWriteChannel();
     QVERIFY(ctl.waitForFinished(3 * LongWait));
