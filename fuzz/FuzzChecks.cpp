@@ -11,11 +11,12 @@
 
 #include <QBuffer>
 #include <QFile>
+#include <QHash>
 #include <QMap>
 #include <QStringList>
 #include <QTextCodec>
 #include <QTextStream>
-#include <QVector>
+#include <QVarLengthArray>
 
 #include <climits>
 #include <cstdio>
@@ -180,14 +181,8 @@ QString parseFault(const QString& line)
 
 // ---- line framing ----
 
-// Where the lines of a stream end (one past each line feed or piece), and
-// what was left pending. Kept as offsets into the stream: the stream holds
-// the bytes already, and copies of up to 128 KiB per run slow the fuzzer.
-struct Framing
-{
-    QVector<int> ends;
-    int pending = 0;
-};
+// The chunk sizes a stream is fed in, used in turn; none: the stream at once.
+using ChunkSizes = QVarLengthArray<int, 16>;
 
 QString lineFault(const QByteArray& line)
 {
@@ -203,10 +198,12 @@ QString lineFault(const QByteArray& line)
     return QString();
 }
 
-// Feeds stream in chunks of the given sizes (used in turn), taking every
-// line after each chunk, as the client does after each read. Every line
-// handed out must be the next bytes of the stream.
-QString feed(const QByteArray& stream, const QList<int>& sizes, Framing& out)
+// Feeds stream in chunks, taking every line after each chunk, as the client
+// does after each read. Every line handed out must be the next bytes of the
+// stream; onLine(line, end) then gets it (to keep or hand on) with the offset
+// one past its end in the stream, and returns a fault or nothing. pending:
+// what was left.
+template <typename OnLine> QString feed(const QByteArray& stream, const ChunkSizes& sizes, int& pending, OnLine onLine)
 {
     LineReader reader;
     qint64 appended = 0;
@@ -223,15 +220,17 @@ QString feed(const QByteArray& stream, const QList<int>& sizes, Framing& out)
         at += size;
         appended += size;
         while (reader.hasLine()) {
-            const QByteArray line = reader.takeLine();
-            const QString fault = lineFault(line);
+            QByteArray line = reader.takeLine();
+            QString fault = lineFault(line);
             if (!fault.isEmpty())
                 return fault;
             if (line.size() > stream.size() - handedOut
                 || std::memcmp(line.constData(), stream.constData() + handedOut, size_t(line.size())) != 0)
                 return QStringLiteral("the lines handed out are not the bytes put in");
             handedOut += line.size();
-            out.ends.append(handedOut);
+            fault = onLine(line, handedOut);
+            if (!fault.isEmpty())
+                return fault;
         }
         if (handedOut + reader.pending() != appended)
             return QStringLiteral("%1 bytes in, %2 handed out, %3 pending")
@@ -243,15 +242,74 @@ QString feed(const QByteArray& stream, const QList<int>& sizes, Framing& out)
         if (!reader.takeLine().isEmpty())
             return QStringLiteral("takeLine gave a line while hasLine said none");
     }
-    out.pending = reader.pending();
-    if (handedOut + out.pending != stream.size())
+    pending = reader.pending();
+    if (handedOut + pending != stream.size())
         return QStringLiteral("the lines handed out are not the bytes put in");
     return QString();
 }
 
-QString decodeFault(const QByteArray& line, SMsg& reused)
+// Where the lines of the stream fed whole end: every other way of feeding it
+// must cut the same lines. Offsets, not copies of the lines.
+struct Framing
 {
-    const int kind = decodeLine(line, reused);
+    QVarLengthArray<int, 512> ends;
+    int pending = 0;
+};
+
+// Feeds the stream again in other chunks; the lines must end where they did
+// when it was fed whole.
+QString framingFault(const QByteArray& stream, const ChunkSizes& sizes, const Framing& whole)
+{
+    int lines = 0;
+    int pending = 0;
+    QString fault = feed(stream, sizes, pending, [&](QByteArray&, int end) {
+        if (lines >= whole.ends.size() || whole.ends.at(lines) != end)
+            return QStringLiteral("line %1 ends at %2; fed whole: at %3")
+                .arg(lines)
+                .arg(end)
+                .arg(lines < whole.ends.size() ? whole.ends.at(lines) : -1);
+        ++lines;
+        return QString();
+    });
+    if (fault.isEmpty() && (lines != whole.ends.size() || pending != whole.pending))
+        fault = QStringLiteral("%1 lines, %2 pending; fed whole: %3 lines, %4 pending")
+                    .arg(lines)
+                    .arg(pending)
+                    .arg(whole.ends.size())
+                    .arg(whole.pending);
+    return fault;
+}
+
+// Each line is decoded into the receiving loop's record, which has held the
+// lines before it, and compared with the line decoded into a new record, and
+// without its line feed into another new one. Those two depend on nothing but
+// the line's bytes: done once per distinct line of a stream (a stream is
+// often its text repeated), the result kept for the line's repetitions.
+struct Decoding
+{
+    SMsg reused;
+    QHash<QByteArray, SMsg> fresh;
+};
+
+QString decodeFault(QByteArray line, Decoding& d)
+{
+    auto known = d.fresh.constFind(line);
+    if (known == d.fresh.cend()) {
+        SMsg fresh;
+        decodeLine(line, fresh);
+        if (line.endsWith('\n')) {
+            SMsg bare;
+            decodeLine(line.left(line.size() - 1), bare);
+            const QString fault = messageDifference(bare, fresh);
+            if (!fault.isEmpty())
+                return QStringLiteral("with and without the line feed: ") + fault;
+        }
+        known = d.fresh.insert(line, fresh);
+    }
+
+    // Handed over, as the receiving loop hands over each line it takes.
+    SMsg& reused = d.reused;
+    const int kind = decodeLine(std::move(line), reused);
     if (kind != reused.kind)
         return QStringLiteral("decodeLine returned %1, kind is %2").arg(kind).arg(reused.kind);
     QString fault = messageFault(reused);
@@ -261,18 +319,9 @@ QString decodeFault(const QByteArray& line, SMsg& reused)
         if (field->contains(QChar(0)))
             return QStringLiteral("zero character in %1").arg(quoted(*field));
     }
-    SMsg fresh;
-    decodeLine(line, fresh);
-    fault = messageDifference(reused, fresh, fresh.kind != SMsg::MsgInvalid);
+    fault = messageDifference(reused, *known, known->kind != SMsg::MsgInvalid);
     if (!fault.isEmpty())
         return QStringLiteral("decoded into a used record: ") + fault;
-    if (line.endsWith('\n')) {
-        SMsg bare;
-        decodeLine(line.left(line.size() - 1), bare);
-        fault = messageDifference(bare, fresh);
-        if (!fault.isEmpty())
-            return QStringLiteral("with and without the line feed: ") + fault;
-    }
     return QString();
 }
 
@@ -351,9 +400,14 @@ QString checkConfig(const QByteArray& input)
 
         // What was read, written out as a configuration again, reads the same.
         QString written;
-        for (auto it = map.cbegin(); it != map.cend(); ++it)
-            written += it.key() + QLatin1Char(' ') + (it.value().isEmpty() ? QStringLiteral("#") : it.value())
-                       + QLatin1Char('\n');
+        for (auto it = map.cbegin(); it != map.cend(); ++it) {
+            written.append(it.key()).append(QLatin1Char(' '));
+            if (it.value().isEmpty())
+                written.append(QLatin1Char('#'));
+            else
+                written.append(it.value());
+            written.append(QLatin1Char('\n'));
+        }
         QTextStream again(&written);
         QMap<QString, QString> reread;
         readConfigLines(again, reread);
@@ -481,48 +535,43 @@ QString checkReceive(const QByteArray& input)
     const quint8 head = input.isEmpty() ? 0 : quint8(input.at(0));
     const int n = head & 15;
     const int repeats = ((head >> 4) & 7) + 1;
-    QList<int> sizes;
+    ChunkSizes sizes;
     for (int i = 0; i < n; ++i) {
         const int at = 1 + 2 * i;
         const int lo = at < input.size() ? quint8(input.at(at)) : 0;
         const int hi = at + 1 < input.size() ? quint8(input.at(at + 1)) : 0;
         sizes.append((lo | (hi << 8)) % 8192);
     }
-    const QByteArray stream = input.mid(1 + 2 * n).repeated(repeats);
+    const int offset = qMin(1 + 2 * n, input.size());
+    const int bodySize = input.size() - offset;
+    QByteArray stream;
+    stream.reserve(bodySize * repeats);
+    for (int i = 0; i < repeats; ++i)
+        stream.append(input.constData() + offset, bodySize);
 
+    // Fed whole, each line is decoded as it is taken, as the client does.
     Framing whole;
-    QString fault = feed(stream, QList<int>(), whole);
+    Decoding decoding;
+    QString fault = feed(stream, ChunkSizes(), whole.pending, [&](QByteArray& line, int end) {
+        const int begin = end - line.size();
+        whole.ends.append(end);
+        const QString decodeFailure = decodeFault(std::move(line), decoding);
+        if (decodeFailure.isEmpty())
+            return decodeFailure;
+        const QByteArray text = QByteArray::fromRawData(stream.constData() + begin, qMin(end - begin, 200));
+        return QStringLiteral("line %1: %2").arg(quoted(QString::fromLatin1(text)), decodeFailure);
+    });
     if (!fault.isEmpty())
         return QStringLiteral("fed whole: ") + fault;
     if (!sizes.isEmpty()) {
-        Framing chunked;
-        fault = feed(stream, sizes, chunked);
+        fault = framingFault(stream, sizes, whole);
         if (!fault.isEmpty())
             return QStringLiteral("fed in chunks: ") + fault;
-        if (chunked.ends != whole.ends || chunked.pending != whole.pending)
-            return QStringLiteral("fed in chunks: %1 lines, %2 pending; fed whole: %3 lines, %4 pending")
-                .arg(chunked.ends.size())
-                .arg(chunked.pending)
-                .arg(whole.ends.size())
-                .arg(whole.pending);
     }
     if (stream.size() <= 512) {
-        Framing bytewise;
-        fault = feed(stream, QList<int>{1}, bytewise);
+        fault = framingFault(stream, ChunkSizes{1}, whole);
         if (!fault.isEmpty())
             return QStringLiteral("fed byte by byte: ") + fault;
-        if (bytewise.ends != whole.ends || bytewise.pending != whole.pending)
-            return QStringLiteral("fed byte by byte: other lines than fed whole");
-    }
-
-    SMsg reused;
-    int begin = 0;
-    for (const int end : qAsConst(whole.ends)) {
-        const QByteArray line(stream.constData() + begin, end - begin);
-        begin = end;
-        fault = decodeFault(line, reused);
-        if (!fault.isEmpty())
-            return QStringLiteral("line %1: %2").arg(quoted(QString::fromLatin1(line.left(200))), fault);
     }
     return QString();
 }

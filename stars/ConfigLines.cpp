@@ -2,24 +2,23 @@
 
 #include "SmallFile.h"
 
-#include <QRegExp>
-#include <QStringList>
 #include <QTextStream>
 
 void readConfigLines(QTextStream& stream, QMap<QString, QString>& map)
 {
-    const QRegExp whiteSpace(QStringLiteral("\\s+"), Qt::CaseSensitive);
     QString line;
     while (stream.readLineInto(&line)) {
+        // After simplified() the words are parted by single blanks (every
+        // white space character, as QChar::isSpace() sees it, has become one).
         const QString simple = line.simplified();
         if (simple.isEmpty() || simple.at(0) == QLatin1Char('#'))
             continue;
-        if (whiteSpace.indexIn(simple) < 0)
+        const int gap = simple.indexOf(QLatin1Char(' '));
+        if (gap < 0)
             continue; // a single word holds no value
-        const QStringList words = simple.split(whiteSpace);
-        const QString key = words.at(0).toUpper();
-        const QString& value = words.at(1);
-        map[key] = value.startsWith(QLatin1Char('#')) ? QString() : value;
+        const int valueEnd = simple.indexOf(QLatin1Char(' '), gap + 1);
+        const QStringRef value = simple.midRef(gap + 1, valueEnd < 0 ? -1 : valueEnd - gap - 1);
+        map[simple.left(gap).toUpper()] = value.startsWith(QLatin1Char('#')) ? QString() : value.toString();
     }
 }
 
