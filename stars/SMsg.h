@@ -57,8 +57,13 @@ public:
 
 // Turns one received line (line feed included or not) into msg: white space
 // simplified, cut at the first zero byte, decoded as UTF-8, parsed. Returns
-// the message kind.
-int decodeLine(QByteArray line, SMsg& msg);
+// the message kind. The bytes are only read: the line may be a view into the
+// receiving buffer.
+int decodeLine(const char* bytes, int size, SMsg& msg);
+inline int decodeLine(const QByteArray& line, SMsg& msg)
+{
+    return decodeLine(line.constData(), line.size(), msg);
+}
 
 // A bus name "node.sub" split at its first '.'; sub is empty when there is
 // none. Works on QString and QByteArray alike.

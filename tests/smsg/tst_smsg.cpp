@@ -18,6 +18,7 @@ private slots:
     void parseClearsFieldsOfThePreviousLine();
     void decodeLineAgreesWithParse_data();
     void decodeLineAgreesWithParse();
+    void oneRecordRefilledLineAfterLine();
 };
 
 void tst_SMsg::parseSplitsLine_data()
@@ -148,9 +149,8 @@ void tst_SMsg::parseClearsFieldsOfThePreviousLine()
     QCOMPARE(msg.params, QStringLiteral("garbage"));
 }
 
-void tst_SMsg::decodeLineAgreesWithParse_data()
+static QList<QByteArray> receivedLines()
 {
-    QTest::addColumn<QByteArray>("line");
     const char* const lines[] = {
         "term1>cam1 GetTemp\n",
         "term1.ui>cam1.ccd SetExpTime 10 20\r\n",
@@ -173,9 +173,24 @@ void tst_SMsg::decodeLineAgreesWithParse_data()
         "a>b\xc2\xa0GetBin\xe3\x80\x80x",
         "a>b SetFileName \xff\xfe",
     };
+    QList<QByteArray> list;
     for (const char* line : lines)
-        QTest::newRow(QByteArray(line).toPercentEncoding(" >._@").constData()) << QByteArray(line);
-    QTest::newRow("zero byte") << QByteArray("a>b GetBin 1 \0 x\n", 17);
+        list << QByteArray(line);
+    return list << QByteArray("a>b GetBin 1 \0 x\n", 17);
+}
+
+static QStringList fieldsOf(const SMsg& m)
+{
+    return QStringList{m.from, m.fromNode, m.fromSub, m.to, m.toNode, m.toSub, m.command, m.params} + m.paramList;
+}
+
+void tst_SMsg::decodeLineAgreesWithParse_data()
+{
+    QTest::addColumn<QByteArray>("line");
+    for (const QByteArray& line : receivedLines()) {
+        const QByteArray name = line.contains('\0') ? "zero byte" : line.toPercentEncoding(" >._@");
+        QTest::newRow(name.constData()) << line;
+    }
 }
 
 // The receiving path's decoding against Parse() of the decoded text, into a
@@ -192,13 +207,30 @@ void tst_SMsg::decodeLineAgreesWithParse()
         SMsg expected = before;
         SMsg decoded = before;
         QCOMPARE(decodeLine(line, decoded), expected.Parse(QString::fromUtf8(bytes)));
-        QCOMPARE((QStringList{decoded.from, decoded.fromNode, decoded.fromSub, decoded.to, decoded.toNode,
-                              decoded.toSub, decoded.command, decoded.params}),
-                 (QStringList{expected.from, expected.fromNode, expected.fromSub, expected.to, expected.toNode,
-                              expected.toSub, expected.command, expected.params}));
-        QCOMPARE(decoded.paramList, expected.paramList);
+        QCOMPARE(fieldsOf(decoded), fieldsOf(expected));
         QCOMPARE(decoded.kind, expected.kind);
         QCOMPARE(decoded.commandCode, expected.commandCode);
+    }
+}
+
+// The receiving loop refills one record for every line, and a handler may keep
+// a copy of it: each line must come out as from a new record, and the copy of
+// the line before must stay as it was.
+void tst_SMsg::oneRecordRefilledLineAfterLine()
+{
+    QList<QByteArray> lines = receivedLines();
+    lines += QList<QByteArray>(lines.crbegin(), lines.crend());
+    SMsg record;
+    SMsg kept;
+    QStringList keptFields = fieldsOf(kept);
+    for (const QByteArray& line : lines) {
+        SMsg fresh;
+        decodeLine(line, fresh);
+        QCOMPARE(decodeLine(line, record), fresh.kind);
+        QCOMPARE(fieldsOf(record), fieldsOf(fresh));
+        QCOMPARE(fieldsOf(kept), keptFields);
+        kept = record;
+        keptFields = fieldsOf(kept);
     }
 }
 
