@@ -279,14 +279,18 @@ void Stars::ReceiveMessageFromStars()
                 retryDelayMs = FirstRetryMs;
                 emit ConnectionIsReady(this);
                 if (isRequest)
-                    dispatch(line, msg);
+                    dispatch(msg.kind, msg);
                 break;
             }
             case Ready: {
                 // The replies to the lines of one read leave in one write.
+                // Each line is decoded where it lies in the buffer, before
+                // anything else may read into it.
                 holdWrites = true;
-                while (connectState == Ready && reader.hasLine())
-                    dispatch(reader.takeLine(), received);
+                const char* line;
+                int size;
+                while (connectState == Ready && reader.nextLine(line, size))
+                    dispatch(decodeLine(line, size, received), received);
                 holdWrites = false;
                 writeHeld();
                 break;
@@ -371,10 +375,8 @@ Stars::Verdict Stars::examineVerdict(const SMsg& msg, QString& why) const
     return Verdict::Accepted;
 }
 
-void Stars::dispatch(QByteArray line, SMsg& msg)
+void Stars::dispatch(int kind, SMsg& msg)
 {
-    const int kind = decodeLine(std::move(line), msg);
-
     if (kind == SMsg::MsgEvent) {
         SendReply(msg, QStringLiteral("Er: Undefined Event"));
         return;

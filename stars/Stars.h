@@ -104,7 +104,8 @@ private:
 
     void reset();
     void answerKeyNumber(const QByteArray& line);
-    void dispatch(QByteArray line, SMsg& msg);
+    // Answers or hands on a decoded line.
+    void dispatch(int kind, SMsg& msg);
     void writeLine(const QString& text);
     // Writes the parts as one line: one kept buffer, one write.
     void writeParts(std::initializer_list<QStringView> parts);
