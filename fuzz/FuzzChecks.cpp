@@ -184,32 +184,38 @@ QString parseFault(const QString& line)
 // The chunk sizes a stream is fed in, used in turn; none: the stream at once.
 using ChunkSizes = QVarLengthArray<int, 16>;
 
-QString lineFault(const QByteArray& line)
+QString lineFault(const char* line, int size)
 {
-    if (line.isEmpty())
+    if (size <= 0)
         return QStringLiteral("empty line handed out");
-    if (line.size() > LineReader::DefaultMaxLineBytes)
-        return QStringLiteral("line of %1 bytes").arg(line.size());
-    const int lf = line.indexOf('\n');
-    if (lf >= 0 && lf != line.size() - 1)
-        return QStringLiteral("line feed inside a line at %1 of %2").arg(lf).arg(line.size());
-    if (lf < 0 && line.size() != LineReader::DefaultMaxLineBytes)
-        return QStringLiteral("piece of %1 bytes without a line feed").arg(line.size());
+    if (size > LineReader::DefaultMaxLineBytes)
+        return QStringLiteral("line of %1 bytes").arg(size);
+    const void* found = std::memchr(line, '\n', size_t(size));
+    const int lf = found ? int(static_cast<const char*>(found) - line) : -1;
+    if (lf >= 0 && lf != size - 1)
+        return QStringLiteral("line feed inside a line at %1 of %2").arg(lf).arg(size);
+    if (lf < 0 && size != LineReader::DefaultMaxLineBytes)
+        return QStringLiteral("piece of %1 bytes without a line feed").arg(size);
     return QString();
 }
 
+// How the lines are taken from the reader: as views into its buffer, as the
+// service takes requests, or as copies, as it takes its log-in lines.
+enum class Take { Views, Copies };
+
 // Feeds stream in chunks, taking every line after each chunk, as the client
 // does after each read. Every line handed out must be the next bytes of the
-// stream; onLine(line, end) then gets it (to keep or hand on) with the offset
-// one past its end in the stream, and returns a fault or nothing. pending:
-// what was left.
-template <typename OnLine> QString feed(const QByteArray& stream, const ChunkSizes& sizes, int& pending, OnLine onLine)
+// stream; onLine(bytes, size, end) then gets it with the offset one past its
+// end in the stream, and returns a fault or nothing. pending: what was left.
+template <typename OnLine>
+QString feed(const QByteArray& stream, const ChunkSizes& sizes, Take take, int& pending, OnLine onLine)
 {
     LineReader reader;
     qint64 appended = 0;
     int handedOut = 0;
     int at = 0;
     int turn = 0;
+    QByteArray copy;
     while (at < stream.size()) {
         int size = sizes.isEmpty() ? stream.size() : sizes.at(turn++ % sizes.size());
         if (size <= 0)
@@ -219,16 +225,26 @@ template <typename OnLine> QString feed(const QByteArray& stream, const ChunkSiz
         reader.append(stream.constData() + at, size);
         at += size;
         appended += size;
-        while (reader.hasLine()) {
-            QByteArray line = reader.takeLine();
-            QString fault = lineFault(line);
+        for (;;) {
+            const char* line = nullptr;
+            int lineSize = 0;
+            if (take == Take::Copies) {
+                if (!reader.hasLine())
+                    break;
+                copy = reader.takeLine();
+                line = copy.constData();
+                lineSize = copy.size();
+            } else if (!reader.nextLine(line, lineSize)) {
+                break;
+            }
+            QString fault = lineFault(line, lineSize);
             if (!fault.isEmpty())
                 return fault;
-            if (line.size() > stream.size() - handedOut
-                || std::memcmp(line.constData(), stream.constData() + handedOut, size_t(line.size())) != 0)
+            if (lineSize > stream.size() - handedOut
+                || std::memcmp(line, stream.constData() + handedOut, size_t(lineSize)) != 0)
                 return QStringLiteral("the lines handed out are not the bytes put in");
-            handedOut += line.size();
-            fault = onLine(line, handedOut);
+            handedOut += lineSize;
+            fault = onLine(line, lineSize, handedOut);
             if (!fault.isEmpty())
                 return fault;
         }
@@ -258,11 +274,11 @@ struct Framing
 
 // Feeds the stream again in other chunks; the lines must end where they did
 // when it was fed whole.
-QString framingFault(const QByteArray& stream, const ChunkSizes& sizes, const Framing& whole)
+QString framingFault(const QByteArray& stream, const ChunkSizes& sizes, Take take, const Framing& whole)
 {
     int lines = 0;
     int pending = 0;
-    QString fault = feed(stream, sizes, pending, [&](QByteArray&, int end) {
+    QString fault = feed(stream, sizes, take, pending, [&](const char*, int, int end) {
         if (lines >= whole.ends.size() || whole.ends.at(lines) != end)
             return QStringLiteral("line %1 ends at %2; fed whole: at %3")
                 .arg(lines)
@@ -281,45 +297,59 @@ QString framingFault(const QByteArray& stream, const ChunkSizes& sizes, const Fr
 }
 
 // Each line is decoded into the receiving loop's record, which has held the
-// lines before it, and compared with the line decoded into a new record, and
-// without its line feed into another new one. Those two depend on nothing but
-// the line's bytes: done once per distinct line of a stream (a stream is
-// often its text repeated), the result kept for the line's repetitions.
+// lines before it, and compared with the line decoded into a new record; that
+// one is compared with the line without its line feed. The new record depends
+// on nothing but the line's bytes: made and checked once per distinct line of
+// a stream (a stream is often its text repeated), and kept for the line's
+// repetitions. Equal fields keep the same invariants.
 struct Decoding
 {
     SMsg reused;
+    SMsg withoutLineFeed; // a used record too
     QHash<QByteArray, SMsg> fresh;
+    QByteArray view; // the line looked up: one header, pointed at each line in turn
 };
 
-QString decodeFault(QByteArray line, Decoding& d)
+QString decodedFault(const SMsg& m)
 {
-    auto known = d.fresh.constFind(line);
-    if (known == d.fresh.cend()) {
-        SMsg fresh;
-        decodeLine(line, fresh);
-        if (line.endsWith('\n')) {
-            SMsg bare;
-            decodeLine(line.left(line.size() - 1), bare);
-            const QString fault = messageDifference(bare, fresh);
-            if (!fault.isEmpty())
-                return QStringLiteral("with and without the line feed: ") + fault;
-        }
-        known = d.fresh.insert(line, fresh);
-    }
-
-    // Handed over, as the receiving loop hands over each line it takes.
-    SMsg& reused = d.reused;
-    const int kind = decodeLine(std::move(line), reused);
-    if (kind != reused.kind)
-        return QStringLiteral("decodeLine returned %1, kind is %2").arg(kind).arg(reused.kind);
-    QString fault = messageFault(reused);
+    QString fault = messageFault(m);
     if (!fault.isEmpty())
         return fault;
-    for (const QString* field : {&reused.from, &reused.to, &reused.command, &reused.params}) {
+    for (const QString* field : {&m.from, &m.to, &m.command, &m.params}) {
         if (field->contains(QChar(0)))
             return QStringLiteral("zero character in %1").arg(quoted(*field));
     }
-    fault = messageDifference(reused, *known, known->kind != SMsg::MsgInvalid);
+    return QString();
+}
+
+QString decodeFault(const char* bytes, int size, Decoding& d)
+{
+    auto known = d.fresh.constFind(d.view.setRawData(bytes, uint(size)));
+    if (known == d.fresh.cend()) {
+        const QByteArray own(bytes, size);
+        SMsg fresh;
+        decodeLine(own, fresh);
+        QString fault = decodedFault(fresh);
+        if (!fault.isEmpty())
+            return fault;
+        if (own.endsWith('\n')) {
+            decodeLine(bytes, size - 1, d.withoutLineFeed);
+            fault = messageDifference(d.withoutLineFeed, fresh, fresh.kind != SMsg::MsgInvalid);
+            if (!fault.isEmpty())
+                return QStringLiteral("with and without the line feed: ") + fault;
+        }
+        known = d.fresh.insert(own, fresh);
+    }
+
+    // Decoded where it lies, as the receiving loop decodes each request.
+    SMsg& reused = d.reused;
+    const int kind = decodeLine(bytes, size, reused);
+    if (kind != reused.kind)
+        return QStringLiteral("decodeLine returned %1, kind is %2").arg(kind).arg(reused.kind);
+    // An invalid line keeps the code of the line before: not compared, but in range.
+    if (reused.commandCode < 0 || reused.commandCode > SMsg::UnknownCommand)
+        return QStringLiteral("command code %1 out of range").arg(reused.commandCode);
+    const QString fault = messageDifference(reused, *known, known->kind != SMsg::MsgInvalid);
     if (!fault.isEmpty())
         return QStringLiteral("decoded into a used record: ") + fault;
     return QString();
@@ -535,6 +565,7 @@ QString checkReceive(const QByteArray& input)
     const quint8 head = input.isEmpty() ? 0 : quint8(input.at(0));
     const int n = head & 15;
     const int repeats = ((head >> 4) & 7) + 1;
+    const Take chunksTake = head & 0x80 ? Take::Views : Take::Copies;
     ChunkSizes sizes;
     for (int i = 0; i < n; ++i) {
         const int at = 1 + 2 * i;
@@ -549,13 +580,13 @@ QString checkReceive(const QByteArray& input)
     for (int i = 0; i < repeats; ++i)
         stream.append(input.constData() + offset, bodySize);
 
-    // Fed whole, each line is decoded as it is taken, as the client does.
+    // Fed whole, each line is decoded where it lies, as the client does.
     Framing whole;
     Decoding decoding;
-    QString fault = feed(stream, ChunkSizes(), whole.pending, [&](QByteArray& line, int end) {
-        const int begin = end - line.size();
+    QString fault = feed(stream, ChunkSizes(), Take::Views, whole.pending, [&](const char* line, int size, int end) {
+        const int begin = end - size;
         whole.ends.append(end);
-        const QString decodeFailure = decodeFault(std::move(line), decoding);
+        const QString decodeFailure = decodeFault(line, size, decoding);
         if (decodeFailure.isEmpty())
             return decodeFailure;
         const QByteArray text = QByteArray::fromRawData(stream.constData() + begin, qMin(end - begin, 200));
@@ -564,12 +595,12 @@ QString checkReceive(const QByteArray& input)
     if (!fault.isEmpty())
         return QStringLiteral("fed whole: ") + fault;
     if (!sizes.isEmpty()) {
-        fault = framingFault(stream, sizes, whole);
+        fault = framingFault(stream, sizes, chunksTake, whole);
         if (!fault.isEmpty())
             return QStringLiteral("fed in chunks: ") + fault;
     }
     if (stream.size() <= 512) {
-        fault = framingFault(stream, ChunkSizes{1}, whole);
+        fault = framingFault(stream, ChunkSizes{1}, chunksTake == Take::Views ? Take::Copies : Take::Views, whole);
         if (!fault.isEmpty())
             return QStringLiteral("fed byte by byte: ") + fault;
     }

@@ -32,7 +32,9 @@ QByteArray fileNameInput(bool useSeqFileNo, int encoding, qint32 seqFileNo, qint
 // The input is
 //   head(1) chunkSizes(2 each) stream(rest)
 // head bits 0-3: the number of chunk sizes (little-endian, modulo 8192, 0
-// read as 1, used in turn); bits 4-6: the stream is fed that many times + 1.
+// read as 1, used in turn); bits 4-6: the stream is fed that many times + 1;
+// bit 7: fed in chunks, the lines are taken as views into the reader's buffer
+// (else as copies), and fed byte by byte the other way.
 QString checkReceive(const QByteArray& input);
 QByteArray receiveInput(const QList<int>& chunkSizes, int repeats, const QByteArray& stream);
 
