@@ -60,13 +60,13 @@ template <typename Char> void assign(QString& text, const Char* chars, int n)
         text.clear();
 }
 
-// Sets text to the characters of same, which holds them already: shared when
+// Sets text to the characters at chars, which same holds already: shared when
 // text has no room for them anyway (a new record's fields never have), copied
 // otherwise, so that a record that is refilled keeps its buffers.
-void assignLike(QString& text, const QString& same)
+template <typename Char> void assignLike(QString& text, const Char* chars, const QString& same)
 {
     if (text.isDetached() && text.capacity() >= same.size())
-        assign(text, same.constData(), same.size());
+        assign(text, chars, same.size());
     else
         text = same;
 }
@@ -76,7 +76,7 @@ template <typename Char> void splitName(const Char* chars, const QString& name, 
 {
     const int dot = indexOf(chars, name.size(), '.');
     if (dot < 0) {
-        assignLike(node, name);
+        assignLike(node, chars, name);
         assign(sub, chars, 0);
     } else {
         assign(node, chars, dot);
@@ -125,8 +125,9 @@ template <typename Char> void parseSimplified(const Char* s, int n, SMsg& msg)
         return msg.paramList[words++];
     };
     if (!msg.toSub.isEmpty()) {
-        assignLike(nextWord(), msg.toSub);
-        assignLike(msg.params, msg.toSub);
+        const Char* sub = to + msg.toNode.size() + 1;
+        assignLike(nextWord(), sub, msg.toSub);
+        assignLike(msg.params, sub, msg.toSub);
     } else {
         assign(msg.params, g < 0 ? s : s + g + 1, g < 0 ? 0 : n - g - 1);
     }
@@ -138,7 +139,8 @@ template <typename Char> void parseSimplified(const Char* s, int n, SMsg& msg)
         }
         assign(nextWord(), s + at, n - at);
     }
-    msg.paramList.erase(msg.paramList.begin() + words, msg.paramList.end());
+    if (words < msg.paramList.size())
+        msg.paramList.erase(msg.paramList.begin() + words, msg.paramList.end());
 }
 
 inline bool isAsciiSpace(char c)
