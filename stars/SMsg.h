@@ -65,15 +65,6 @@ inline int decodeLine(const QByteArray& line, SMsg& msg)
     return decodeLine(line.constData(), line.size(), msg);
 }
 
-// A bus name "node.sub" split at its first '.'; sub is empty when there is
-// none. Works on QString and QByteArray alike.
-template <typename Text> void splitBusName(const Text& name, Text& node, Text& sub)
-{
-    const int dot = name.indexOf('.');
-    node = dot < 0 ? name : name.left(dot);
-    sub = dot < 0 ? Text() : name.mid(dot + 1);
-}
-
 // The node part of a bus name: routing goes by it ("cam1.ccd" is at "cam1").
 template <typename Text> Text busNode(const Text& name)
 {
